@@ -1,0 +1,29 @@
+// tarvel's serial port: one port, opened once, single-byte overlapped writes,
+// and a background reader that drains whatever arrives into a ring.
+#pragma once
+
+#include "platform/platform.h"
+
+#define RECEIVE_RING_SIZE 16384
+#define READ_CHUNK 128
+
+extern HANDLE port_handle;
+extern COMMCONFIG port_config;
+extern DWORD port_config_size;
+
+// Opens and configures the port and starts the reader. A one-character port
+// text names "COM<text>"; any other text is the device name itself. Returns 0,
+// or -1 after printing "Open_in %s: Error %ld\n" on standard error.
+int open_port(const char *port, int baud_rate, int data_bits, int parity, int stop_bits, int dtr,
+              int rts);
+// Sends the low 8 bits of value; returns once the write has completed.
+void write_byte(int value);
+
+// The reader's state, for those who want to see what arrived.
+extern unsigned char receive_ring[RECEIVE_RING_SIZE];
+extern unsigned ring_head;
+extern unsigned received_count;  // under the port lock
+extern int ring_overflow;
+extern CRITICAL_SECTION port_lock;
+// How many bytes the reader asks for with the ring head at head.
+unsigned next_read_length(unsigned head);
