@@ -1,0 +1,87 @@
+#include "cvtool/data_file_line.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cvtool/binary_text.h"
+
+void strip_line_end(char *line) {
+  size_t length = strlen(line);
+  while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) {
+    line[--length] = '\0';
+  }
+}
+
+int read_data_file_line(FILE *file, char line[DATA_FILE_LINE_SIZE]) {
+  if (fgets(line, DATA_FILE_LINE_SIZE, file) == nullptr) return -1;
+  strip_line_end(line);
+  return 0;
+}
+
+namespace {
+// atoi's reading of a number, but a number too big for an int is clamped
+// instead of being undefined, so that it fails the range check.
+int clamped_decimal(const char *text) {
+  long number = strtol(text, nullptr, 10);
+  if (number > INT_MAX) return INT_MAX;
+  if (number < INT_MIN) return INT_MIN;
+  return (int)number;
+}
+
+// Whether the conversion of the value part reads any digit at all; a part
+// without one would silently program 0.
+bool value_has_digit(const char *text, bool binary) {
+  if (binary) return strpbrk(text, "01") != nullptr;
+  while (isspace((unsigned char)*text)) text++;
+  if (*text == '+' || *text == '-') text++;
+  return *text >= '0' && *text <= '9';
+}
+
+bool cv_part_names_alternative(const char *first_digit, const char *equals) {
+  for (const char *c = first_digit; c < equals; c++) {
+    if (*c == 'a' || *c == 'A') return true;
+  }
+  return false;
+}
+}  // namespace
+
+const char *parse_data_file_line(const char *line, int *number, int *bank, int *value) {
+  const char *equals = strchr(line, '=');
+  if (equals == nullptr)
+    return "%s: ung"
+           "\x81"
+           "ltige zeile: kein '='\n";
+  const char *first_digit = line;
+  while (first_digit < equals && !(*first_digit >= '0' && *first_digit <= '9')) first_digit++;
+  if (first_digit == equals)
+    return "%s: ung"
+           "\x81"
+           "ltige zeile: keine CV-Nummer\n";
+  const char *value_part = equals + 1;
+  while (*value_part == ' ') value_part++;
+  bool binary = *value_part == 'b' || *value_part == 'B';
+  if (binary) value_part++;
+  if (!value_has_digit(value_part, binary))
+    return "%s: ung"
+           "\x81"
+           "ltige zeile: kein Wert\n";
+  int cv = clamped_decimal(first_digit);
+  if (cv < 1 || cv > 256) {
+    return "%s: ung"
+           "\x81"
+           "ltige zeile: CV muss zwischen 1 und 256 liegen\n";
+  }
+  int parsed = binary ? binary_parse(value_part) : clamped_decimal(value_part);
+  if (parsed < 0 || parsed > 255) {
+    return "%s: ung"
+           "\x81"
+           "ltige zeile: Wert muss zwischen 0 und 255 liegen\n";
+  }
+  *number = cv;
+  *bank = cv_part_names_alternative(first_digit, equals) ? 1 : 0;
+  *value = parsed;
+  return nullptr;
+}
