@@ -1,8 +1,12 @@
 // The application framework on Windows: Win32 threads and the common "open"
 // dialog.
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
+
+// FNERR_BUFFERTOOSMALL
+#include <cderr.h>
 
 int framework_init(void) {
   return 0;
@@ -39,14 +43,24 @@ void framework_release_thread(void *thread) {
 int framework_select_file(char *path, size_t size) {
   // The filter list ends in two NULs: "description\0pattern\0\0".
   static const char filter[] = "TextFiles (*.txt)\0*.txt\0";
-  OPENFILENAMEA dialog;
-  memset(&dialog, 0, sizeof dialog);
-  path[0] = '\0';
-  dialog.lStructSize = sizeof dialog;
-  dialog.lpstrFilter = filter;
-  dialog.nFilterIndex = 1;
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = (DWORD)size;
-  if (!GetOpenFileNameA(&dialog)) return -1;
-  return 0;
+  for (;;) {
+    OPENFILENAMEA dialog;
+    memset(&dialog, 0, sizeof dialog);
+    path[0] = '\0';
+    dialog.lStructSize = sizeof dialog;
+    dialog.lpstrFilter = filter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = (DWORD)size;
+    // No owner, no default extension, no flags: the file need not exist yet.
+    if (GetOpenFileNameA(&dialog)) return 0;
+    DWORD error = CommDlgExtendedError();
+    if (error == 0) return -1;  // the user cancelled
+    if (error != FNERR_BUFFERTOOSMALL) {
+      printf("Dateiauswahl fehlgeschlagen (Fehler %lu)\n", (unsigned long)error);
+      return -1;
+    }
+    // A path longer than the buffer: say so and let the user choose again.
+    printf("Der Pfad ist zu lang.\n");
+  }
 }

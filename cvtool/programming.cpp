@@ -1,0 +1,47 @@
+// `p`: program the CVs that the data file lists into the receiver.
+#include <cstdio>
+#include <cstring>
+
+#include "console/console.h"
+#include "cvtool/cvtool.h"
+#include "cvtool/data_file_line.h"
+#include "link/receiver_protocol.h"
+
+namespace {
+// Programs the CV a line names, or prints why the line is refused. Returns 1
+// when the receiver was written.
+int program_line(const char *line) {
+  static char message_copy[DATA_FILE_LINE_SIZE];
+  strcpy(message_copy, line);
+  int number, bank, value;
+  const char *refusal = parse_data_file_line(line, &number, &bank, &value);
+  if (refusal != nullptr) {
+    printf(refusal, message_copy);
+    return 0;
+  }
+  cv_selection.number = number;
+  cv_selection.bank = bank;
+  cv_selection.value = value;
+  printf(bank ? "CV %3da = %3d\r" : "CV %3d  = %3d\r", number, value);
+  write_cv();
+  return 1;
+}
+}  // namespace
+
+void program_cvs(void) {
+  static char line[DATA_FILE_LINE_SIZE];
+  select_data_file();
+  FILE *file = fopen(data_file_name, "r");
+  if (file == nullptr) {
+    perror(data_file_name);
+    memset(data_file_name, 0, DATA_FILE_NAME_SIZE);
+    Sleep(1000);
+    return;
+  }
+  printf("\nAbbruch mit ESC\n");
+  while (read_data_file_line(file, line) == 0) {
+    // Keys are looked at only after a line that reached the receiver.
+    if (program_line(line) && key_waiting() && wait_key() == KEY_ESC) return;
+  }
+  if (ferror(file)) perror(data_file_name);
+}
