@@ -26,3 +26,18 @@ struct SerialDevice {
 // Opens the virtual receiver behind a "sim:" name (virtual_receiver/).
 // Returns null and sets *error to a Win32 code on failure.
 SerialDevice *virtual_receiver_open_device(const char *name, DWORD *error);
+
+// The device behind a handle that CreateFileA opened, or null for any other
+// handle. The pointer stays valid until CloseHandle.
+SerialDevice *serial_device_of(HANDLE handle);
+// The device path for a port name: "COMn" (n from 1, any case, also as
+// "\\.\COMn") is /dev/ttyS<n-1>; every other name is the path itself.
+// Returns 0, or -1 when the path does not fit in size bytes.
+int serial_device_path(const char *name, char *path, size_t size);
+// The settings a freshly opened port reports: 9600 baud 8N1, binary, DTR and RTS
+// asserted, no flow control.
+DCB serial_default_dcb(void);
+// The Win32 code for an errno value (ENOENT 2, EACCES/EBUSY 5, EIO 31, ...).
+DWORD win32_error_from_errno(int error);
+// SetLastError with the code for error; FormatMessageA then also names the errno.
+void set_last_error_from_errno(int error);
