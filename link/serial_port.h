@@ -2,10 +2,13 @@
 // and a background reader that drains whatever arrives into a ring.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/platform.h"
 
 #define RECEIVE_RING_SIZE 16384
 #define READ_CHUNK 128
+#define DEVICE_NAME_SIZE 100
 
 extern HANDLE port_handle;
 extern COMMCONFIG port_config;
@@ -19,10 +22,18 @@ int open_port(const char *port, int baud_rate, int data_bits, int parity, int st
 // Sends the low 8 bits of value; returns once the write has completed.
 void write_byte(int value);
 
+// Forms the device name for a port text into name (size bytes). Returns 0, or
+// -1 when it does not fit (name is then empty).
+int form_device_name(const char *port, char *name, size_t size);
+// The changes open_port makes to the driver's DCB; fields not named stay.
+void apply_line_settings(DCB *dcb, int baud_rate, int data_bits, int parity, int stop_bits, int dtr,
+                         int rts);
+
 // The reader's state, for those who want to see what arrived.
 extern unsigned char receive_ring[RECEIVE_RING_SIZE];
+// The reader changes head, count and overflow flag together under the port lock.
 extern unsigned ring_head;
-extern unsigned received_count;  // under the port lock
+extern unsigned received_count;
 extern int ring_overflow;
 extern CRITICAL_SECTION port_lock;
 // How many bytes the reader asks for with the ring head at head.

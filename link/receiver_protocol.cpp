@@ -1,0 +1,121 @@
+// The receiver's command protocol. The receiver answers only on DSR, so a CV
+// is read as eight yes-or-no questions and a verify of the assembled byte.
+// Every pause counts from the completed write of the byte before it.
+#include "link/receiver_protocol.h"
+
+#include <cstdio>
+
+#include "link/serial_port.h"
+
+CvSelection cv_selection = {1, 0, 0};
+
+namespace {
+
+const int ANSWER_DELAY_MS = 1;  // the receiver needs this to set DSR
+const int AFTER_SAMPLE_MS = 3;
+const int AFTER_WRITE_MS = 10;  // the receiver stores the byte meanwhile
+const int WAKE_BYTE_PAUSE_MS = 20;
+const int WAKE_FIRST = 0xF3;
+const int WAKE_LAST = 0xFE;  // 0xFF would start the boot loader instead
+const int WAKE_END = 0x55;
+
+// ---------------------------------------------------------------- CV commands
+
+void send_command(int data, int opcode) {
+  write_byte(cv_selection.bank);
+  write_byte(cv_selection.number - 1);
+  write_byte(data);
+  write_byte(opcode);
+}
+
+// A failed status read counts as DSR not asserted: a 0 bit, or no confirmation.
+int dsr_asserted(void) {
+  DWORD status = 0;
+  if (!GetCommModemStatus(port_handle, &status)) return 0;
+  return (status & MS_DSR_ON) != 0;
+}
+
+int ask(int data, int opcode) {
+  send_command(data, opcode);
+  Sleep(ANSWER_DELAY_MS);
+  return dsr_asserted();
+}
+
+// ---------------------------------------------------------------- line changes
+
+// Reads the port's settings afresh, changes the named fields, applies them.
+void reconfigure(void (*change)(DCB *dcb)) {
+  GetCommConfig(port_handle, &port_config, &port_config_size);
+  change(&port_config.dcb);
+  SetCommConfig(port_handle, &port_config, port_config_size);
+}
+
+void set_service_line(DCB *dcb) {
+  dcb->fOutxCtsFlow = 0;
+  dcb->fDtrControl = DTR_CONTROL_DISABLE;
+  dcb->fRtsControl = RTS_CONTROL_ENABLE;
+  dcb->BaudRate = 38400;
+  dcb->ByteSize = 8;
+  dcb->Parity = NOPARITY;
+  dcb->StopBits = ONESTOPBIT;
+}
+
+// DTR asserted holds the receiver in reset.
+void hold_in_reset(DCB *dcb) {
+  dcb->fDtrControl = DTR_CONTROL_ENABLE;
+  dcb->fRtsControl = RTS_CONTROL_ENABLE;
+}
+
+void release_reset(DCB *dcb) {
+  dcb->fDtrControl = DTR_CONTROL_DISABLE;
+}
+
+void send_wake_bytes(void) {
+  for (int wake = WAKE_FIRST; wake <= WAKE_LAST; wake++) {
+    write_byte(wake);
+    Sleep(WAKE_BYTE_PAUSE_MS);
+  }
+  write_byte(WAKE_END);
+  Sleep(WAKE_BYTE_PAUSE_MS);
+}
+
+}  // namespace
+
+int read_cv(void) {
+  int assembled = 0;
+  for (int mask = 0x01; mask <= 0x80; mask <<= 1) {
+    if (ask(mask, CMD_QUERY_BIT)) assembled |= mask;
+    Sleep(AFTER_SAMPLE_MS);
+  }
+  cv_selection.value = ask(assembled, CMD_VERIFY) ? assembled : -1;
+  Sleep(AFTER_SAMPLE_MS);
+  return cv_selection.value;
+}
+
+void write_cv(void) {
+  send_command(cv_selection.value & 0xFF, CMD_WRITE);
+  Sleep(AFTER_WRITE_MS);
+}
+
+void reset_receiver(int reset_wait_ms) {
+  reconfigure(set_service_line);
+  Sleep(500);
+  write_byte(0x41);
+  Sleep(200);
+  reconfigure(hold_in_reset);
+  printf("%d Sekunden Reset....", reset_wait_ms / 1000);
+  fflush(stdout);
+  Sleep((DWORD)reset_wait_ms);
+  printf("\n");
+  reconfigure(release_reset);
+  Sleep(WAKE_BYTE_PAUSE_MS);
+  send_wake_bytes();
+  printf("\nEmpf\x84nger sollte kurz hupen bzw. blinken\n");
+  fflush(stdout);
+  Sleep(2000);
+}
+
+void quit_receiver(void) {
+  for (int i = 0; i < 4; i++) write_byte(CMD_QUIT);
+  Sleep(20);
+}
