@@ -1,0 +1,93 @@
+// tarvel's start: framework, console, command line, port, and the receiver's
+// reset and wake; then the command menu.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "console/console.h"
+#include "cvtool/cvtool.h"
+#include "link/receiver_protocol.h"
+#include "link/serial_port.h"
+#include "platform/platform.h"
+
+char data_file_name[DATA_FILE_NAME_SIZE];
+int reset_wait_ms = 10000;
+int next_cv_entry = 1;
+int binary_entry_mode = 0;
+
+namespace {
+
+const char banner[] = "CVs Lesen und schreiben Version 1.0, 1.2.2007\n";
+const char usage[] = "Usage: tarvel comx [Datenfile]\n";
+// Long enough to read in a window that closes when the program ends.
+const int FAREWELL_PAUSE_MS = 3000;
+
+int asks_for_help(int argc, char **argv) {
+  return argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "--version") == 0);
+}
+
+void print_help(void) {
+  printf(
+      "tarvel: liest und schreibt die CVs eines Empf\x84ngers "
+      "\x81"
+      "ber die serielle Schnittstelle.\n");
+  printf("%s%s", banner, usage);
+  printf(
+      "  comx       serielle Schnittstelle: 1 bis 9 f\x81r COM1 bis COM9, sonst der "
+      "Ger\x84tename\n");
+  printf("  Datenfile  CV-Datei f\x81r die Kommandos p und a\n");
+  printf("  ORN_HOME   gesetzt: 2 statt 10 Sekunden Reset\n");
+}
+
+void end_timer_resolution(void) {
+  timeEndPeriod(1);
+}
+
+// The name buffer holds 999 characters; a longer name is refused whole
+// rather than cut to a different file's name.
+void take_data_file_name(const char *name) {
+  size_t length = strlen(name);
+  if (length >= DATA_FILE_NAME_SIZE) {
+    fprintf(stderr,
+            "Datenfile: Name zu lang (%u Zeichen, h\x94"
+            "chstens %d)\n",
+            (unsigned)length, DATA_FILE_NAME_SIZE - 1);
+    Sleep(FAREWELL_PAUSE_MS);
+    exit(9);
+  }
+  memcpy(data_file_name, name, length + 1);
+}
+
+}  // namespace
+
+int tarvel_main(int argc, char **argv) {
+  if (asks_for_help(argc, argv)) {
+    print_help();
+    exit(0);
+  }
+  if (framework_init() != 0) {
+    fprintf(stderr, "Fatal Error: MFC initialization failed\n");
+    exit(99);
+  }
+  // The protocol's 1 ms and 3 ms pauses must not stretch to a 15 ms tick.
+  timeBeginPeriod(1);
+  atexit(end_timer_resolution);
+  console_setup(nullptr);
+  clear_screen(ATTR_SCREEN);
+  reset_wait_ms = getenv("ORN_HOME") != nullptr ? 2000 : 10000;
+  printf("%s", banner);
+  if (argc < 2) {
+    printf("%s", usage);
+    fflush(stdout);
+    Sleep(FAREWELL_PAUSE_MS);
+    exit(9);
+  }
+  if (argc >= 3) take_data_file_name(argv[2]);
+  if (open_port(argv[1], 38400, 8, 0, 1, 12, 12) != 0) {
+    wait_key();
+    exit(99);
+  }
+  reset_receiver(reset_wait_ms);
+  command_loop();
+  return 0;
+}
