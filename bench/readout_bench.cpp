@@ -1,0 +1,48 @@
+// Times a full read-out (`a`, CVs 1 to 199 of both banks) in real time on the
+// virtual receiver with its 38400 baud line model, against the protocol's own
+// minimum of 45.4 ms per CV read.
+//   readout_bench [PORT]      (default "sim:")
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "cvtool/cvtool.h"
+#include "link/receiver_protocol.h"
+#include "link/serial_port.h"
+#include "platform/clock.h"
+
+namespace {
+const int cv_reads = 398;
+const double read_minimum_ms = 45.4;  // 36 ms of pauses + 36 bytes of 10 bit times
+
+int count_lines(const char *name) {
+  FILE *file = fopen(name, "r");
+  if (file == nullptr) return -1;
+  int lines = 0;
+  for (int c; (c = fgetc(file)) != EOF;) lines += c == '\n';
+  fclose(file);
+  return lines;
+}
+}  // namespace
+
+int main(int argc, char **argv) {
+  const char *port = argc > 1 ? argv[1] : "sim:";
+  timeBeginPeriod(1);
+  if (open_port(port, 38400, 8, 0, 1, 12, 12) != 0) return 1;
+  reset_receiver(2000);
+  snprintf(data_file_name, DATA_FILE_NAME_SIZE, "/tmp/readout_bench_%d.txt", (int)getpid());
+  remove(data_file_name);
+  int64_t start = clock_now_us();
+  read_out_cvs();
+  double elapsed_s = (clock_now_us() - start) / 1e6;
+  int lines = count_lines(data_file_name);
+  remove(data_file_name);
+  double minimum_s = cv_reads * read_minimum_ms / 1000.0;
+  double ratio = elapsed_s / minimum_s;
+  printf(
+      "\nread-out: %d lines in %.3f s; minimum %d x %.1f ms = %.3f s; ratio %.4f (target <= "
+      "1.02)\n",
+      lines, elapsed_s, cv_reads, read_minimum_ms, minimum_s, ratio);
+  return lines == cv_reads ? 0 : 1;
+}
