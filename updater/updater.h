@@ -1,0 +1,106 @@
+// morrex: writes new firmware into the receiver's flash memory over a serial line.
+//
+// One straight run on one thread: banner, command line, port, program file check,
+// reset and wake, handshake and records. Nothing is ever read from the receiver;
+// the pace comes from fixed pauses alone.
+//
+// The operations report with the run's exit code instead of ending the process,
+// so that a whole run can be driven from a test; main() only returns what the run
+// returns. Each failure has printed its message and made its pause by then.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+// ---------------------------------------------------------------- exit codes
+enum {
+  EXIT_DONE = 0,          // the end record was sent
+  EXIT_PORT = 1,          // the port cannot be opened
+  EXIT_PROGRAM_FILE = 2,  // the program file cannot be opened
+  EXIT_CPU_ID = 3,        // the program file's CPU identifier is invalid
+  EXIT_FILE_ENDS = 4,     // the program file ends before its end record
+  EXIT_BAD_RECORD = 5,    // the program file holds an invalid record lead byte
+  EXIT_USAGE = 9          // fewer than two arguments
+};
+
+enum ResetMode { FULL_RESET, SHORT_RESET, NO_RESET };
+
+// ---------------------------------------------------------------- command line (command_line.cpp)
+extern ResetMode reset_mode;
+extern int reset_wait;           // ms that DTR and RTS stay asserted in the reset phase
+extern int port_number;          // forms the port name "COM%d"
+extern std::string port_device;  // a device name taken as it stands; empty for a number
+extern std::string port_name;    // as the messages name the port: "COM%d" or the device
+
+// Takes reset mode, reset wait and port (number or device name, and the port name
+// formed from it) from the first argument.
+void take_port_argument(const char *argument);
+// Non-zero for "--help" and "--version".
+int is_information_request(const char *argument);
+void print_banner(void);
+void print_usage(void);
+// What the program is, its usage and its version (after the banner).
+void print_information(void);
+
+// ---------------------------------------------------------------- port (updater_port.cpp)
+extern HANDLE port_handle;
+
+// The name handed to CreateFileA for port_name.
+std::string port_open_name(void);
+// Opens and configures the port (38400 8N1, DTR and RTS released). Returns 0, or
+// EXIT_PORT after its message and pause.
+int open_port(void);
+// Sends the low 8 bits of value with one synchronous write; a failure is reported
+// on standard error and otherwise ignored. Makes no pause of its own.
+void write_byte(int value);
+// Resets the receiver through DTR and RTS (unless mode is NO_RESET), then sends
+// the wake bytes that bring it into its boot loader.
+void reset_receiver(ResetMode mode, int wait);
+
+// ---------------------------------------------------------------- program file (program_file.cpp)
+enum {
+  CPU_ID_PAGE_64 = '8',
+  CPU_ID_PAGE_128 = '6',
+  PAGE_RECORD = 'u',
+  SINGLE_BYTE_RECORD = 0xCC,
+  END_RECORD = '3'
+};
+
+extern int page_size;                      // 64 or 128, from the CPU identifier
+extern BYTE handshake_byte;                // file byte 1
+extern std::vector<BYTE> program_records;  // every record up to and including the end record
+extern int record_counter;                 // progress count
+
+// Page size for a CPU identifier, or 0 for an invalid one.
+int page_size_for(int cpu_id);
+// Bytes that follow a lead byte in its record, or -1 for an invalid lead byte.
+int record_body_length(int lead, int size_of_page);
+// Reads and checks a whole program file: CPU identifier, handshake byte and every
+// record up to the end record (nothing after it is read). Returns 0, EXIT_CPU_ID,
+// EXIT_FILE_ENDS or EXIT_BAD_RECORD; prints nothing.
+int load_program_file(FILE *file);
+// Opens the program file and checks it through load_program_file. Returns 0, or
+// the exit code after its message and pause; nothing has been sent either way.
+int read_program_header(const char *path);
+// Sends the handshake and the records. Returns EXIT_DONE after "fertig" and its pause.
+int transfer_firmware(void);
+// Closes the program file (for release_updater).
+void release_program_file(void);
+
+// ---------------------------------------------------------------- the run (updater_run.cpp)
+// Prints like printf and puts the text on the console before returning.
+void updater_print(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+// Makes the pause that precedes the exit with code, and returns code.
+int end_run(int code);
+// The whole run; returns the exit code.
+int run_updater(int argc, char **argv);
+// Closes the port and the program file, which a run leaves open until the
+// process exits; for running several updates in one test process.
+void release_updater(void);

@@ -1,0 +1,83 @@
+// The serial port: opening and configuring it, the one-byte write that every
+// byte on the line goes through, and the reset-and-wake sequence.
+#include "updater/updater.h"
+
+HANDLE port_handle = INVALID_HANDLE_VALUE;
+
+namespace {
+
+COMMCONFIG port_config;
+DWORD config_size;
+static_assert(sizeof(COMMCONFIG) == 52, "the configuration size the port calls are given");
+
+const int WAKE_FIRST = 0xF3;
+const int WAKE_LAST = 0xFF;
+
+// Reads the configuration, sets the DTR and RTS controls, writes it back; every
+// other field stays as read. The results are not examined: a port that refuses a
+// setting is used as it is.
+void reconfigure(int dtr_control, int rts_control) {
+  GetCommConfig(port_handle, &port_config, &config_size);
+  port_config.dcb.fDtrControl = dtr_control;
+  port_config.dcb.fRtsControl = rts_control;
+  SetCommConfig(port_handle, &port_config, config_size);
+}
+
+}  // namespace
+
+// On Windows the device namespace prefix is what makes COM10 and above
+// reachable; the messages keep the short name.
+std::string port_open_name(void) {
+#ifdef _WIN32
+  if (port_device.empty()) return "\\\\.\\" + port_name;
+#endif
+  return port_name;
+}
+
+int open_port(void) {
+  config_size = sizeof(COMMCONFIG);
+  port_handle = CreateFileA(port_open_name().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (port_handle == INVALID_HANDLE_VALUE) {
+    fprintf(stderr, "Open %s: Error %ld\n", port_name.c_str(), (long)GetLastError());
+    return end_run(EXIT_PORT);
+  }
+  GetCommConfig(port_handle, &port_config, &config_size);
+  port_config.dcb.BaudRate = CBR_38400;
+  port_config.dcb.ByteSize = 8;
+  port_config.dcb.Parity = NOPARITY;
+  port_config.dcb.StopBits = ONESTOPBIT;
+  port_config.dcb.fOutxCtsFlow = FALSE;
+  port_config.dcb.fDtrControl = DTR_CONTROL_DISABLE;
+  port_config.dcb.fRtsControl = RTS_CONTROL_DISABLE;
+  SetCommConfig(port_handle, &port_config, config_size);
+  return 0;
+}
+
+void write_byte(int value) {
+  BYTE byte = (BYTE)(value & 0xFF);
+  DWORD written = 0;
+  if (!WriteFile(port_handle, &byte, 1, &written, nullptr)) {
+    fprintf(stderr, "WriteFile returns %ld\n", (long)GetLastError());
+  }
+}
+
+void reset_receiver(ResetMode mode, int wait) {
+  if (mode != NO_RESET) {
+    Sleep(500);
+    write_byte('A');
+    Sleep(200);
+    reconfigure(DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE);
+    updater_print("%d Sekunden Reset....", wait / 1000);
+    Sleep(wait);
+    updater_print("\n");
+    reconfigure(DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE);
+  }
+  Sleep(500);
+  for (int value = WAKE_FIRST; value <= WAKE_LAST; value++) {
+    write_byte(value);
+    Sleep(20);
+  }
+  updater_print("\nEmpfaenger sollte kurz hupen/blinken bzw. Dauerton/Dauerblinken beenden\n");
+  Sleep(2000);
+}
