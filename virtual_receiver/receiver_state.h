@@ -1,0 +1,132 @@
+// The virtual receiver's state and the operations its parts share. Internal to
+// virtual_receiver/.
+//
+// Every operation below expects the receiver's lock to be held, except where it
+// says otherwise.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/posix/serial_device.h"
+#include "virtual_receiver/virtual_receiver.h"
+
+#ifndef ERROR_INVALID_DATA
+#define ERROR_INVALID_DATA 13
+#endif
+
+#define VR_CV_COUNT 256
+#define VR_PAGE_LIMIT 256  // a page record names its page in one byte
+
+// What the port name asked for.
+struct VrOptions {
+  std::string dir;  // empty: the state lives in memory only
+  bool absent = false;
+  bool stuck = false;
+  bool instant = false;
+  int fail_every = 0;         // 0: every verify answers truly
+  int page_size = 64;         // cpu=8; cpu=6 gives 128
+  int64_t unplug_after = -1;  // bytes until the adapter is pulled; -1: never
+};
+
+enum VrBootPhase {
+  VR_BOOT_BANG,
+  VR_BOOT_HANDSHAKE,
+  VR_BOOT_COUNT_UP,
+  VR_BOOT_RECORD,
+  VR_BOOT_PAGE_BODY
+};
+
+// The line as the PC last configured it.
+struct VrLine {
+  DWORD baud = 9600;  // a port's usual setting before anyone configures it
+  BYTE byte_size = 8;
+  BYTE parity = NOPARITY;
+  BYTE stop_bits = ONESTOPBIT;
+  bool dtr = false;
+  bool rts = false;
+};
+
+struct VirtualReceiver {
+  std::mutex lock;
+  std::condition_variable reads_wake;
+  VrOptions options;
+  int64_t opened_us = 0;
+  bool open = false;
+  FILE *wire_log = nullptr;
+  int dir_lock_fd = -1;
+
+  // The line.
+  VrLine line;
+  int64_t last_arrival_us = 0;
+  int64_t bytes_arrived = 0;
+  bool unplugged = false;
+  bool reads_cancelled = false;
+
+  // The receiver.
+  VrState state = VR_RUNNING;
+  int wake_count = 0;  // wake bytes 0xF3, 0xF4, ... received in order so far
+  uint8_t command[4] = {0, 0, 0, 0};
+  int command_length = 0;
+  bool answer_standing = false;  // a query or verify answer, until the next byte
+  bool answer = false;
+  int64_t opcode_us = 0;
+  int verify_count = 0;
+  VrBootPhase boot_phase = VR_BOOT_BANG;
+  int boot_count = 0;
+  std::vector<uint8_t> page;
+  uint8_t cvs[2][VR_CV_COUNT];
+  std::vector<uint8_t> flash;
+
+  std::string trace;
+  int error_count = 0;
+};
+
+// port_options.cpp: "sim:[DIR][?OPTION[,OPTION]...]". Returns a Win32 code.
+DWORD vr_parse_port_name(const char *name, VrOptions *options);
+
+// cv_file.cpp: the text of cvs.txt.
+void vr_factory_cvs(uint8_t cvs[2][VR_CV_COUNT]);
+std::string vr_format_cvs(const uint8_t cvs[2][VR_CV_COUNT]);
+// Returns 0, or -1 when the text is not exactly the 512 CVs, each once.
+int vr_parse_cvs(const std::string &text, uint8_t cvs[2][VR_CV_COUNT]);
+
+// state_dir.cpp: the files in DIR. Each returns a Win32 code.
+DWORD vr_open_state_dir(VirtualReceiver *vr);
+void vr_close_state_dir(VirtualReceiver *vr);
+DWORD vr_save_cvs(VirtualReceiver *vr);
+DWORD vr_save_flash(VirtualReceiver *vr);
+DWORD vr_win32_error_of_errno(int error);
+
+// wire_trace.cpp: the trace, in memory and in DIR/wire.log.
+void vr_record(VirtualReceiver *vr, int64_t at_us, const char *event, const char *value);
+void vr_error(VirtualReceiver *vr, int64_t at_us, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+void vr_set_state(VirtualReceiver *vr, int64_t at_us, VrState state);
+std::string vr_line_settings_text(const VrLine &line);
+
+// receiver_core.cpp: what the receiver does with a byte and with DTR.
+void vr_receive_byte(VirtualReceiver *vr, uint8_t byte, int64_t at_us);
+void vr_hold_in_reset(VirtualReceiver *vr, bool held, int64_t at_us);
+
+// service_mode.cpp
+void vr_enter_service_mode(VirtualReceiver *vr, int64_t at_us);
+void vr_service_byte(VirtualReceiver *vr, uint8_t byte, int64_t at_us);
+// The DSR level the receiver drives at now_us (the line options aside).
+bool vr_service_answer(VirtualReceiver *vr, int64_t now_us);
+
+// boot_loader.cpp
+void vr_enter_boot_loader(VirtualReceiver *vr, int64_t at_us);
+void vr_boot_byte(VirtualReceiver *vr, uint8_t byte, int64_t at_us);
+
+// receiver_registry.cpp: receivers live as long as the process, so that tests
+// can read a receiver's state after the program closed its port. Takes its
+// own lock.
+void vr_register(VirtualReceiver *vr);
+void vr_attach_device(SerialDevice *device, VirtualReceiver *vr);
+void vr_detach_device(SerialDevice *device);
+VirtualReceiver *vr_receiver_of_device(SerialDevice *device);

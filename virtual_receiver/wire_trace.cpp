@@ -1,0 +1,74 @@
+// The trace: one line per line event, "<us since open> <EVENT> <value>", kept
+// in memory for tests and appended to DIR/wire.log as it happens.
+#include <cinttypes>
+#include <cstdarg>
+
+#include "virtual_receiver/receiver_state.h"
+
+namespace {
+
+const char *state_name(VrState state) {
+  switch (state) {
+    case VR_RUNNING:
+      return "running";
+    case VR_RESET:
+      return "reset";
+    case VR_SERVICE:
+      return "service";
+    case VR_BOOTLOADER:
+      return "bootloader";
+  }
+  return "?";
+}
+
+char parity_letter(BYTE parity) {
+  static const char letters[] = "NOEMS";
+  return parity < 5 ? letters[parity] : '?';
+}
+
+const char *stop_bits_text(BYTE stop_bits) {
+  switch (stop_bits) {
+    case ONESTOPBIT:
+      return "1";
+    case ONE5STOPBITS:
+      return "1.5";
+    default:
+      return "2";
+  }
+}
+
+}  // namespace
+
+void vr_record(VirtualReceiver *vr, int64_t at_us, const char *event, const char *value) {
+  char line[256];
+  snprintf(line, sizeof line, "%" PRId64 " %s %s\n", at_us - vr->opened_us, event, value);
+  vr->trace += line;
+  if (vr->wire_log != nullptr) {
+    // Flushed line by line: whoever reads the log while a program runs, or
+    // after it was killed, sees every event so far.
+    fputs(line, vr->wire_log);
+    fflush(vr->wire_log);
+  }
+}
+
+void vr_error(VirtualReceiver *vr, int64_t at_us, const char *format, ...) {
+  char words[200];
+  va_list arguments;
+  va_start(arguments, format);
+  vsnprintf(words, sizeof words, format, arguments);
+  va_end(arguments);
+  ++vr->error_count;
+  vr_record(vr, at_us, "ERR", words);
+}
+
+void vr_set_state(VirtualReceiver *vr, int64_t at_us, VrState state) {
+  vr->state = state;
+  vr_record(vr, at_us, "STATE", state_name(state));
+}
+
+std::string vr_line_settings_text(const VrLine &line) {
+  char text[48];
+  snprintf(text, sizeof text, "%lu %u%c%s", (unsigned long)line.baud, (unsigned)line.byte_size,
+           parity_letter(line.parity), stop_bits_text(line.stop_bits));
+  return text;
+}
