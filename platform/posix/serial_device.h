@@ -41,6 +41,3 @@ DCB serial_default_dcb(void);
 DWORD win32_error_from_errno(int error);
 // SetLastError with the code for error; FormatMessageA then also names the errno.
 void set_last_error_from_errno(int error);
-// The device behind a handle that CreateFileA opened, or null when the handle
-// is not an open serial device (platform/posix/).
-SerialDevice *serial_device_of(HANDLE handle);
