@@ -1,0 +1,159 @@
+// The built morrex as a user starts it, on the virtual clock: exit codes, what
+// each stream carries (UTF-8 on Linux), and the receiver's files afterwards.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/updater/program_files.h"
+
+namespace {
+
+const char BANNER[] = "Update Amtel-Flash Version 1.1, 11.1.2005\n";
+
+struct Result {
+  int code = -1;
+  std::string out, err;
+};
+
+std::string text_of(const std::string &path) {
+  Bytes bytes = read_file(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+class Program : public ::testing::Test {
+ protected:
+  std::string dir;
+
+  void SetUp() override {
+    char name[] = "/tmp/morrex_program_XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    dir = name;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  std::string file(const Bytes &bytes) {
+    std::string path = dir + "/fw.bin";
+    EXPECT_TRUE(write_file(path, bytes));
+    return path;
+  }
+
+  // Runs the built program with its pauses on the virtual clock.
+  Result run(const std::vector<std::string> &arguments) {
+    std::string out_path = dir + "/out", err_path = dir + "/err";
+    pid_t child = fork();
+    if (child == 0) {
+      int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int in = open("/dev/null", O_RDONLY);
+      dup2(in, 0);
+      dup2(out, 1);
+      dup2(err, 2);
+      std::vector<char *> argv = {(char *)MORREX_PATH};
+      for (const std::string &a : arguments) argv.push_back((char *)a.c_str());
+      argv.push_back(nullptr);
+      setenv("ORN_VIRTUAL_CLOCK", "1", 1);
+      execv(MORREX_PATH, argv.data());
+      _exit(127);
+    }
+    Result result;
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = text_of(out_path);
+    result.err = text_of(err_path);
+    return result;
+  }
+};
+
+TEST_F(Program, UpdatesTheReceiverBehindASimPortAndSaysSo) {
+  Bytes records = join({page_record(0, 64, 1), page_record(1, 64, 0x80), {0xCC}, {'3'}});
+  Result r = run({"xsim:" + dir + "/receiver", file(join({{'8', 0x3C}, records}))});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, std::string(BANNER) +
+                       "2 Sekunden Reset....\n"
+                       "\nEmpfaenger sollte kurz hupen/blinken bzw. Dauerton/Dauerblinken beenden\n"
+                       "   0\r   1\r   2\rfertig\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read_file(dir + "/receiver/flash.bin"), flash_image(records, 64));
+  std::string log = text_of(dir + "/receiver/wire.log");
+  EXPECT_EQ(log.find(" ERR "), std::string::npos) << log;
+}
+
+struct ExitCase {
+  const char *name;
+  std::vector<std::string> arguments;  // "@" stands for the program file, "%" for dir
+  Bytes file;
+  int code;
+  const char *out;  // after the banner
+  const char *err;
+};
+
+std::vector<ExitCase> exit_cases() {
+  return {
+      {"usage", {}, {}, 9, "Usage: morrex COMx Programmfile\n", ""},
+      {"port_only", {"rsim:%/receiver"}, {}, 9, "Usage: morrex COMx Programmfile\n", ""},
+      {"no_port",
+       {"/nonexistent/tty", "@"},
+       {'8', 0, '3'},
+       1,
+       "",
+       "Open /nonexistent/tty: Error 2\n"},
+      {"no_file",
+       {"rsim:%/receiver", "%/missing.bin"},
+       {},
+       2,
+       "",
+       "%/missing.bin: No such file or directory\n"},
+      {"bad_cpu",
+       {"rsim:%/receiver", "@"},
+       {0xFC, 0, '3'},
+       3,
+       "ung\xC3\xBCltige CPU-Kennung!\n",
+       ""},
+      {"file_ends", {"rsim:%/receiver", "@"}, {'8', 0, 'u', 1}, 4, "interner Fehler 1\n", ""},
+      {"bad_record", {"rsim:%/receiver", "@"}, {'8', 0, 'U'}, 5, "interner Fehler 2\n", ""},
+      {"help", {"--help"}, {}, 0, "morrex schreibt", ""},
+      {"version", {"--version"}, {}, 0, "morrex schreibt", ""},
+  };
+}
+
+std::string expand(std::string text, const std::string &dir, const std::string &file) {
+  if (text == "@") return file;
+  size_t at = text.find('%');
+  if (at != std::string::npos) text.replace(at, 1, dir);
+  return text;
+}
+
+class ExitCodes : public Program, public ::testing::WithParamInterface<ExitCase> {};
+
+TEST_P(ExitCodes, EachEndHasItsCodeAndItsMessageOnItsStream) {
+  const ExitCase &c = GetParam();
+  std::string path = file(c.file);
+  std::vector<std::string> arguments;
+  for (const std::string &a : c.arguments) arguments.push_back(expand(a, dir, path));
+  Result r = run(arguments);
+  EXPECT_EQ(r.code, c.code);
+  std::string out = std::string(BANNER) + c.out;
+  EXPECT_EQ(r.out.substr(0, out.size()), out);
+  if (c.code != 0) {
+    EXPECT_EQ(r.out.size(), out.size()) << r.out;
+  }
+  EXPECT_EQ(r.err, expand(c.err, dir, path));
+  // Whatever the fault, the receiver saw no byte.
+  std::string log = text_of(dir + "/receiver/wire.log");
+  EXPECT_EQ(log.find(" TX "), std::string::npos) << log;
+  if (c.arguments.size() < 2) {
+    EXPECT_FALSE(std::filesystem::exists(dir + "/receiver"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, ExitCodes, ::testing::ValuesIn(exit_cases()),
+                         [](const ::testing::TestParamInfo<ExitCase> &i) { return i.param.name; });
+
+}  // namespace
