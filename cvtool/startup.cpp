@@ -28,13 +28,11 @@ int asks_for_help(int argc, char **argv) {
 
 void print_help(void) {
   printf(
-      "tarvel: liest und schreibt die CVs eines Empf\x84ngers "
+      "tarvel liest und schreibt die CVs eines Empf\x84ngers "
       "\x81"
-      "ber die serielle Schnittstelle.\n");
+      "ber RS-232.\n");
   printf("%s%s", banner, usage);
-  printf(
-      "  comx       serielle Schnittstelle: 1 bis 9 f\x81r COM1 bis COM9, sonst der "
-      "Ger\x84tename\n");
+  printf("  comx       Schnittstelle: eine Ziffer n f\x81r COMn, sonst der Ger\x84tename\n");
   printf("  Datenfile  CV-Datei f\x81r die Kommandos p und a\n");
   printf("  ORN_HOME   gesetzt: 2 statt 10 Sekunden Reset\n");
 }
