@@ -4,7 +4,8 @@
 # the prompt (a), quit (q). Usage: data_file_e2e.sh TARVEL
 set -eu
 tarvel=$1
-work=$(mktemp -d)
+# No dot anywhere in the path, so that the prompt's answer gets ".txt".
+work=$(mktemp -d /tmp/tarvel_data_file_XXXXXX)
 server=tarvel_data_file_$$
 session=e2e
 cleanup() {
@@ -57,14 +58,14 @@ grep -qx 'CV  29  =   6 (b0000 0110)' receiver/cvs.txt || fail "CV 29 not progra
 
 # The file name is kept after p: a asks before overwriting, n keeps the file.
 keys a
-wait_for "cvs.txt existiert bereits! Löschen? "
+wait_for "cvs.txt existiert bereits! Löschen?"
 keys n
 wait_for "Kommandos:"
 cmp -s cvs.txt cvs.orig || fail "n overwrote the data file"
 
 # n emptied the name: the next a asks for a file.
 keys a
-wait_for "Datendatei (*.txt): "
+wait_for "Datendatei (*.txt):"
 keys n e u x BSpace
 wait_for "Datendatei (*.txt): neu"
 keys Enter
@@ -85,5 +86,8 @@ while [ ! -s "$work/exit" ]; do
   sleep 0.1
 done
 [ "$(cat "$work/exit")" = 0 ] || fail "exit code $(cat "$work/exit")"
-tail -n 4 receiver/wire.log | grep -c ' TX EE' | grep -qx 4 || fail "no quit sequence on the wire"
+[ "$(grep ' TX ' receiver/wire.log | tail -n 4 | grep -c ' TX EE$')" -eq 4 ] ||
+  fail "the last bytes sent are not the quit sequence: $(tail -n 6 receiver/wire.log)"
+[ "$(tail -n 1 receiver/wire.log | cut -d' ' -f2-)" = "STATE running" ] ||
+  fail "the receiver did not leave service mode: $(tail -n 1 receiver/wire.log)"
 echo "PASS"
