@@ -1,0 +1,9 @@
+// Hooks into the console stand-in for tests: where the keys come from and
+// where the console calls' output goes.
+#pragma once
+
+// Keys are read from fd from now on (standard input by default); keys already
+// queued and an end of input seen before are forgotten.
+void console_use_input_fd(int fd);
+// The console calls write to fd instead of standard output or error; -1 undoes it.
+void console_use_output_fd(int fd);

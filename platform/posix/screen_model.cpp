@@ -1,0 +1,356 @@
+// The screen model and its rendering as ANSI/xterm sequences.
+//
+// The terminal's own line wrap is switched off with the first output: the
+// model wraps (or not, as the output mode says) and sends the line breaks
+// itself, so the terminal's cursor always follows the model's.
+#include "platform/posix/screen_model.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+#include "platform/posix/code_page_850.h"
+
+namespace {
+
+const WORD default_attribute = 0x07;  // what a fresh console starts with
+
+struct cell {
+  char character;
+  WORD attribute;
+};
+
+// Both constant-initialised: text may be printed before main, from any
+// constructor, and the model must be usable then.
+std::mutex model_mutex;
+bool ready = false;
+int width = 80;
+int height = 25;
+std::unique_ptr<cell[]> cells;
+int cursor_x = 0;
+int cursor_y = 0;
+WORD attribute = default_attribute;
+int wrap = 1;
+DWORD cursor_size = 25;
+int cursor_visible = 1;
+int terminal = 0;
+// What the terminal has been told so far.
+WORD shown_attribute = default_attribute;
+bool autowrap_off = false;
+
+cell &cell_at(int x, int y) {
+  return cells[(size_t)y * (size_t)width + (size_t)x];
+}
+
+// ---------------------------------------------------------------- output pieces
+
+void emit_start(std::string *out) {
+  if (terminal && !autowrap_off) {
+    *out += "\x1b[?7l";  // the model wraps, the terminal must not
+    autowrap_off = true;
+  }
+}
+
+void emit_colour(WORD wanted, std::string *out) {
+  if (!terminal || wanted == shown_attribute) return;
+  *out += screen_colour_sequence(wanted);
+  shown_attribute = wanted;
+}
+
+void emit_goto(int x, int y, std::string *out) {
+  if (!terminal) return;
+  char text[32];
+  snprintf(text, sizeof text, "\x1b[%d;%dH", y + 1, x + 1);
+  *out += text;
+}
+
+void emit_glyph(char character, std::string *out) {
+  char utf8[3];
+  int length = cp850_to_utf8((unsigned char)character, terminal != 0, utf8);
+  out->append(utf8, (size_t)length);
+}
+
+// ---------------------------------------------------------------- cursor movement
+
+size_t cell_count(void) {
+  return (size_t)width * (size_t)height;
+}
+
+void scroll_up(void) {
+  std::copy(cells.get() + width, cells.get() + cell_count(), cells.get());
+  std::fill(cells.get() + cell_count() - width, cells.get() + cell_count(), cell{' ', attribute});
+}
+
+void line_feed(std::string *out) {
+  cursor_x = 0;
+  if (cursor_y == height - 1) {
+    emit_colour(attribute, out);  // the terminal fills the new row in its current colour
+    scroll_up();
+  } else {
+    cursor_y++;
+  }
+  *out += terminal ? "\r\n" : "\n";
+}
+
+void put_character(char character, std::string *out) {
+  cell_at(cursor_x, cursor_y) = cell{character, attribute};
+  emit_colour(attribute, out);
+  emit_glyph(character, out);
+  if (cursor_x < width - 1) {
+    cursor_x++;
+  } else if (wrap) {
+    line_feed(out);
+  }
+  // Without wrap the cursor stays in the last column and the next character
+  // overwrites it; the terminal, its own wrap off, does the same.
+}
+
+void put_control(char control, std::string *out) {
+  switch (control) {
+    case '\n':
+      line_feed(out);
+      break;
+    case '\r':
+      cursor_x = 0;
+      *out += '\r';
+      break;
+    case '\b':
+      if (cursor_x > 0) {
+        cursor_x--;
+        *out += '\b';
+      }
+      break;
+    case '\a':
+      *out += '\a';
+      break;
+    case '\t':
+      do {
+        put_character(' ', out);
+      } while (cursor_x % 8 != 0 && cursor_x < width - 1);
+      break;
+    default:
+      put_character(control, out);
+      break;
+  }
+}
+
+// ---------------------------------------------------------------- redrawing cells
+
+// Where the blanks of one colour that run to the end of the row begin, or
+// width when the last cell is no blank.
+int blank_tail_start(int y) {
+  const cell &last = cell_at(width - 1, y);
+  if (last.character != ' ') return width;
+  int x = width - 1;
+  while (x > 0 && cell_at(x - 1, y).character == ' ' &&
+         cell_at(x - 1, y).attribute == last.attribute) {
+    x--;
+  }
+  return x;
+}
+
+void redraw_row(int y, int from_x, int to_x, std::string *out) {
+  emit_goto(from_x, y, out);
+  int tail = to_x == width ? blank_tail_start(y) : width;
+  int x = from_x;
+  for (; x < to_x && x < tail; x++) {
+    emit_colour(cell_at(x, y).attribute, out);
+    emit_glyph(cell_at(x, y).character, out);
+  }
+  if (x < to_x) {
+    emit_colour(cell_at(x, y).attribute, out);
+    *out += "\x1b[K";  // erase to the end of the row in that colour
+  }
+}
+
+void redraw(size_t first, size_t count, std::string *out) {
+  if (!terminal || count == 0) return;
+  emit_start(out);
+  size_t end = first + count;
+  for (size_t index = first; index < end;) {
+    int y = (int)(index / (size_t)width);
+    int x = (int)(index % (size_t)width);
+    size_t row_end = (size_t)(y + 1) * (size_t)width;
+    int to_x = end < row_end ? (int)(end - (size_t)y * (size_t)width) : width;
+    redraw_row(y, x, to_x, out);
+    index = (size_t)y * (size_t)width + (size_t)to_x;
+  }
+  emit_goto(cursor_x, cursor_y, out);
+}
+
+// The cells from x, y on that a fill of count reaches; 0 outside the buffer.
+size_t fill_range(int x, int y, size_t count, size_t *first) {
+  if (x < 0 || y < 0 || x >= width || y >= height) return 0;
+  *first = (size_t)y * (size_t)width + (size_t)x;
+  size_t room = cell_count() - *first;
+  return count < room ? count : room;
+}
+
+int ansi_colour(int console_colour) {
+  // The console counts blue, green, red from the low bit; ANSI red, green, blue.
+  return ((console_colour & 1) << 2) | (console_colour & 2) | ((console_colour & 4) >> 2);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- set-up
+
+void screen_reset(int new_width, int new_height, int on_terminal) {
+  width = new_width > 0 ? new_width : 80;
+  height = new_height > 0 ? new_height : 25;
+  cells.reset(new cell[cell_count()]);
+  std::fill(cells.get(), cells.get() + cell_count(), cell{' ', default_attribute});
+  cursor_x = cursor_y = 0;
+  attribute = shown_attribute = default_attribute;
+  wrap = 1;
+  cursor_size = 25;
+  cursor_visible = 1;
+  terminal = on_terminal;
+  autowrap_off = false;
+  ready = true;
+}
+
+void screen_ensure(void) {
+  if (ready) return;
+  winsize size = {};
+  if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 &&
+      size.ws_row > 0) {
+    screen_reset(size.ws_col, size.ws_row, 1);
+  } else {
+    screen_reset(80, 25, isatty(STDOUT_FILENO));
+  }
+}
+
+void screen_lock(void) {
+  model_mutex.lock();
+}
+void screen_unlock(void) {
+  model_mutex.unlock();
+}
+
+// ---------------------------------------------------------------- operations
+
+void screen_write(const char *text, size_t length, std::string *out) {
+  if (length > 0) emit_start(out);
+  for (size_t i = 0; i < length; i++) {
+    unsigned char byte = (unsigned char)text[i];
+    if (byte < 0x20) {
+      put_control((char)byte, out);
+    } else {
+      put_character((char)byte, out);
+    }
+  }
+}
+
+size_t screen_fill_character(int x, int y, size_t count, char character, std::string *out) {
+  size_t first = 0;
+  size_t done = fill_range(x, y, count, &first);
+  for (size_t i = first; i < first + done; i++) cells[i].character = character;
+  redraw(first, done, out);
+  return done;
+}
+
+size_t screen_fill_attribute(int x, int y, size_t count, WORD fill, std::string *out) {
+  size_t first = 0;
+  size_t done = fill_range(x, y, count, &first);
+  for (size_t i = first; i < first + done; i++) cells[i].attribute = fill;
+  redraw(first, done, out);
+  return done;
+}
+
+void screen_set_attribute(WORD new_attribute) {
+  attribute = new_attribute;
+}
+
+int screen_set_cursor(int x, int y, std::string *out) {
+  if (x < 0 || y < 0 || x >= width || y >= height) return -1;
+  cursor_x = x;
+  cursor_y = y;
+  emit_start(out);
+  emit_goto(x, y, out);
+  return 0;
+}
+
+void screen_set_wrap(int on) {
+  wrap = on ? 1 : 0;
+}
+
+void screen_set_cursor_shape(DWORD size, int visible, std::string *out) {
+  cursor_size = size;
+  cursor_visible = visible ? 1 : 0;
+  if (!terminal) return;
+  emit_start(out);
+  *out += size >= 50 ? "\x1b[2 q" : "\x1b[4 q";  // steady block, steady underline
+  *out += visible ? "\x1b[?25h" : "\x1b[?25l";
+}
+
+void screen_resize(int new_width, int new_height) {
+  if (new_width <= 0 || new_height <= 0) return;
+  size_t new_count = (size_t)new_width * (size_t)new_height;
+  std::unique_ptr<cell[]> resized(new cell[new_count]);
+  std::fill(resized.get(), resized.get() + new_count, cell{' ', attribute});
+  for (int y = 0; y < height && y < new_height; y++) {
+    for (int x = 0; x < width && x < new_width; x++) {
+      resized[(size_t)y * (size_t)new_width + (size_t)x] = cell_at(x, y);
+    }
+  }
+  cells = std::move(resized);
+  width = new_width;
+  height = new_height;
+  if (cursor_x >= width) cursor_x = width - 1;
+  if (cursor_y >= height) cursor_y = height - 1;
+}
+
+// ---------------------------------------------------------------- reading back
+
+int screen_width(void) {
+  return width;
+}
+int screen_height(void) {
+  return height;
+}
+int screen_cursor_x(void) {
+  return cursor_x;
+}
+int screen_cursor_y(void) {
+  return cursor_y;
+}
+WORD screen_attribute(void) {
+  return attribute;
+}
+int screen_wrap(void) {
+  return wrap;
+}
+int screen_is_terminal(void) {
+  return terminal;
+}
+DWORD screen_cursor_size(void) {
+  return cursor_size;
+}
+int screen_cursor_visible(void) {
+  return cursor_visible;
+}
+
+char screen_character_at(int x, int y) {
+  if (x < 0 || y < 0 || x >= width || y >= height) return 0;
+  return cell_at(x, y).character;
+}
+
+WORD screen_attribute_at(int x, int y) {
+  if (x < 0 || y < 0 || x >= width || y >= height) return 0;
+  return cell_at(x, y).attribute;
+}
+
+std::string screen_colour_sequence(WORD colour) {
+  if ((colour & 0xFF) == default_attribute) return "\x1b[0m";
+  int foreground = colour & 0x0F;
+  int background = (colour >> 4) & 0x0F;
+  char text[32];
+  snprintf(text, sizeof text, "\x1b[0;%d;%dm", (foreground & 8 ? 90 : 30) + ansi_colour(foreground),
+           (background & 8 ? 100 : 40) + ansi_colour(background));
+  return text;
+}

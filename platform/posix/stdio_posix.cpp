@@ -1,0 +1,141 @@
+// Standard output and standard error as the console shows them.
+//
+// Before main runs, both are replaced by unbuffered streams that turn the
+// programs' code page 850 text into UTF-8 and pass it through the screen
+// model, so that the model knows where a prompt left the cursor. Unbuffered,
+// glibc's formatted printing hands over each call's whole text at its end: the
+// text is on the terminal when the call returns, in one write. Standard output
+// that is no terminal gets the text alone, without escape sequences.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/code_page_850.h"
+#include "platform/posix/screen_model.h"
+#include "platform/posix/terminal_posix.h"
+
+// The build names this so that the linker keeps this file, which nothing calls.
+extern "C" {
+int platform_stdio_hook_anchor = 0;
+}
+
+// glibc's own list of open streams; it offers no other way to enumerate them.
+extern "C" void _IO_list_lock(void);
+extern "C" void _IO_list_unlock(void);
+
+namespace {
+
+struct stream_target {
+  int fd;
+  int through_screen;  // the model's terminal (or, without one, standard output)
+};
+
+stream_target output_target = {STDOUT_FILENO, 1};
+stream_target error_target = {STDERR_FILENO, 0};
+FILE *original_streams[3];
+FILE *replacement_streams[2];
+
+void write_plain(int fd, const char *text, size_t length) {
+  std::string out;
+  out.reserve(length + length / 2);
+  for (size_t i = 0; i < length; i++) {
+    char utf8[3];
+    int count = cp850_to_utf8((unsigned char)text[i], false, utf8);
+    out.append(utf8, (size_t)count);
+  }
+  terminal_write(fd, out.data(), out.size());
+}
+
+void write_through_screen(int fd, const char *text, size_t length) {
+  std::string out;
+  screen_lock();
+  screen_ensure();
+  screen_write(text, length, &out);
+  if (screen_is_terminal() && !out.empty()) terminal_arm_output_restore(fd);
+  terminal_write(fd, out.data(), out.size());
+  screen_unlock();
+}
+
+ssize_t stream_write(void *cookie, const char *text, size_t length) {
+  const stream_target *target = (const stream_target *)cookie;
+  if (target->through_screen) {
+    write_through_screen(target->fd, text, length);
+  } else {
+    write_plain(target->fd, text, length);
+  }
+  return (ssize_t)length;
+}
+
+FILE *open_replacement(stream_target *target) {
+  cookie_io_functions_t functions = {};
+  functions.write = stream_write;
+  FILE *stream = fopencookie(target, "w", functions);
+  if (stream != nullptr) setvbuf(stream, nullptr, _IONBF, 0);
+  return stream;
+}
+
+__attribute__((constructor)) void install_standard_streams(void) {
+  original_streams[0] = stdin;
+  original_streams[1] = stdout;
+  original_streams[2] = stderr;
+  // Standard error shares the model only when both go to the terminal;
+  // redirected, it must not move the cursor on the screen.
+  error_target.through_screen = isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
+  FILE *output = open_replacement(&output_target);
+  FILE *error = open_replacement(&error_target);
+  if (output == nullptr || error == nullptr) return;  // keep glibc's own streams
+  fflush(stdout);
+  fflush(stderr);
+  replacement_streams[0] = output;
+  replacement_streams[1] = error;
+  stdout = output;
+  stderr = error;
+}
+
+bool is_standard_stream(FILE *stream) {
+  if (stream == stdin || stream == stdout || stream == stderr) return true;
+  for (FILE *kept : original_streams) {
+    if (stream == kept) return true;
+  }
+  for (FILE *kept : replacement_streams) {
+    if (stream == kept) return true;
+  }
+  return false;
+}
+
+// The head of the list is taken from the C library itself: a program linked
+// against _IO_list_all gets a copy of the variable that the library never
+// updates.
+FILE **stream_list_head(void) {
+  static FILE **head = nullptr;
+  if (head == nullptr) {
+    void *library = dlopen("libc.so.6", RTLD_LAZY | RTLD_NOLOAD);
+    if (library != nullptr) head = (FILE **)dlsym(library, "_IO_list_all");
+  }
+  return head;
+}
+
+}  // namespace
+
+int _fcloseall(void) {
+  FILE **head = stream_list_head();
+  if (head == nullptr) return 0;
+  std::vector<FILE *> open_streams;
+  _IO_list_lock();
+  for (FILE *stream = *head; stream != nullptr; stream = stream->_chain) {
+    if (!is_standard_stream(stream)) open_streams.push_back(stream);
+  }
+  // Still under the list's lock (glibc takes it recursively): no stream can
+  // be opened or closed by another thread in between.
+  int closed = 0;
+  for (FILE *stream : open_streams) {
+    fclose(stream);
+    closed++;
+  }
+  _IO_list_unlock();
+  return closed;
+}
