@@ -1,0 +1,434 @@
+// Real serial devices and pseudo-terminals behind the POSIX stand-in: termios
+// for the line, the modem-control ioctls for DTR, RTS and DSR, poll for reads
+// that wait, and the wire trace that ORN_TRACE asks for.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "platform/clock.h"
+#include "platform/platform.h"
+#include "platform/posix/serial_handle.h"
+
+namespace {
+
+struct TtyDevice : SerialDevice {
+  int fd = -1;
+  // A byte in this pipe wakes every read for good (cancel_reads, on close).
+  int cancel_pipe[2] = {-1, -1};
+  std::atomic<bool> modem_lines{true};  // false on a pseudo-terminal
+  std::mutex lock;                      // guards the trace state below
+  int trace_fd = -1;                    // -1: no trace
+  int64_t opened_us = 0;
+  int traced_dtr = -1;
+  int traced_rts = -1;
+  char traced_line[32] = "";
+
+  ~TtyDevice() override;
+  DWORD apply(const DCB &dcb) override;
+  DWORD write(const BYTE *data, DWORD length, DWORD *written) override;
+  DWORD read(BYTE *buffer, DWORD length, DWORD interval_ms, DWORD *got) override;
+  void cancel_reads() override;
+  DWORD modem_status(DWORD *status) override;
+  DWORD clear_error(DWORD *errors) override;
+};
+
+DWORD last_os_error() {
+  return win32_error_from_errno(errno);
+}
+
+// ---------------------------------------------------------------- wire trace
+
+// One line per event, each with a single write: nothing is held back that a
+// killed program would lose, and the protocol's pauses pay one call per event.
+void trace_lines(TtyDevice &tty, const char *event, const char *const *values, int count) {
+  if (tty.trace_fd < 0) return;
+  long long at_us = (long long)(clock_now_us() - tty.opened_us);
+  char text[512];
+  int used = 0;
+  for (int i = 0; i < count && used < (int)sizeof text - 64; i++) {
+    used += snprintf(text + used, sizeof text - used, "%lld %s %s\n", at_us, event, values[i]);
+  }
+  ssize_t ignored = ::write(tty.trace_fd, text, (size_t)used);
+  (void)ignored;
+}
+
+void trace(TtyDevice &tty, const char *event, const char *value) {
+  trace_lines(tty, event, &value, 1);
+}
+
+void trace_open(TtyDevice &tty) {
+  const char *file = getenv("ORN_TRACE");
+  tty.opened_us = clock_now_us();
+  if (file == nullptr || file[0] == '\0') return;
+  tty.trace_fd = open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+}
+
+void trace_bytes(TtyDevice &tty, const BYTE *data, DWORD length) {
+  if (tty.trace_fd < 0) return;
+  char hex[64][3];
+  const char *values[64];
+  for (DWORD start = 0; start < length; start += 64) {
+    int count = 0;
+    for (DWORD i = start; i < length && count < 64; i++, count++) {
+      snprintf(hex[count], sizeof hex[count], "%02X", data[i]);
+      values[count] = hex[count];
+    }
+    trace_lines(tty, "TX", values, count);
+  }
+}
+
+// "38400 8N1": what the other side has to be set to.
+void line_text(const DCB &dcb, char *text, size_t size) {
+  static const char parity_letters[] = "NOEMS";
+  static const char *const stop_texts[] = {"1", "1.5", "2"};
+  snprintf(text, size, "%u %u%c%s", (unsigned)dcb.BaudRate, (unsigned)dcb.ByteSize,
+           parity_letters[dcb.Parity], stop_texts[dcb.StopBits]);
+}
+
+void trace_settings(TtyDevice &tty, const DCB &dcb, bool dtr, bool rts) {
+  if (tty.trace_fd < 0) return;
+  std::lock_guard<std::mutex> hold(tty.lock);
+  char line[32];
+  line_text(dcb, line, sizeof line);
+  if (strcmp(line, tty.traced_line) != 0) {
+    trace(tty, "LINE", line);
+    snprintf(tty.traced_line, sizeof tty.traced_line, "%s", line);
+  }
+  if ((int)dtr != tty.traced_dtr) trace(tty, "DTR", dtr ? "1" : "0");
+  if ((int)rts != tty.traced_rts) trace(tty, "RTS", rts ? "1" : "0");
+  tty.traced_dtr = dtr;
+  tty.traced_rts = rts;
+}
+
+// ---------------------------------------------------------------- line settings
+
+struct BaudSpeed {
+  DWORD baud;
+  speed_t speed;
+};
+
+const BaudSpeed baud_speeds[] = {
+    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},
+    {38400, B38400},   {57600, B57600},   {115200, B115200}, {230400, B230400},
+#ifdef B460800
+    {460800, B460800}, {921600, B921600},
+#endif
+};
+
+bool speed_of(DWORD baud, speed_t *speed) {
+  for (const BaudSpeed &entry : baud_speeds) {
+    if (entry.baud == baud) {
+      *speed = entry.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The line carries binary commands, not text: nothing may be translated,
+// swallowed, echoed or turned into a signal.
+void set_raw(termios &t) {
+  // A break or a parity error must not become 0xFF 0x00 escapes or SIGINT.
+  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | IXANY);
+  // 0x0D and 0x0A are data bytes, not line ends.
+  t.c_iflag &= ~(INLCR | IGNCR | ICRNL);
+  // Bytes leave exactly as written (no LF -> CR LF).
+  t.c_oflag &= ~OPOST;
+  // No echo back to the receiver, no line buffering, 0x03 is not Ctrl-C.
+  t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  // Receive at all; ignore the carrier line, which the receiver does not drive.
+  t.c_cflag |= CREAD | CLOCAL;
+  // Drop DTR and RTS on close, as Windows does when a port is closed.
+  t.c_cflag |= HUPCL;
+  // The driver never waits inside read(); the stand-in waits in poll, where a
+  // cancel and the interval time-out can reach it.
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+}
+
+void set_frame(termios &t, const DCB &dcb) {
+  static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
+#ifdef CMSPAR
+  t.c_cflag &= ~CMSPAR;
+#endif
+  t.c_cflag |= sizes[dcb.ByteSize - 5];
+  if (dcb.Parity != NOPARITY) t.c_cflag |= PARENB;
+  if (dcb.Parity == ODDPARITY || dcb.Parity == MARKPARITY) t.c_cflag |= PARODD;
+#ifdef CMSPAR
+  // Mark and space parity: a sticky parity bit.
+  if (dcb.Parity == MARKPARITY || dcb.Parity == SPACEPARITY) t.c_cflag |= CMSPAR;
+#endif
+  // Two stop bits; with five data bits the hardware makes that 1.5.
+  if (dcb.StopBits != ONESTOPBIT) t.c_cflag |= CSTOPB;
+  // Check the parity of what arrives only when the settings ask for it.
+  t.c_iflag &= ~INPCK;
+  if (dcb.fParity) t.c_iflag |= INPCK;
+}
+
+void set_flow(termios &t, const DCB &dcb) {
+  // CTS gates sending only when asked; the receiver's lines carry commands.
+  // (DSR flow and DTR handshake have no termios counterpart and stay off.)
+  t.c_cflag &= ~CRTSCTS;
+  if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) t.c_cflag |= CRTSCTS;
+  t.c_iflag &= ~(IXON | IXOFF);
+  if (dcb.fOutX) t.c_iflag |= IXON;
+  if (dcb.fInX) t.c_iflag |= IXOFF;
+  t.c_cc[VSTART] = (cc_t)dcb.XonChar;
+  t.c_cc[VSTOP] = (cc_t)dcb.XoffChar;
+}
+
+bool dcb_valid(const DCB &dcb, speed_t *speed) {
+  return speed_of(dcb.BaudRate, speed) && dcb.ByteSize >= 5 && dcb.ByteSize <= 8 &&
+         dcb.Parity <= SPACEPARITY && dcb.StopBits <= TWOSTOPBITS;
+}
+
+// Whether the device took the frame and speed that were asked for.
+bool frame_taken(const termios &asked, const termios &now) {
+  tcflag_t frame = CSIZE | PARENB | PARODD | CSTOPB;
+  return (asked.c_cflag & frame) == (now.c_cflag & frame) &&
+         cfgetospeed(&asked) == cfgetospeed(&now);
+}
+
+// Applies t. A pseudo-terminal always keeps 8 bits without parity (the Linux
+// driver forces it, and the C library then reports EINVAL); framing means
+// nothing there, so only a device with modem lines must take it.
+DWORD set_termios(TtyDevice &tty, const termios &t) {
+  int result = tcsetattr(tty.fd, TCSADRAIN, &t);
+  int error = errno;
+  termios now;
+  if (tcgetattr(tty.fd, &now) != 0) return last_os_error();
+  if (frame_taken(t, now)) {
+    return result == 0 ? ERROR_SUCCESS : win32_error_from_errno(error);
+  }
+  return tty.modem_lines ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+}
+
+// Asserts or clears one modem line. A device without modem lines (a
+// pseudo-terminal answers ENOTTY or EINVAL) takes the change without effect.
+DWORD set_modem_line(TtyDevice &tty, int line, bool on) {
+  if (!tty.modem_lines) return ERROR_SUCCESS;
+  if (ioctl(tty.fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return ERROR_SUCCESS;
+  if (errno == ENOTTY || errno == EINVAL) {
+    tty.modem_lines = false;
+    return ERROR_SUCCESS;
+  }
+  return last_os_error();
+}
+
+// ---------------------------------------------------------------- reading
+
+// Waits until the device has something to say (data, a hang-up, an error) or
+// timeout_ms pass (-1: no limit). *ready tells which.
+DWORD wait_readable(TtyDevice &tty, int timeout_ms, bool *ready) {
+  pollfd fds[2] = {{tty.fd, POLLIN, 0}, {tty.cancel_pipe[0], POLLIN, 0}};
+  *ready = false;
+  int count = poll(fds, 2, timeout_ms);
+  if (count < 0) return errno == EINTR ? ERROR_SUCCESS : last_os_error();
+  if (fds[1].revents != 0) return ERROR_OPERATION_ABORTED;
+  if (fds[0].revents & POLLNVAL) return ERROR_INVALID_HANDLE;
+  *ready = fds[0].revents != 0;
+  return ERROR_SUCCESS;
+}
+
+// Reads what has arrived, after wait_readable said the device is ready.
+DWORD read_ready(TtyDevice &tty, BYTE *buffer, DWORD length, DWORD *got) {
+  *got = 0;
+  ssize_t count = ::read(tty.fd, buffer, length);
+  if (count > 0) {
+    *got = (DWORD)count;
+    return ERROR_SUCCESS;
+  }
+  // With VMIN 0 a ready device that gives nothing has hung up (a pulled USB
+  // adapter); a pseudo-terminal whose other side closed says EIO.
+  if (count == 0) return ERROR_DEVICE_NOT_CONNECTED;
+  if (errno == EAGAIN || errno == EINTR) return ERROR_SUCCESS;
+  return last_os_error();
+}
+
+DWORD read_first(TtyDevice &tty, BYTE *buffer, DWORD length, DWORD *got) {
+  for (;;) {
+    bool ready;
+    DWORD error = wait_readable(tty, -1, &ready);
+    if (error == ERROR_SUCCESS && ready) error = read_ready(tty, buffer, length, got);
+    if (error != ERROR_SUCCESS || *got > 0) return error;
+  }
+}
+
+// ---------------------------------------------------------------- the device
+
+TtyDevice::~TtyDevice() {
+  // The exclusive flag lives with the tty, which may outlive this open (the
+  // slave of a pseudo-terminal does while its master is open).
+  ioctl(fd, TIOCNXCL);
+  close(fd);
+  close(cancel_pipe[0]);
+  close(cancel_pipe[1]);
+  if (trace_fd >= 0) close(trace_fd);
+}
+
+DWORD TtyDevice::apply(const DCB &dcb) {
+  termios t;
+  if (tcgetattr(fd, &t) != 0) return last_os_error();
+  if (serial_termios_from_dcb(dcb, &t) != ERROR_SUCCESS) return ERROR_INVALID_PARAMETER;
+  DWORD error = set_termios(*this, t);
+  if (error != ERROR_SUCCESS) return error;
+  // Set the lines after the settings: some drivers reset them on a change.
+  bool dtr = dcb.fDtrControl != DTR_CONTROL_DISABLE;
+  bool rts = dcb.fRtsControl != RTS_CONTROL_DISABLE;
+  error = set_modem_line(*this, TIOCM_DTR, dtr);
+  if (error == ERROR_SUCCESS) error = set_modem_line(*this, TIOCM_RTS, rts);
+  if (error == ERROR_SUCCESS) trace_settings(*this, dcb, dtr, rts);
+  return error;
+}
+
+DWORD TtyDevice::write(const BYTE *data, DWORD length, DWORD *written) {
+  *written = 0;
+  while (*written < length) {
+    ssize_t count = ::write(fd, data + *written, length - *written);
+    if (count > 0) {
+      *written += (DWORD)count;
+    } else if (count < 0 && errno == EAGAIN) {
+      // The output queue is full: wait for room, without a time-out as Windows.
+      pollfd out = {fd, POLLOUT, 0};
+      if (poll(&out, 1, -1) > 0 && (out.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        return ERROR_DEVICE_NOT_CONNECTED;
+      }
+    } else if (count < 0 && errno != EINTR) {
+      return last_os_error();
+    }
+  }
+  // A write is complete when its bytes have left the port: the protocol's
+  // pauses count from there.
+  while (tcdrain(fd) != 0) {
+    if (errno != EINTR) return last_os_error();
+  }
+  trace_bytes(*this, data, length);
+  return ERROR_SUCCESS;
+}
+
+DWORD TtyDevice::read(BYTE *buffer, DWORD length, DWORD interval_ms, DWORD *got) {
+  *got = 0;
+  if (length == 0) return ERROR_SUCCESS;
+  DWORD error = read_first(*this, buffer, length, got);
+  if (error != ERROR_SUCCESS) return error;
+  // Then more until the line has been quiet for the interval (none: until the
+  // length is reached). A failure now ends the read with what has arrived;
+  // the next read reports it.
+  int timeout_ms = interval_ms == 0 ? -1 : (int)(interval_ms > INT_MAX ? INT_MAX : interval_ms);
+  while (*got < length) {
+    bool ready;
+    DWORD more = 0;
+    if (wait_readable(*this, timeout_ms, &ready) != ERROR_SUCCESS || !ready) break;
+    if (read_ready(*this, buffer + *got, length - *got, &more) != ERROR_SUCCESS) break;
+    *got += more;
+  }
+  return ERROR_SUCCESS;
+}
+
+void TtyDevice::cancel_reads() {
+  static const char wake = 1;
+  ssize_t ignored = ::write(cancel_pipe[1], &wake, 1);
+  (void)ignored;
+}
+
+DWORD TtyDevice::modem_status(DWORD *status) {
+  *status = 0;
+  int lines = 0;
+  if (modem_lines && ioctl(fd, TIOCMGET, &lines) != 0) {
+    if (errno != ENOTTY && errno != EINVAL) return last_os_error();
+    modem_lines = false;
+  }
+  if (lines & TIOCM_CTS) *status |= MS_CTS_ON;
+  if (lines & TIOCM_DSR) *status |= MS_DSR_ON;
+  if (lines & TIOCM_RI) *status |= MS_RING_ON;
+  if (lines & TIOCM_CD) *status |= MS_RLSD_ON;
+  trace(*this, "DSR", (*status & MS_DSR_ON) ? "1" : "0");
+  return ERROR_SUCCESS;
+}
+
+DWORD TtyDevice::clear_error(DWORD *errors) {
+  // termios keeps no error state to clear: a parity error arrives as data.
+  *errors = 0;
+  return ERROR_SUCCESS;
+}
+
+// ---------------------------------------------------------------- opening
+
+// Takes the port for this process alone: flock keeps out other programs that
+// honour it, TIOCEXCL every later open() of the tty (neither alone is enough).
+DWORD take_exclusively(int fd) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return ERROR_ACCESS_DENIED;
+  if (ioctl(fd, TIOCEXCL) != 0) return last_os_error();
+  return ERROR_SUCCESS;
+}
+
+// Opens and takes the device, or sets the last error and returns -1.
+int open_tty(const char *path) {
+  int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    // A serial port node without hardware behind it answers EIO: a missing port.
+    if (errno == EIO) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+    } else {
+      set_last_error_from_errno(errno);
+    }
+    return -1;
+  }
+  DWORD error = isatty(fd) ? take_exclusively(fd) : ERROR_NOT_SUPPORTED;
+  if (error != ERROR_SUCCESS) {
+    close(fd);
+    SetLastError(error);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+DWORD serial_termios_from_dcb(const DCB &dcb, termios *t) {
+  speed_t speed;
+  if (!dcb_valid(dcb, &speed)) return ERROR_INVALID_PARAMETER;
+  set_raw(*t);
+  set_frame(*t, dcb);
+  set_flow(*t, dcb);
+  cfsetispeed(t, speed);
+  cfsetospeed(t, speed);
+  return ERROR_SUCCESS;
+}
+
+SerialDevice *tty_device_open(const char *path) {
+  int fd = open_tty(path);
+  if (fd < 0) return nullptr;
+  TtyDevice *tty = new TtyDevice;
+  tty->fd = fd;
+  if (pipe2(tty->cancel_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    set_last_error_from_errno(errno);
+    delete tty;
+    return nullptr;
+  }
+  int lines;
+  tty->modem_lines = ioctl(fd, TIOCMGET, &lines) == 0;
+  trace_open(*tty);
+  // Start from what a freshly opened port reports, so that the device and
+  // GetCommConfig agree from the first call.
+  DWORD error = tty->apply(serial_default_dcb());
+  if (error != ERROR_SUCCESS) {
+    SetLastError(error);
+    delete tty;
+    return nullptr;
+  }
+  return tty;
+}
