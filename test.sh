@@ -44,10 +44,13 @@ check_format() {
   clang-format --dry-run --Werror $files
 }
 
-build() {  # build DIR CMAKE-ARGS...
+build() {  # build DIR CMAKE-ARGS... [--target TARGETS...]
   local dir=$1; shift
-  cmake -S "$top" -B "$dir" -DWARNINGS_AS_ERRORS=ON "$@" >/dev/null &&
-    cmake --build "$dir" -j"$jobs"
+  local args=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != --target ]; do args+=("$1"); shift; done
+  [ $# -gt 0 ] && targets=("$@")
+  cmake -S "$top" -B "$dir" -DWARNINGS_AS_ERRORS=ON "${args[@]}" >/dev/null &&
+    cmake --build "$dir" -j"$jobs" "${targets[@]}"
 }
 
 tests_passed=0
@@ -77,7 +80,8 @@ step "asan+ubsan tests" run_tests build/asan -LE realtime
 step "tsan build (clang)" build build/tsan -DCMAKE_CXX_COMPILER=clang++ -DSANITIZE_THREAD=ON
 step "tsan tests" run_tests build/tsan -L threads
 if [ -f fuzz/CMakeLists.txt ]; then
-  step "fuzzer build" build build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DBUILD_FUZZERS=ON -DBUILD_TESTS=OFF
+  step "fuzzer build" build build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DBUILD_FUZZERS=ON -DBUILD_TESTS=OFF \
+    --target fuzz_data_file_line fuzz_key_decoder fuzz_program_file
   step "fuzzing" fuzz/run-all build/fuzz "${FUZZ_SECONDS:-30}"
 fi
 

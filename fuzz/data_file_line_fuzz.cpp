@@ -1,0 +1,26 @@
+// Any bytes as a data file: every line either parses to a CV in range or is
+// refused with a message that names the line.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cvtool/data_file_line.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  FILE *file = fmemopen(const_cast<uint8_t *>(data), size, "rb");
+  if (size == 0 || file == nullptr) return 0;
+  char line[DATA_FILE_LINE_SIZE];
+  while (read_data_file_line(file, line) == 0) {
+    if (strlen(line) >= DATA_FILE_LINE_SIZE) abort();
+    int number = 0, bank = -1, value = -1;
+    const char *message = parse_data_file_line(line, &number, &bank, &value);
+    if (message != nullptr) {
+      if (strstr(message, "%s") == nullptr) abort();
+    } else if (number < 1 || number > 256 || (bank != 0 && bank != 1) || value < 0 || value > 255) {
+      abort();
+    }
+  }
+  fclose(file);
+  return 0;
+}
