@@ -94,12 +94,8 @@ static void enter_char(FieldEdit *f, int c) {
 
 // ---------------------------------------------------------------- keys
 
-static int is_finishing_key(int key) {
-  return key == KEY_ENTER || key == KEY_CTRL_E || key == KEY_CTRL_X || key == KEY_ESC || key > 256;
-}
-
 // Cursor and editing keys; returns 1 when the key ends the fresh state.
-static int handle_edit_key(FieldEdit *f, int key) {
+static int edit_key(FieldEdit *f, int key) {
   switch (key) {
     case KEY_BACKSPACE:
       if (f->position == 0) return 0;
@@ -139,6 +135,19 @@ static int handle_edit_key(FieldEdit *f, int key) {
   return 0;  // character entry ends the fresh state itself; other control keys are ignored
 }
 
+static int is_edit_key(int key) {
+  return key < 256 || key == KEY_DELETE || key == KEY_LEFT || key == KEY_RIGHT || key == KEY_HOME ||
+         key == KEY_END || key == KEY_INSERT;
+}
+
+// Returns 1 when the key ends the editing.
+static int handle_key(FieldEdit *f, int key) {
+  if (key == KEY_ENTER || key == KEY_CTRL_E || key == KEY_CTRL_X || key == KEY_ESC) return 1;
+  if (!is_edit_key(key)) return key > 256;
+  if (edit_key(f, key)) f->fresh = 0;
+  return 0;
+}
+
 // ---------------------------------------------------------------- finish
 
 static void finish_text(FieldEdit *f) {
@@ -175,8 +184,7 @@ int edit_field(char *buffer, int length, int kind, int attribute, int *changed) 
     write_at(row, column, attribute, buffer);
     move_cursor(row, column + f.position);
     key = wait_key();
-    if (is_finishing_key(key)) break;
-    if (handle_edit_key(&f, key)) f.fresh = 0;
+    if (handle_key(&f, key)) break;
   }
   finish_text(&f);
   write_at(row, column, saved_attribute, buffer);
