@@ -2,6 +2,7 @@
 // folder: what the user sees, what the receiver is sent and what it stores.
 #include <stdlib.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -14,6 +15,7 @@ std::string receiver_dir(void) {
   if (dir.empty()) {
     char name[] = "/tmp/dialogue_receiver_XXXXXX";
     if (mkdtemp(name) != nullptr) dir = name;
+    atexit([] { std::filesystem::remove_all(receiver_dir()); });
   }
   return dir;
 }
