@@ -32,17 +32,19 @@ int confirm_overwrite(void) {
 // the console.
 void read_out_one(FILE *file) {
   int number = cv_selection.number;
-  const char *bank_mark = cv_selection.bank ? "a" : " ";
+  int alternative = cv_selection.bank;
   int value = -1;
   for (int attempt = 0; attempt < READ_TRIES && value < 0; attempt++) value = read_cv();
   if (value < 0) {
-    fprintf(file, "CV %3d%s: Lesefehler!\n", number, bank_mark);
-    printf("CV %3d%s: Lesefehler!\n", number, bank_mark);
+    const char *failed = alternative ? "CV %3da: Lesefehler!\n" : "CV %3d: Lesefehler!\n";
+    fprintf(file, failed, number);
+    printf(failed, number);
     return;
   }
   char binary[BINARY_TEXT_SIZE];
   binary_text(value, binary);
-  fprintf(file, "CV %3d%s = %3d (b%s)\n", number, bank_mark, value, binary);
+  fprintf(file, alternative ? "CV %3da = %3d (b%s)\n" : "CV %3d  = %3d (b%s)\n", number, value,
+          binary);
   printf("CV %3d  = %3d (b%s)\r", number, value, binary);
 }
 

@@ -1,0 +1,438 @@
+// The data file commands against the virtual receiver, on the virtual clock:
+// read-out (a), programming (p) and the data file selection before them, seen
+// through the files they leave, the receiver's CVs and wire log, and what the
+// user is shown.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "console/console.h"
+#include "cvtool/binary_text.h"
+#include "cvtool/cvtool.h"
+#include "link/receiver_protocol.h"
+#include "link/serial_port.h"
+#include "platform/clock.h"
+#include "platform/posix/console_posix.h"
+#include "virtual_receiver/virtual_receiver.h"
+
+namespace {
+
+std::string file_text(const std::string &name) {
+  std::ifstream in(name, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void write_file(const std::string &name, const std::string &text) {
+  std::ofstream(name, std::ios::binary) << text;
+}
+
+// The file a read-out of CVs holding these values writes.
+std::string read_out_text(const int normal[257], const int alternative[257]) {
+  std::string text;
+  char line[64], binary[BINARY_TEXT_SIZE];
+  for (int n = 1; n <= 199; n++) {
+    binary_text(normal[n], binary);
+    snprintf(line, sizeof line, "CV %3d  = %3d (b%s)\n", n, normal[n], binary);
+    text += line;
+    binary_text(alternative[n], binary);
+    snprintf(line, sizeof line, "CV %3da = %3d (b%s)\n", n, alternative[n], binary);
+    text += line;
+  }
+  return text;
+}
+
+int count_of(const std::string &text, const std::string &part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) count++;
+  return count;
+}
+
+std::string factory_read_out(void) {
+  int normal[257], alternative[257];
+  for (int n = 1; n <= 256; n++) {
+    normal[n] = n - 1;
+    alternative[n] = 255 - (n - 1);
+  }
+  return read_out_text(normal, alternative);
+}
+
+class DataFileCommands : public testing::Test {
+ protected:
+  VirtualReceiver *vr = nullptr;
+  std::string folder;
+  size_t service_mark = 0;
+  int keys[2] = {-1, -1};
+
+  void SetUp() override {
+    clock_use_virtual(true);
+    ASSERT_EQ(0, pipe(keys));
+    console_use_input_fd(keys[0]);
+    console_setup(nullptr);
+    while (key_waiting()) wait_key();
+    char pattern[] = "/tmp/data_file_commands_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder = pattern;
+    memset(data_file_name, 0, DATA_FILE_NAME_SIZE);
+  }
+  void TearDown() override {
+    _fcloseall();  // as the menu does after each command
+    disconnect();
+    console_use_input_fd(STDIN_FILENO);
+    close(keys[0]);
+    close(keys[1]);
+    std::string remove_folder = "rm -rf '" + folder + "'";
+    EXPECT_EQ(0, system(remove_folder.c_str()));
+  }
+
+  // Opens the receiver as tarvel's start leaves it: woken into service mode
+  // (an absent one stays running).
+  void connect(const char *name, VrState woken = VR_SERVICE) {
+    disconnect();
+    port_handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(port_handle, INVALID_HANDLE_VALUE) << name;
+    port_config_size = sizeof(COMMCONFIG);
+    GetCommConfig(port_handle, &port_config, &port_config_size);
+    apply_line_settings(&port_config.dcb, 38400, 8, 0, 1, 12, 12);
+    SetCommConfig(port_handle, &port_config, port_config_size);
+    vr = virtual_receiver_of(port_handle);
+    ASSERT_NE(vr, nullptr);
+    run_capturing([] { reset_receiver(2000); });
+    service_mark = vr_trace(vr).size();
+    ASSERT_EQ(vr_state(vr), woken);
+  }
+  void disconnect() {
+    if (vr != nullptr) {
+      EXPECT_EQ(vr_error_count(vr), 0) << vr_trace(vr);
+    }
+    vr = nullptr;
+    if (port_handle != INVALID_HANDLE_VALUE && port_handle != nullptr) CloseHandle(port_handle);
+    port_handle = INVALID_HANDLE_VALUE;
+  }
+
+  void type(const std::string &bytes) {
+    ASSERT_EQ((ssize_t)bytes.size(), write(keys[1], bytes.data(), bytes.size()));
+  }
+  void name_file(const std::string &name) {
+    snprintf(data_file_name, DATA_FILE_NAME_SIZE, "%s/%s", folder.c_str(), name.c_str());
+  }
+  // The commands sent since the receiver entered service mode with this opcode
+  // (every command is four bytes: bank, index, data, opcode).
+  int commands_sent(int opcode) {
+    std::istringstream lines(vr_trace(vr).substr(service_mark));
+    std::string line;
+    int position = 0, count = 0;
+    while (std::getline(lines, line)) {
+      size_t at = line.find(" TX ");
+      if (at == std::string::npos) continue;
+      if (++position % 4 == 0) count += strtol(line.c_str() + at + 4, nullptr, 16) == opcode;
+    }
+    return count;
+  }
+
+  // Runs command with standard output and error going to a file; returns what
+  // it printed (UTF-8, as the terminal gets it).
+  template <typename Command>
+  std::string run_capturing(Command command) {
+    std::string name = folder + "/printed";
+    int capture = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int saved_out = dup(1), saved_err = dup(2);
+    dup2(capture, 1);
+    dup2(capture, 2);
+    command();
+    dup2(saved_out, 1);
+    dup2(saved_err, 2);
+    close(saved_out);
+    close(saved_err);
+    close(capture);
+    return file_text(name);
+  }
+};
+
+// ---------------------------------------------------------------- read-out
+
+TEST_F(DataFileCommands, ReadOutOfFreshReceiverGivesFactoryValues) {
+  connect("sim:");
+  name_file("cvs.txt");
+  std::string shown = run_capturing(read_out_cvs);
+  EXPECT_EQ(file_text(data_file_name), factory_read_out());
+  EXPECT_NE(shown.find("\nAbbruch mit ESC\n"), std::string::npos) << shown;
+  // The console shows every CV as a progress line, alternative ones without the "a".
+  EXPECT_NE(shown.find("CV  17  =  16 (b0001 0000)\rCV  17  = 239 (b1110 1111)\r"),
+            std::string::npos);
+  EXPECT_EQ(std::string(data_file_name), folder + "/cvs.txt") << "the name stays for a later p";
+  EXPECT_EQ(commands_sent(CMD_VERIFY), 398) << "one verified read per CV";
+}
+
+TEST_F(DataFileCommands, ReadOutFileProgramsAnotherReceiverAlike) {
+  connect("sim:");
+  VirtualReceiver *source = vr;
+  int normal[257], alternative[257];
+  for (int n = 1; n <= 256; n++) {
+    normal[n] = (n * 37 + 11) % 256;
+    alternative[n] = (n * 101 + 3) % 256;
+    vr_set_cv(source, 0, n, normal[n]);
+    vr_set_cv(source, 1, n, alternative[n]);
+  }
+  name_file("cvs.txt");
+  run_capturing(read_out_cvs);
+  ASSERT_EQ(file_text(data_file_name), read_out_text(normal, alternative));
+
+  connect("sim:");
+  ASSERT_NE(vr, source);
+  std::string shown = run_capturing(program_cvs);
+  EXPECT_EQ(shown.find("ung"), std::string::npos) << shown;
+  for (int n = 1; n <= 256; n++) {
+    // CVs 200 to 256 are not in the file: they keep their factory values.
+    EXPECT_EQ(vr_cv(vr, 0, n), n <= 199 ? normal[n] : n - 1) << n;
+    EXPECT_EQ(vr_cv(vr, 1, n), n <= 199 ? alternative[n] : 255 - (n - 1)) << n << "a";
+  }
+  EXPECT_EQ(commands_sent(CMD_WRITE), 398);
+  EXPECT_EQ(commands_sent(CMD_VERIFY), 0) << "programming reads nothing back";
+}
+
+TEST_F(DataFileCommands, ReadOutRetriesFailedVerifies) {
+  connect("sim:?fail=2");
+  name_file("cvs.txt");
+  run_capturing(read_out_cvs);
+  EXPECT_EQ(file_text(data_file_name), factory_read_out());
+  EXPECT_GT(commands_sent(CMD_VERIFY), 398 + 100) << "failed verifies were retried";
+}
+
+TEST_F(DataFileCommands, ReadOutOfAbsentReceiverWritesReadErrorsAfterFiveTries) {
+  connect("sim:?absent", VR_RUNNING);
+  name_file("cvs.txt");
+  std::string shown = run_capturing(read_out_cvs);
+  std::string expected;
+  char line[64];
+  for (int n = 1; n <= 199; n++) {
+    snprintf(line, sizeof line, "CV %3d: Lesefehler!\nCV %3da: Lesefehler!\n", n, n);
+    expected += line;
+  }
+  EXPECT_EQ(file_text(data_file_name), expected);
+  EXPECT_NE(shown.find("CV  42: Lesefehler!\nCV  42a: Lesefehler!\n"), std::string::npos);
+  EXPECT_EQ(commands_sent(CMD_VERIFY), 398 * 5);
+}
+
+TEST_F(DataFileCommands, EscStopsReadOutAndSaysTheFileIsIncomplete) {
+  connect("sim:");
+  name_file("cvs.txt");
+  // x after CV 1 is taken and ignored; ESC after CV 1a stops.
+  type("x\x1bz");
+  std::string shown = run_capturing(read_out_cvs);
+  EXPECT_EQ(file_text(data_file_name), "CV   1  =   0 (b0000 0000)\nCV   1a = 255 (b1111 1111)\n");
+  EXPECT_NE(shown.find("ist unvollst\xC3\xA4ndig"), std::string::npos) << shown;
+  EXPECT_EQ(wait_key(), 'z') << "the key after ESC is left for the menu";
+}
+
+// ---------------------------------------------------------------- overwrite question
+
+struct OverwriteCase {
+  const char *key;
+  bool overwrites;
+};
+
+const OverwriteCase overwrite_cases[] = {
+    {"j", true},  {"J", true},  {"y", true},      {"Y", true},
+    {"n", false}, {"N", false}, {"\x1bz", false}, {"\r", false},
+};
+
+TEST_F(DataFileCommands, OverwriteQuestionTakesJOrYInEitherCase) {
+  connect("sim:");
+  for (const OverwriteCase &c : overwrite_cases) {
+    SCOPED_TRACE(c.key);
+    name_file("cvs.txt");
+    write_file(data_file_name, "CV 1 = 5\n");
+    type(c.key);
+    std::string shown = run_capturing(read_out_cvs);
+    std::string question = folder + "/cvs.txt existiert bereits! L\xC3\xB6schen? ";
+    EXPECT_EQ(shown.substr(0, question.size()), question);
+    std::string left = file_text(folder + "/cvs.txt");
+    if (c.overwrites) {
+      EXPECT_EQ(left, factory_read_out());
+      EXPECT_EQ(std::string(data_file_name), folder + "/cvs.txt");
+    } else {
+      EXPECT_EQ(left, "CV 1 = 5\n");
+      EXPECT_EQ(std::string(data_file_name, DATA_FILE_NAME_SIZE),
+                std::string(DATA_FILE_NAME_SIZE, '\0'))
+          << "the whole name is emptied";
+    }
+    while (key_waiting()) wait_key();
+  }
+}
+
+// ---------------------------------------------------------------- files that cannot be used
+
+TEST_F(DataFileCommands, ReadOutIntoUncreatableFileKeepsTheName) {
+  connect("sim:");
+  name_file("missing/cvs.txt");
+  size_t sent_before = vr_trace(vr).size();
+  std::string shown = run_capturing(read_out_cvs);
+  EXPECT_EQ(shown, folder + "/missing/cvs.txt: " + strerror(ENOENT) + "\n");
+  EXPECT_EQ(std::string(data_file_name), folder + "/missing/cvs.txt");
+  EXPECT_EQ(vr_trace(vr).size(), sent_before) << "nothing read from the receiver";
+}
+
+TEST_F(DataFileCommands, ProgrammingFromMissingFileEmptiesTheName) {
+  connect("sim:");
+  name_file("absent.txt");
+  std::string shown = run_capturing(program_cvs);
+  EXPECT_EQ(shown, folder + "/absent.txt: " + strerror(ENOENT) + "\n");
+  EXPECT_EQ(data_file_name[0], '\0');
+  EXPECT_EQ(commands_sent(CMD_WRITE), 0);
+}
+
+TEST_F(DataFileCommands, FailedWritesAreToldNotHidden) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  connect("sim:");
+  snprintf(data_file_name, DATA_FILE_NAME_SIZE, "/dev/full");
+  type("j");
+  std::string shown = run_capturing(read_out_cvs);
+  EXPECT_NE(shown.find(std::string("/dev/full: ") + strerror(ENOSPC)), std::string::npos) << shown;
+  EXPECT_NE(shown.find("unvollst\xC3\xA4ndig"), std::string::npos) << shown;
+  EXPECT_LT(commands_sent(CMD_VERIFY), 398) << "the read-out stops at the first failed write";
+}
+
+// ---------------------------------------------------------------- programming
+
+TEST_F(DataFileCommands, ProgrammingWritesValidLinesAndNamesTheRest) {
+  connect("sim:");
+  name_file("cvs.txt");
+  write_file(data_file_name,
+             "CV 7a = 12\r\n"
+             "CV 300 = 1\n"
+             "CV   3: Lesefehler!\r\n"
+             "CV 5 = x\n"
+             "CV 9 = b1 0000 0001\n"
+             "= 5\n"
+             "CV 6 = 256\n"
+             "\n"
+             "CV 256 = 77");
+  std::string shown = run_capturing(program_cvs);
+  EXPECT_EQ(vr_cv(vr, 1, 7), 12);
+  EXPECT_EQ(vr_cv(vr, 0, 9), 1);
+  EXPECT_EQ(vr_cv(vr, 0, 256), 77);
+  EXPECT_EQ(vr_cv(vr, 0, 5), 4);
+  EXPECT_EQ(vr_cv(vr, 0, 6), 5);
+  EXPECT_EQ(commands_sent(CMD_WRITE), 3);
+  EXPECT_EQ(shown,
+            "\nAbbruch mit ESC\n"
+            "CV   7a =  12\r"
+            "CV 300 = 1: ung\xC3\xBCltige zeile: CV muss zwischen 1 und 256 liegen\n"
+            "CV   3: Lesefehler!: ung\xC3\xBCltige zeile: kein '='\n"
+            "CV 5 = x: ung\xC3\xBCltige zeile: kein Wert\n"
+            "CV   9  =   1\r"
+            "= 5: ung\xC3\xBCltige zeile: keine CV-Nummer\n"
+            "CV 6 = 256: ung\xC3\xBCltige zeile: Wert muss zwischen 0 und 255 liegen\n"
+            ": ung\xC3\xBCltige zeile: kein '='\n"
+            "CV 256  =  77\r");
+  EXPECT_EQ(std::string(data_file_name), folder + "/cvs.txt");
+}
+
+TEST_F(DataFileCommands, EscStopsProgrammingOnlyAfterAWrittenLine) {
+  connect("sim:");
+  name_file("cvs.txt");
+  write_file(data_file_name, "kaputt\nCV 1 = 9\nCV 2 = 9\n");
+  type("\x1bz");
+  run_capturing(program_cvs);
+  EXPECT_EQ(vr_cv(vr, 0, 1), 9) << "ESC is not looked at after a refused line";
+  EXPECT_EQ(vr_cv(vr, 0, 2), 1) << "ESC after the first write stops";
+}
+
+TEST_F(DataFileCommands, OtherKeysDoNotStopProgramming) {
+  connect("sim:");
+  name_file("cvs.txt");
+  write_file(data_file_name, "CV 1 = 9\nCV 2 = 9\nCV 3 = 9\n");
+  type("xyz");
+  run_capturing(program_cvs);
+  EXPECT_EQ(vr_cv(vr, 0, 3), 9);
+}
+// ---------------------------------------------------------------- data file selection
+
+std::string working_folder(void) {
+  char folder[4096];
+  return getcwd(folder, sizeof folder) != nullptr ? folder : "";
+}
+
+// What a typed answer becomes: a full path, ".txt" when there is no dot anywhere.
+std::string chosen(const std::string &full) {
+  return full.find('.') == std::string::npos ? full + ".txt" : full;
+}
+
+struct SelectionCase {
+  const char *typed;
+  std::string name;
+};
+
+const SelectionCase selection_cases[] = {
+    {"/x/ydir/neu\r", "/x/ydir/neu.txt"},
+    {"/x/y.dir/neu\r", "/x/y.dir/neu"},
+    {"/x/ydir/neu.dat\r", "/x/ydir/neu.dat"},
+    {"/x/./ydir//sub/../neu\r", "/x/ydir/neu.txt"},
+    {"/x/neuq\x08\x08u\r", "/x/neu.txt"},
+    {"/x/n\xC3\xA4u\r", "/x/nu.txt"},  // only plain ASCII is taken
+    {"neu\r", chosen(working_folder() + "/neu")},
+    {"sub/../neu.txt\n", working_folder() + "/neu.txt"},
+};
+
+TEST_F(DataFileCommands, SelectionTurnsTheAnswerIntoAFullPath) {
+  for (const SelectionCase &c : selection_cases) {
+    SCOPED_TRACE(c.typed);
+    memset(data_file_name, 0, DATA_FILE_NAME_SIZE);
+    type(c.typed);
+    std::string shown = run_capturing(select_data_file);
+    EXPECT_EQ(std::string(data_file_name), c.name);
+    EXPECT_EQ(shown.substr(0, 20), "Datendatei (*.txt): ");
+    EXPECT_FALSE(key_waiting()) << "the answer is taken up to its Enter";
+  }
+}
+
+TEST_F(DataFileCommands, SelectionKeepsANameAlreadyGiven) {
+  name_file("cvs.txt");
+  type("x");
+  std::string shown = run_capturing(select_data_file);
+  EXPECT_EQ(shown, "");
+  EXPECT_EQ(std::string(data_file_name), folder + "/cvs.txt");
+  EXPECT_EQ(wait_key(), 'x');
+}
+
+TEST_F(DataFileCommands, SelectionAsksAgainForAPathTooLongForTheName) {
+  // 995 characters and ".txt" fill the 999 of the name exactly; one more is too many.
+  std::string fits = "/" + std::string(994, 'x');
+  std::string too_long = "/" + std::string(995, 'x');
+  type(too_long + "\r" + fits + "\r");
+  std::string shown = run_capturing(select_data_file);
+  EXPECT_EQ(std::string(data_file_name), fits + ".txt");
+  EXPECT_NE(shown.find("Der Pfad ist zu lang (h\xC3\xB6"
+                       "chstens 999 Zeichen)."),
+            std::string::npos);
+  EXPECT_EQ(count_of(shown, "Datendatei (*.txt): "), 2);
+}
+
+class DataFileSelectionCancel : public DataFileCommands,
+                                public testing::WithParamInterface<const char *> {};
+
+TEST_P(DataFileSelectionCancel, EndsTheProgramWith77) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  std::string keys = GetParam();
+  if (!keys.empty()) type(keys);
+  if (keys.empty()) close(this->keys[1]), this->keys[1] = -1;  // end of input
+  EXPECT_EXIT(select_data_file(), testing::ExitedWithCode(77), "");
+}
+
+// An empty answer, ESC, and the end of the input.
+INSTANTIATE_TEST_SUITE_P(Answers, DataFileSelectionCancel, testing::Values("\r", "ab\x1bz", ""));
+
+}  // namespace
