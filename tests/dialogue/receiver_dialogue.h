@@ -74,7 +74,9 @@ class DialogueTest : public testing::Test {
   }
   void TearDown() override {
     console.stop();
-    if (vr != nullptr) EXPECT_EQ(0, vr_error_count(vr)) << vr_trace(vr);
+    if (vr != nullptr) {
+      EXPECT_EQ(0, vr_error_count(vr)) << vr_trace(vr);
+    }
   }
 
   // Runs one `e` command with these keys; ESC for ever after them.
