@@ -85,6 +85,22 @@ TEST_F(Program, UpdatesTheReceiverBehindASimPortAndSaysSo) {
   EXPECT_EQ(log.find(" ERR "), std::string::npos) << log;
 }
 
+TEST_F(Program, CountsEveryRecordOverTheLastOnOneConsoleLine) {
+  Bytes records(1100, 0xCC);
+  records.push_back('3');
+  Result r = run({"rsim:", file(join({{'8', 0}, records}))});
+  EXPECT_EQ(r.code, 0);
+  std::string progress;
+  char count[16];
+  for (int i = 0; i < 1100; i++) {
+    snprintf(count, sizeof count, "%4d\r", i);
+    progress += count;
+  }
+  std::string tail = progress + "fertig\n";
+  ASSERT_GE(r.out.size(), tail.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+}
+
 struct ExitCase {
   const char *name;
   std::vector<std::string> arguments;  // "@" stands for the program file, "%" for dir
