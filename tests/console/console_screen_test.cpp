@@ -34,6 +34,7 @@ class ConsoleScreen : public testing::Test {
     use_screen(0);
   }
   void TearDown() override {
+    screen_reset(80, 25, 0);  // the test runner's own output: text alone again
     console_use_output_fd(-1);
     close(output[0]);
     close(output[1]);
