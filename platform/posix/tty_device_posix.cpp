@@ -287,7 +287,8 @@ DWORD TtyDevice::apply(const DCB &dcb) {
   if (error != ERROR_SUCCESS) return error;
   // Set the lines after the settings: some drivers reset them on a change.
   bool dtr = dcb.fDtrControl != DTR_CONTROL_DISABLE;
-  bool rts = dcb.fRtsControl != RTS_CONTROL_DISABLE;
+  // RTS toggle raises RTS only while sending, which a tty cannot do: idle, it is off.
+  bool rts = dcb.fRtsControl == RTS_CONTROL_ENABLE || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
   error = set_modem_line(*this, TIOCM_DTR, dtr);
   if (error == ERROR_SUCCESS) error = set_modem_line(*this, TIOCM_RTS, rts);
   if (error == ERROR_SUCCESS) trace_settings(*this, dcb, dtr, rts);
