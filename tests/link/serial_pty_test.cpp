@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "console/console.h"
 #include "link_test_support.h"
 
 namespace {
@@ -31,6 +32,7 @@ class SerialPortOnPty : public ::testing::Test {
     clock_use_virtual(false);
     pty = open_pty_pair();
     ASSERT_GE(pty.master, 0);
+    console_setup(nullptr);
     ASSERT_EQ(open_port(pty.slave.c_str(), 38400, 8, 0, 1, 12, 12), 0);
   }
   void SetUp() override {
@@ -38,6 +40,12 @@ class SerialPortOnPty : public ::testing::Test {
     ASSERT_NE(port_handle, INVALID_HANDLE_VALUE);
   }
 };
+
+TEST_F(SerialPortOnPty, ConsoleWrapsLongLinesOnceThePortIsOpen) {
+  DWORD mode = 0;
+  ASSERT_TRUE(GetConsoleMode(console_output, &mode));
+  EXPECT_EQ(mode, (DWORD)(ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT));
+}
 
 TEST_F(SerialPortOnPty, EveryWrittenByteIsThereWhenWriteByteReturns) {
   // Line feed and carriage return must pass untranslated, XON/XOFF unswallowed.

@@ -176,6 +176,19 @@ TEST_F(TarvelStartup, UnopenablePortIsReportedAndEndsWith99AfterAKey) {
   }
 }
 
+TEST_F(TarvelStartup, PortHeldByAnotherProgramIsRefusedWithAccessDenied) {
+  PtyPair pty = open_pty_pair();
+  ASSERT_GE(pty.master, 0);
+  HANDLE held = CreateFileA(pty.slave.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  Tarvel t = run({pty.slave}, "x");
+  EXPECT_EQ(t.exit_code, 99);
+  EXPECT_EQ(t.stderr_text, "Open_in " + pty.slave + ": Error 5\n");
+  CloseHandle(held);
+  close(pty.master);
+}
+
 TEST_F(TarvelStartup, UnopenablePortWaitsForTheKey) {
   Tarvel t = start({"/nonexistent-tarvel-dir/ttyX"}, "");
   collect(t, "Open_in", 10000);
