@@ -41,7 +41,8 @@ DWORD make_dir(const std::string &dir) {
 DWORD lock_dir(VirtualReceiver *vr) {
   int fd = open(vr->options.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return vr_win32_error_of_errno(errno);
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // A file system without locks (ENOLCK) only loses us the guard.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     close(fd);
     return ERROR_ACCESS_DENIED;
   }

@@ -7,6 +7,17 @@
 // Options: absent, stuck, fail=N, cpu=6|8, instant, unplug=N.
 // With DIR the state lives in DIR/cvs.txt, DIR/flash.bin and DIR/wire.log.
 //
+// Opening fails with ERROR_INVALID_PARAMETER for an unknown option, with
+// ERROR_INVALID_DATA (13) for a cvs.txt that is not the 512 CV lines, with
+// ERROR_ACCESS_DENIED while another receiver has DIR open, and with the code
+// of the failing file call for a DIR that cannot be made or written; nothing
+// in DIR is written then. After unplug=N bytes, writes and reads fail with
+// ERROR_DEVICE_NOT_CONNECTED and the other calls with ERROR_GEN_FAILURE.
+//
+// The line starts as a port does before anyone configures it: 9600 8N1, DTR
+// and RTS off, the receiver running. Bytes at settings other than 38400 8N1
+// are traced and flagged with ERR, and the receiver ignores them.
+//
 // Tests reach a receiver that a program opened through its port handle.
 #pragma once
 

@@ -118,3 +118,27 @@ TEST_F(WireTrace, EveryLineHasTimeEventAndValue) {
 }
 
 }  // namespace
+
+namespace {
+
+// On the real clock a byte never arrives sooner than its line time allows.
+TEST(RealTimeLine, WriteTakesAtLeastTheLineTime) {
+  clock_use_virtual(false);
+  DWORD error = 0;
+  SerialDevice *device = virtual_receiver_open_device("sim:", &error);
+  ASSERT_NE(device, nullptr);
+  DCB dcb = {};
+  dcb.BaudRate = 38400;
+  dcb.ByteSize = 8;
+  ASSERT_EQ(device->apply(dcb), 0u);
+  BYTE bytes[20] = {};
+  DWORD written = 0;
+  int64_t start = clock_now_us();
+  ASSERT_EQ(device->write(bytes, sizeof bytes, &written), 0u);
+  EXPECT_GE(clock_now_us() - start, 20 * 260);
+  EXPECT_EQ(written, 20u);
+  delete device;
+  clock_use_virtual(true);
+}
+
+}  // namespace
