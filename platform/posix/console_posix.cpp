@@ -175,6 +175,10 @@ void console_use_output_fd(int fd) {
   output_override_fd = fd;
 }
 
+void console_queue_event(const INPUT_RECORD &record) {
+  input_queue.push_back(record);
+}
+
 // ---------------------------------------------------------------- handles and modes
 
 HANDLE GetStdHandle(DWORD which) {

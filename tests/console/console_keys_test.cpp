@@ -201,3 +201,73 @@ TEST_F(ConsoleKeys, SetupTakesTheHandlesOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+INPUT_RECORD key_event(BOOL down, WORD vk, char character, DWORD state) {
+  INPUT_RECORD record = {};
+  record.EventType = KEY_EVENT;
+  record.Event.KeyEvent.bKeyDown = down;
+  record.Event.KeyEvent.wRepeatCount = 1;
+  record.Event.KeyEvent.wVirtualKeyCode = vk;
+  record.Event.KeyEvent.uChar.AsciiChar = character;
+  record.Event.KeyEvent.dwControlKeyState = state;
+  return record;
+}
+
+struct event_case {
+  const char *name;
+  INPUT_RECORD record;
+  int key;  // KEY_NONE: dropped
+};
+
+// Events as a Windows console queues them, through poll_key.
+const event_case event_cases[] = {
+    {"F1", key_event(TRUE, VK_F1, 0, 0), KEY_F1},
+    {"Shift+F1", key_event(TRUE, VK_F1, 0, SHIFT_PRESSED), 0x401070},
+    {"left Ctrl+Left", key_event(TRUE, VK_LEFT, 0, LEFT_CTRL_PRESSED | ENHANCED_KEY), 0x400425},
+    {"right Ctrl+Left", key_event(TRUE, VK_LEFT, 0, RIGHT_CTRL_PRESSED | ENHANCED_KEY), 0x400425},
+    {"keypad Left, Num Lock off", key_event(TRUE, VK_LEFT, 0, 0), KEY_LEFT},
+    {"Left with Caps, Num and Scroll Lock on",
+     key_event(TRUE, VK_LEFT, 0, CAPSLOCK_ON | NUMLOCK_ON | SCROLLLOCK_ON), KEY_LEFT},
+    {"left Alt+F2", key_event(TRUE, VK_F2, 0, LEFT_ALT_PRESSED), 0x400271},
+    {"right Alt+F2", key_event(TRUE, VK_F2, 0, RIGHT_ALT_PRESSED), 0x400171},
+    {"character wins over modifiers", key_event(TRUE, 'A', 'a', LEFT_CTRL_PRESSED), 'a'},
+    {"code page 850 character", key_event(TRUE, 0, (char)0x84, 0), 0x84},
+    {"key release", key_event(FALSE, VK_F1, 0, 0), KEY_NONE},
+    {"Shift alone", key_event(TRUE, VK_SHIFT, 0, SHIFT_PRESSED), KEY_NONE},
+    {"Ctrl alone", key_event(TRUE, VK_CONTROL, 0, LEFT_CTRL_PRESSED), KEY_NONE},
+    {"Num Lock", key_event(TRUE, 0x90, 0, NUMLOCK_ON), KEY_NONE},
+    {"keypad 5 without Num Lock", key_event(TRUE, 0x0C, 0, 0), KEY_NONE},
+};
+
+TEST_F(ConsoleKeys, WindowsEventsGiveTheirKeyCodes) {
+  for (const event_case &c : event_cases) {
+    console_queue_event(c.record);
+    EXPECT_EQ(c.key, poll_key()) << c.name;
+    EXPECT_EQ(KEY_NONE, poll_key()) << c.name;
+  }
+}
+
+TEST_F(ConsoleKeys, KeyWaitingRemovesReleasesAndOtherEvents) {
+  INPUT_RECORD focus = {};
+  focus.EventType = FOCUS_EVENT;
+  console_queue_event(key_event(FALSE, 'A', 'a', 0));
+  console_queue_event(focus);
+  console_queue_event(key_event(TRUE, VK_SHIFT, 0, SHIFT_PRESSED));
+  EXPECT_EQ(0, key_waiting());
+  DWORD count = 9;
+  INPUT_RECORD record;
+  ASSERT_TRUE(PeekConsoleInputA(console_input, &record, 1, &count));
+  EXPECT_EQ(0u, count);
+}
+
+TEST_F(ConsoleKeys, OneEventGivesOneKeyWhateverItsRepeatCount) {
+  INPUT_RECORD repeated = key_event(TRUE, 'X', 'x', 0);
+  repeated.Event.KeyEvent.wRepeatCount = 3;
+  console_queue_event(repeated);
+  EXPECT_EQ('x', poll_key());
+  EXPECT_EQ(KEY_NONE, poll_key());
+}
+
+}  // namespace
