@@ -1,6 +1,5 @@
 // The run from banner to exit code, and the pause before every exit.
 #include <cstdarg>
-#include <cstring>
 
 #include "updater/updater.h"
 
