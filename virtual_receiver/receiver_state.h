@@ -57,7 +57,9 @@ struct VirtualReceiver {
   VrOptions options;
   int64_t opened_us = 0;
   bool open = false;
-  FILE *wire_log = nullptr;
+  // A plain descriptor, not a stdio stream: the program closes every stream it
+  // has when it returns to its menu, and the receiver is not the program's.
+  int wire_log_fd = -1;
   int dir_lock_fd = -1;
 
   // The line.

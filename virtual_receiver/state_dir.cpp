@@ -114,8 +114,9 @@ DWORD load_flash(VirtualReceiver *vr) {
 }
 
 DWORD open_wire_log(VirtualReceiver *vr) {
-  vr->wire_log = fopen(path_in(vr, "wire.log").c_str(), "ae");
-  return vr->wire_log == nullptr ? vr_win32_error_of_errno(errno) : (DWORD)ERROR_SUCCESS;
+  vr->wire_log_fd =
+      open(path_in(vr, "wire.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  return vr->wire_log_fd < 0 ? vr_win32_error_of_errno(errno) : (DWORD)ERROR_SUCCESS;
 }
 
 DWORD load_state(VirtualReceiver *vr) {
@@ -160,8 +161,8 @@ DWORD vr_open_state_dir(VirtualReceiver *vr) {
 }
 
 void vr_close_state_dir(VirtualReceiver *vr) {
-  if (vr->wire_log != nullptr) fclose(vr->wire_log);
-  vr->wire_log = nullptr;
+  if (vr->wire_log_fd >= 0) close(vr->wire_log_fd);
+  vr->wire_log_fd = -1;
   if (vr->dir_lock_fd >= 0) close(vr->dir_lock_fd);
   vr->dir_lock_fd = -1;
 }
