@@ -55,8 +55,14 @@ void write_through_screen(int fd, const char *text, size_t length) {
   screen_lock();
   screen_ensure();
   screen_write(text, length, &out);
-  if (screen_is_terminal() && !out.empty()) terminal_arm_output_restore(fd);
-  terminal_write(fd, out.data(), out.size());
+  if (screen_is_terminal()) {
+    if (!out.empty()) terminal_arm_output_restore(fd);
+    terminal_write(fd, out.data(), out.size());
+  } else {
+    // Redirected output gets the bytes as printed: the model only follows the
+    // cursor, its line breaks at the window edge are no part of the text.
+    write_plain(fd, text, length);
+  }
   screen_unlock();
 }
 
