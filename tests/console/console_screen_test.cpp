@@ -258,6 +258,17 @@ TEST_F(ConsoleScreen, PlainOutputKeepsLineBreaksAndHasNoEscapes) {
   EXPECT_EQ("L\xc3\xb6schen\nZeile\r", all);
 }
 
+TEST_F(ConsoleScreen, PlainOutputIsNotBrokenAtTheWindowEdgeButTheModelWraps) {
+  SetConsoleMode(console_output, ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT);
+  std::string line(100, 'x');
+  std::vector<std::string> writes =
+      capture_stdout_writes([&] { printf("%s\tok\n", line.c_str()); });
+  std::string all;
+  for (const std::string &piece : writes) all += piece;
+  EXPECT_EQ(line + "\tok\n", all);  // a pipe or a file gets exactly what was printed
+  EXPECT_EQ(2, cursor().Y);         // while the model went on to a second row and past it
+}
+
 TEST_F(ConsoleScreen, BadHandlesAreRefused) {
   DWORD mode;
   EXPECT_FALSE(GetConsoleMode(INVALID_HANDLE_VALUE, &mode));
