@@ -1,0 +1,63 @@
+// Pauses: never shorter than asked, in real time and on the virtual clock.
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "platform/platform.h"
+
+namespace {
+
+int64_t monotonic_us() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000000 + now.tv_nsec / 1000;
+}
+
+class RealClock : public testing::Test {
+ protected:
+  void SetUp() override { clock_use_virtual(false); }
+};
+
+TEST_F(RealClock, SleepNeverEndsEarly) {
+  for (DWORD ms : {0u, 1u, 3u, 10u, 20u}) {
+    for (int round = 0; round < 20; round++) {
+      int64_t start = clock_now_us();
+      Sleep(ms);
+      EXPECT_GE(clock_now_us() - start, (int64_t)ms * 1000) << "Sleep(" << ms << ")";
+    }
+  }
+}
+
+TEST_F(RealClock, WaitingForADeadlineEndsAtOrAfterIt) {
+  for (int64_t ahead : {0, 100, 260, 1000, 12000}) {
+    int64_t deadline = clock_now_us() + ahead;
+    clock_sleep_until_us(deadline);
+    EXPECT_GE(clock_now_us(), deadline) << ahead << " us ahead";
+  }
+}
+
+// The key poll's 20 ms pause must leave the processor to others.
+TEST_F(RealClock, LongPausesDoNotSpin) {
+  timespec cpu_before, cpu_after;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu_before);
+  for (int i = 0; i < 10; i++) Sleep(20);
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu_after);
+  int64_t cpu_us = (cpu_after.tv_sec - cpu_before.tv_sec) * 1000000 +
+                   (cpu_after.tv_nsec - cpu_before.tv_nsec) / 1000;
+  EXPECT_LT(cpu_us, 2000) << "200 ms of pauses used " << cpu_us << " us of processor time";
+}
+
+TEST(VirtualClock, PausesAdvanceTheClockExactlyAndAtOnce) {
+  clock_use_virtual(true);
+  int64_t start = clock_now_us();
+  int64_t real_start = monotonic_us();
+  Sleep(10000);
+  Sleep(3);
+  clock_sleep_us(260);
+  EXPECT_EQ(10003260, clock_now_us() - start);
+  clock_sleep_until_us(start);  // a deadline in the past changes nothing
+  EXPECT_EQ(10003260, clock_now_us() - start);
+  EXPECT_LT(monotonic_us() - real_start, 1000000);  // ten seconds passed at once
+  clock_use_virtual(false);
+}
+
+}  // namespace
