@@ -4,6 +4,10 @@
 
 #include <cstring>
 
+#ifdef _WIN32
+#include "console/console_input_win32.h"
+#endif
+
 HANDLE console_input = NULL;
 HANDLE console_output = NULL;
 
@@ -100,6 +104,11 @@ int read_attribute(int row, int column) {
 }
 
 int poll_key(void) {
+#ifdef _WIN32
+  // A pipe or a file in place of the console: its bytes are the keys.
+  int stream_key = KEY_NONE;
+  if (stream_input_key(console_input, &stream_key)) return stream_key;
+#endif
   INPUT_RECORD record;
   DWORD count = 0;
   for (;;) {
