@@ -15,7 +15,11 @@ E2E_WAIT=${E2E_WAIT:-10}
 
 e2e_cleanup() {
   local server
-  for server in $e2e_servers; do tmux -L "$server" kill-server 2>/dev/null || true; done
+  for server in $e2e_servers; do
+    tmux -L "$server" kill-server 2>/dev/null || true
+    # tmux leaves the socket of a killed server behind.
+    rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$server"
+  done
   # A program that had not ended and survived the hang-up of its pane is
   # ours to end.
   if [ -s "$work/pid" ] && [ ! -s "$work/exit" ]; then
