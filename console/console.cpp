@@ -122,6 +122,11 @@ int poll_key(void) {
 
 int key_waiting(void) {
   if (held_key != KEY_NONE) return 1;
+  // Keys from a pipe or a file are a script written for the prompts: a running
+  // command must not take them as typed-ahead keys (nor the ESC that stands
+  // for the end of the script).
+  DWORD mode;
+  if (!GetConsoleMode(console_input, &mode)) return 0;
   held_key = poll_key();
   return held_key != KEY_NONE ? 1 : 0;
 }

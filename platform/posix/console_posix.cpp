@@ -191,6 +191,9 @@ HANDLE GetStdHandle(DWORD which) {
 
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
   if (is_input(console)) {
+    // As on Windows, a standard input redirected from a pipe or a file is no
+    // console. Keys that a test feeds in stand for a user at a terminal.
+    if (input_fd == STDIN_FILENO && !isatty(STDIN_FILENO)) return refuse();
     *mode = input_mode;
   } else if (is_output(console)) {
     *mode = output_mode;

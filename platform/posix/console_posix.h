@@ -4,8 +4,9 @@
 
 #include "platform/posix/win32_stand_in.h"
 
-// Keys are read from fd from now on (standard input by default); keys already
-// queued and an end of input seen before are forgotten.
+// Keys are read from fd from now on (standard input by default), as if typed
+// at a terminal; keys already queued and an end of input seen before are
+// forgotten.
 void console_use_input_fd(int fd);
 // Puts an input event behind the queued ones, as the console would queue a
 // key release or a focus change, which no terminal sends.
