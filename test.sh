@@ -76,9 +76,9 @@ step "linux tests" run_tests build/linux
 step "windows build" build build/windows -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake"
 step "windows tests (wine)" run_tests build/windows
 step "asan+ubsan build (clang)" build build/asan -DCMAKE_CXX_COMPILER=clang++ -DSANITIZE_ADDRESS=ON
-step "asan+ubsan tests" run_tests build/asan -LE realtime
+step "asan+ubsan tests" run_tests build/asan
 step "tsan build (clang)" build build/tsan -DCMAKE_CXX_COMPILER=clang++ -DSANITIZE_THREAD=ON
-step "tsan tests" run_tests build/tsan -L threads
+step "tsan tests" run_tests build/tsan
 if [ -f fuzz/CMakeLists.txt ]; then
   step "fuzzer build" build build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DBUILD_FUZZERS=ON -DBUILD_TESTS=OFF \
     --target fuzz_data_file_line fuzz_key_decoder fuzz_program_file

@@ -6,6 +6,7 @@
 #include "cvtool/cvtool.h"
 #include "cvtool/data_file_line.h"
 #include "link/receiver_protocol.h"
+#include "link/serial_port.h"
 
 namespace {
 // Programs the CV a line names, or prints why the line is refused. Returns 1
@@ -26,6 +27,13 @@ int program_line(const char *line) {
   write_cv();
   return 1;
 }
+
+// The receiver acknowledges no write, but a port that refused bytes (a pulled
+// adapter) must not look like a file that was programmed.
+void report_failed_writes(unsigned failed_before) {
+  unsigned lost = failed_writes - failed_before;
+  if (lost > 0) printf("\nSchreibfehler: %u Bytes nicht gesendet!\n", lost);
+}
 }  // namespace
 
 void program_cvs(void) {
@@ -39,9 +47,11 @@ void program_cvs(void) {
     return;
   }
   printf("\nAbbruch mit ESC\n");
+  unsigned failed_before = failed_writes;
   while (read_data_file_line(file, line) == 0) {
     // Keys are looked at only after a line that reached the receiver.
-    if (program_line(line) && key_waiting() && wait_key() == KEY_ESC) return;
+    if (program_line(line) && key_waiting() && wait_key() == KEY_ESC) break;
   }
   if (ferror(file)) perror(data_file_name);
+  report_failed_writes(failed_before);
 }

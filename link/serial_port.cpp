@@ -18,6 +18,7 @@ unsigned char receive_ring[RECEIVE_RING_SIZE];
 unsigned ring_head;
 unsigned received_count;
 int ring_overflow;
+unsigned failed_writes = 0;
 CRITICAL_SECTION port_lock;
 
 namespace {
@@ -76,7 +77,10 @@ void configure_port(int baud_rate, int data_bits, int parity, int stop_bits, int
 void WINAPI write_completed(DWORD error_code, DWORD, LPOVERLAPPED) {
   // The byte counts as sent either way; a port that aborts on errors must be
   // cleared before it takes the next one.
-  if (error_code != 0) clear_port_error();
+  if (error_code != 0) {
+    clear_port_error();
+    failed_writes++;
+  }
   write_done = 1;
 }
 
@@ -211,6 +215,7 @@ void write_byte(int value) {
     }
     clear_port_error();
   }
+  failed_writes++;
 }
 
 unsigned next_read_length(unsigned head) {

@@ -36,5 +36,8 @@ extern unsigned ring_head;
 extern unsigned received_count;
 extern int ring_overflow;
 extern CRITICAL_SECTION port_lock;
+// Bytes that did not reach the port (a refused or failed write) since it was
+// opened; they count as sent, but a command that wrote many can say so.
+extern unsigned failed_writes;
 // How many bytes the reader asks for with the ring head at head.
 unsigned next_read_length(unsigned head);

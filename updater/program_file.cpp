@@ -105,6 +105,15 @@ int transfer_firmware(void) {
     }
     show_progress();
   }
+  if (failed_writes > 0) {
+    // Bytes that never left the port: the receiver's flash is not what the
+    // file holds, which must not read as done.
+    updater_print(
+        "\x9a"
+        "bertragung unvollst\x84ndig: %d Bytes nicht gesendet\n",
+        failed_writes);
+    return end_run(EXIT_PORT);
+  }
   updater_print("fertig\n");
   return end_run(EXIT_DONE);
 }

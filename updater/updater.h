@@ -53,8 +53,10 @@ std::string port_open_name(void);
 // Opens and configures the port (38400 8N1, DTR and RTS released). Returns 0, or
 // EXIT_PORT after its message and pause.
 int open_port(void);
+// Bytes whose write failed; the update goes on, but cannot end as done.
+extern int failed_writes;
 // Sends the low 8 bits of value with one synchronous write; a failure is reported
-// on standard error and otherwise ignored. Makes no pause of its own.
+// on standard error and counted, and otherwise ignored. Makes no pause of its own.
 void write_byte(int value);
 // Resets the receiver through DTR and RTS (unless mode is NO_RESET), then sends
 // the wake bytes that bring it into its boot loader.

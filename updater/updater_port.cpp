@@ -3,6 +3,7 @@
 #include "updater/updater.h"
 
 HANDLE port_handle = INVALID_HANDLE_VALUE;
+int failed_writes = 0;
 
 namespace {
 
@@ -59,6 +60,7 @@ void write_byte(int value) {
   DWORD written = 0;
   if (!WriteFile(port_handle, &byte, 1, &written, nullptr)) {
     fprintf(stderr, "WriteFile returns %ld\n", (long)GetLastError());
+    failed_writes++;
   }
 }
 

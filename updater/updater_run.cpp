@@ -45,5 +45,6 @@ int run_updater(int argc, char **argv) {
 void release_updater(void) {
   if (port_handle != INVALID_HANDLE_VALUE) CloseHandle(port_handle);
   port_handle = INVALID_HANDLE_VALUE;
+  failed_writes = 0;
   release_program_file();
 }

@@ -1,7 +1,8 @@
 #!/bin/bash
 # morrex with its adapter pulled in the middle of the count-up (unplug=N, on
 # the virtual clock): each byte that fails is told on the terminal, the run
-# goes on to its end without hanging, and the flash is left as it was; killed
+# goes on to its end without hanging, ends with exit 1 saying that bytes were
+# not sent (never "fertig"), and the flash is left as it was; killed
 # in its reset phase, it leaves the terminal usable.
 # Usage: unplug_morrex_e2e.sh MORREX
 set -eu
@@ -28,8 +29,11 @@ e2e_wait_exit 20
   e2e_fail "$(e2e_count "WriteFile returns 1167") failed bytes told, not $((471 - sent))"
 [ "$(grep -c ' TX ' "$work/receiver/wire.log")" -eq $sent ] || e2e_fail "bytes arrived after the pull"
 [ ! -e "$work/receiver/flash.bin" ] || e2e_fail "a flash image was written without its end record"
+[ "$exit_code" = 1 ] || e2e_fail "exit code $exit_code after the pull"
+[ "$(e2e_count "Übertragung unvollständig: $((471 - sent)) Bytes nicht gesendet")" -eq 1 ] ||
+  e2e_fail "the lost bytes were not told"
+[ "$(e2e_count "fertig")" -eq 0 ] || e2e_fail "an update that lost bytes ended as done"
 e2e_expect_terminal_restored
-echo "morrex ended with exit code $exit_code after the pull; last line: $(e2e_history | grep . | tail -n 1)"
 
 # Killed in the middle of its reset phase (real time): the terminal is usable.
 e2e_start env -u ORN_VIRTUAL_CLOCK "$morrex" "xsim:$work/receiver2?unplug=5" "$work/fw.bin"

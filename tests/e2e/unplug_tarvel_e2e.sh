@@ -56,10 +56,11 @@ ticks=$(e2e_cpu_over 2 side)
 [ "$ticks" -le 4 ] || e2e_fail "the reader used $ticks/100 s of CPU in 2 s after the read-out"
 
 # Programming that file back with the adapter gone runs through it: the
-# read errors are refused lines, the 13 values go nowhere, and nothing on the
-# screen says so (write_cv cannot tell).
+# read errors are refused lines, and the 13 values go nowhere, which the end
+# of the run says (4 bytes a CV write).
 e2e_keys p
-e2e_wait_for "CV 199a: Lesefehler!: ungültige zeile: kein '='" "q oder ESC .. Beenden"
+e2e_wait_for "CV 199a: Lesefehler!: ungültige zeile: kein '='" "Schreibfehler: 52 Bytes nicht gesendet!" \
+  "q oder ESC .. Beenden"
 [ "$(e2e_count "ungültige zeile: kein '='")" -eq 385 ] || e2e_fail "not every read error line refused"
 cmp -s "$work/factory.txt" "$work/r3/cvs.txt" || e2e_fail "the receiver changed after the pull"
 e2e_keys q
