@@ -59,13 +59,24 @@ void real_sleep_until(int64_t deadline_us) {
   }
 }
 
+// On the virtual clock a key poll's 20 ms pause would cost nothing and its
+// loop would take a whole core; pauses that long give up a little real time.
+const int64_t VIRTUAL_POLL_PAUSE_US = 20000;
+const long VIRTUAL_POLL_REAL_NS = 200000;
+
 void virtual_advance_to(int64_t deadline_us) {
   int64_t now = virtual_now_us.load();
+  bool long_pause = deadline_us - now >= VIRTUAL_POLL_PAUSE_US;
   while (now < deadline_us && !virtual_now_us.compare_exchange_weak(now, deadline_us)) {
   }
-  // Let other threads run, so that a poll loop on the virtual clock does not
-  // starve the rest of the process.
-  sched_yield();
+  if (long_pause) {
+    timespec real_pause = {0, VIRTUAL_POLL_REAL_NS};
+    nanosleep(&real_pause, nullptr);
+  } else {
+    // Let other threads run, so that a poll loop on the virtual clock does not
+    // starve the rest of the process.
+    sched_yield();
+  }
 }
 
 }  // namespace

@@ -12,6 +12,12 @@ int64_t monotonic_us() {
   return now.tv_sec * 1000000 + now.tv_nsec / 1000;
 }
 
+int64_t thread_cpu_us() {
+  timespec used;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+  return used.tv_sec * 1000000 + used.tv_nsec / 1000;
+}
+
 class RealClock : public testing::Test {
  protected:
   void SetUp() override { clock_use_virtual(false); }
@@ -37,12 +43,9 @@ TEST_F(RealClock, WaitingForADeadlineEndsAtOrAfterIt) {
 
 // The key poll's 20 ms pause must leave the processor to others.
 TEST_F(RealClock, LongPausesDoNotSpin) {
-  timespec cpu_before, cpu_after;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu_before);
+  int64_t cpu_start = thread_cpu_us();
   for (int i = 0; i < 10; i++) Sleep(20);
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu_after);
-  int64_t cpu_us = (cpu_after.tv_sec - cpu_before.tv_sec) * 1000000 +
-                   (cpu_after.tv_nsec - cpu_before.tv_nsec) / 1000;
+  int64_t cpu_us = thread_cpu_us() - cpu_start;
   EXPECT_LT(cpu_us, 2000) << "200 ms of pauses used " << cpu_us << " us of processor time";
 }
 
@@ -58,6 +61,17 @@ TEST(VirtualClock, PausesAdvanceTheClockExactlyAndAtOnce) {
   EXPECT_EQ(10003260, clock_now_us() - start);
   EXPECT_LT(monotonic_us() - real_start, 1000000);  // ten seconds passed at once
   clock_use_virtual(false);
+}
+
+// A key poll (Sleep(20) in a loop) on the virtual clock must not take a core.
+TEST(VirtualClock, APollLoopLeavesTheProcessorMostlyIdle) {
+  clock_use_virtual(true);
+  int64_t cpu_start = thread_cpu_us();
+  int64_t real_start = monotonic_us();
+  while (monotonic_us() - real_start < 200000) Sleep(20);
+  clock_use_virtual(false);
+  int64_t cpu_us = thread_cpu_us() - cpu_start;
+  EXPECT_LT(cpu_us, 100000) << "a 200 ms poll loop used " << cpu_us << " us of processor time";
 }
 
 }  // namespace
