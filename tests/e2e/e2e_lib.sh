@@ -8,6 +8,7 @@
 #   e2e_wait_for TEXT...    until the screen shows every TEXT (fixed strings)
 #   e2e_wait_exit [S]       until the program ended; sets $exit_code
 #   e2e_fail WHY            prints the screen and ends the story with 1
+#   e2e_quit RECEIVER       q at the menu, then a clean end (see below)
 
 e2e_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # How long a wait for the screen or for the end may take, in seconds.
@@ -175,6 +176,17 @@ e2e_expect_quit_sequence() {
   esac
   [ "$(tail -n 1 "$1/wire.log" | cut -d' ' -f2-)" = "STATE running" ] ||
     e2e_fail "the receiver did not leave service mode: $(tail -n 1 "$1/wire.log")"
+}
+
+# q at the menu ends the program cleanly: exit code 0, the quit sequence last
+# on the wire of receiver folder RECEIVER, no protocol errors, the terminal as
+# before.
+e2e_quit() {
+  e2e_keys q
+  e2e_expect_exit 0
+  e2e_expect_quit_sequence "$1"
+  e2e_expect_no_protocol_errors "$1"
+  e2e_expect_terminal_restored
 }
 
 # The line of one CV in a read-out file or a receiver's cvs.txt ("7" or "7a").

@@ -35,9 +35,5 @@ changes=$(diff "$work/before.txt" "$receiver/cvs.txt" | grep '^[<>]' || true)
 writes=$(e2e_wire_commands "$receiver" | grep -c ' AE$' || true)
 [ "$writes" -eq 398 ] || e2e_fail "$writes write commands, not 398"
 
-e2e_keys q
-e2e_expect_exit 0
-e2e_expect_quit_sequence "$receiver"
-e2e_expect_no_protocol_errors "$receiver"
-e2e_expect_terminal_restored
+e2e_quit "$receiver"
 echo PASS

@@ -36,9 +36,5 @@ e2e_keys Enter p
 e2e_wait_for "neuer Wert: (F2->Dezimaleingabe) 1010 0101"
 e2e_keys Escape
 e2e_wait_for "q oder ESC .. Beenden"
-e2e_keys q
-e2e_expect_exit 0
-e2e_expect_quit_sequence "$receiver"
-e2e_expect_no_protocol_errors "$receiver"
-e2e_expect_terminal_restored
+e2e_quit "$receiver"
 echo PASS

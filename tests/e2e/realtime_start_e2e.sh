@@ -34,11 +34,7 @@ e2e_keys Enter Enter
 e2e_wait_for "CV    1  = 0 (0000 0000)"
 e2e_keys Escape
 e2e_wait_for "q oder ESC .. Beenden"
-e2e_keys q
-e2e_expect_exit 0
-e2e_expect_quit_sequence "$receiver"
-e2e_expect_no_protocol_errors "$receiver"
-e2e_expect_terminal_restored
+e2e_quit "$receiver"
 # Opening raises DTR for a moment (a reset), then the reset phase, service mode, quit.
 [ "$(e2e_wire_events "$receiver" STATE | awk '{ printf "%s ", $3 }')" = "running reset running reset running service running " ] ||
   e2e_fail "the receiver went through $(e2e_wire_events "$receiver" STATE | awk '{ printf "%s ", $3 }')"
