@@ -46,9 +46,5 @@ esac
 
 e2e_keys Escape
 e2e_wait_for "q oder ESC .. Beenden"
-e2e_keys q
-e2e_expect_exit 0
-e2e_expect_quit_sequence "$work/receiver"
-e2e_expect_no_protocol_errors "$work/receiver"
-e2e_expect_terminal_restored
+e2e_quit "$work/receiver"
 echo PASS
