@@ -19,6 +19,7 @@
 #include "console/console.h"
 #include "cvtool/binary_text.h"
 #include "cvtool/cvtool.h"
+#include "tests/link/link_test_support.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
@@ -100,15 +101,8 @@ class DataFileCommands : public testing::Test {
   // (an absent one stays running).
   void connect(const char *name, VrState woken = VR_SERVICE) {
     disconnect();
-    port_handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(port_handle, INVALID_HANDLE_VALUE) << name;
-    port_config_size = sizeof(COMMCONFIG);
-    GetCommConfig(port_handle, &port_config, &port_config_size);
-    apply_line_settings(&port_config.dcb, 38400, 8, 0, 1, 12, 12);
-    SetCommConfig(port_handle, &port_config, port_config_size);
-    vr = virtual_receiver_of(port_handle);
-    ASSERT_NE(vr, nullptr);
+    vr = open_configured_port(name);
+    ASSERT_NE(vr, nullptr) << name;
     run_capturing([] { reset_receiver(2000); });
     service_mark = vr_trace(vr).size();
     ASSERT_EQ(vr_state(vr), woken);

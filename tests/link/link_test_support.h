@@ -14,6 +14,7 @@
 
 #include "link/serial_port.h"
 #include "platform/clock.h"
+#include "virtual_receiver/virtual_receiver.h"
 
 // ---------------------------------------------------------------- pseudo-terminal
 
@@ -21,6 +22,19 @@ struct PtyPair {
   int master = -1;
   std::string slave;
 };
+
+// Opens a port as open_port leaves it (38400 8N1, DTR and RTS asserted), but
+// without its reader; returns the virtual receiver behind it, or null.
+inline VirtualReceiver *open_configured_port(const char *name) {
+  port_handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (port_handle == INVALID_HANDLE_VALUE) return nullptr;
+  port_config_size = sizeof(COMMCONFIG);
+  GetCommConfig(port_handle, &port_config, &port_config_size);
+  apply_line_settings(&port_config.dcb, 38400, 8, 0, 1, 12, 12);
+  SetCommConfig(port_handle, &port_config, port_config_size);
+  return virtual_receiver_of(port_handle);
+}
 
 inline PtyPair open_pty_pair(void) {
   PtyPair pair;

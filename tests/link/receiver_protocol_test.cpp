@@ -28,15 +28,8 @@ class ReceiverProtocol : public ::testing::Test {
 
   // Opens the receiver as open_port leaves it: 38400 8N1, DTR and RTS asserted.
   void connect(const char *name) {
-    port_handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(port_handle, INVALID_HANDLE_VALUE) << name;
-    port_config_size = sizeof(COMMCONFIG);
-    GetCommConfig(port_handle, &port_config, &port_config_size);
-    apply_line_settings(&port_config.dcb, 38400, 8, 0, 1, 12, 12);
-    SetCommConfig(port_handle, &port_config, port_config_size);
-    vr = virtual_receiver_of(port_handle);
-    ASSERT_NE(vr, nullptr);
+    vr = open_configured_port(name);
+    ASSERT_NE(vr, nullptr) << name;
   }
   void connect_in_service(const char *name) {
     connect(name);
