@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <commdlg.h>
 #include <mmsystem.h>
+// The few calls that touch the line go through the wire trace (ORN_TRACE).
+#include "win32/wire_trace_win32.h"
 #else
 #include "posix/win32_stand_in.h"
 #endif

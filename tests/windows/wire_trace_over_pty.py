@@ -1,0 +1,177 @@
+#!/usr/bin/env python3
+"""The wire trace (ORN_TRACE) of both Windows programs under Wine, on a
+pseudo-terminal linked into the Wine prefix as COM7: the TX lines must be the
+bytes that arrived on the other side, in order, and the line events must
+follow the programs' reset phases.
+
+Usage: wire_trace_over_pty.py morrex|tarvel program.exe wine-run
+"""
+import os
+import pty
+import select
+import subprocess
+import sys
+import tempfile
+import time
+import tty
+
+PAGE = 64
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, *what):
+    if not condition:
+        raise Failure(" ".join(str(w) for w in what))
+
+
+def program_file():
+    """A CPU '8' file: handshake byte, two page records, a single-byte record, end."""
+    body = bytearray()
+    for page in range(2):
+        body += b"u" + bytes([page]) + bytes((page * 5 + i) & 0xFF for i in range(PAGE))
+    body += bytes([0xCC]) + b"3"
+    return b"8\x5a" + bytes(body)
+
+
+def open_com7():
+    prefix = os.environ["WINEPREFIX"]
+    master, slave = pty.openpty()
+    tty.setraw(slave)  # no line-end translation before the program sets the line up
+    os.set_blocking(master, False)
+    link = os.path.join(prefix, "dosdevices", "com7")
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(os.ttyname(slave), link)
+    return master, slave, link
+
+
+def close_com7(master, slave, link):
+    # Stop Wine's server before the pseudo-terminal it holds goes away.
+    subprocess.run(["wineserver", "-k"], check=False)
+    os.remove(link)
+    os.close(slave)
+    os.close(master)
+
+
+def run_on_com7(command, cwd, keys, seconds):
+    """Runs command with ORN_TRACE=trace.log in cwd; returns (exit, output, wire bytes)."""
+    master, slave, link = open_com7()
+    env = dict(os.environ, ORN_TRACE="trace.log", ORN_HOME="1")
+    received = bytearray()
+    try:
+        proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, cwd=cwd, env=env)
+        proc.stdin.write(keys)
+        proc.stdin.close()
+        deadline = time.monotonic() + seconds
+        while proc.poll() is None and time.monotonic() < deadline:
+            ready, _, _ = select.select([master], [], [], 0.2)
+            if ready:
+                try:
+                    received += os.read(master, 4096)
+                except BlockingIOError:
+                    pass
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+            raise Failure("the program did not finish within %d s" % seconds)
+        try:
+            received += os.read(master, 4096)
+        except (BlockingIOError, OSError):
+            pass
+        output = proc.stdout.read().decode("cp850", "replace")
+    finally:
+        close_com7(master, slave, link)
+    return proc.returncode, output, bytes(received)
+
+
+def read_trace(path):
+    """The trace's lines as (microseconds, event, value), checked for form and order."""
+    check(os.path.exists(path), "no trace file")
+    events = []
+    with open(path, "rb") as f:
+        for raw in f.read().split(b"\n")[:-1]:
+            parts = raw.decode("ascii").split(" ", 2)
+            check(len(parts) == 3 and parts[0].isdigit(), "malformed line", raw)
+            events.append((int(parts[0]), parts[1], parts[2]))
+    check(events, "empty trace")
+    times = [at for at, _, _ in events]
+    check(times == sorted(times), "times go backwards")
+    check(times[-1] > times[0], "times do not grow")
+    return events
+
+
+def values(events, event):
+    return [value for _, name, value in events if name == event]
+
+
+def tx_bytes(events):
+    sent = values(events, "TX")
+    for value in sent:
+        check(len(value) == 2 and value == value.upper(), "TX value not two hex digits:", value)
+    return bytes(int(value, 16) for value in sent)
+
+
+def morrex_case(program, wine_run, tmp):
+    data = program_file()
+    with open(os.path.join(tmp, "fw.bin"), "wb") as f:
+        f.write(data)
+    # r7: no reset phase, so the run takes seconds.
+    code, output, wire = run_on_com7([wine_run, program, "r7", "fw.bin"], tmp, b"", 90)
+    check(code == 0 and "fertig" in output, "morrex exit", code, output)
+    events = read_trace(os.path.join(tmp, "trace.log"))
+    check(len(wire) > 2 * PAGE, "too few bytes on the wire:", len(wire))
+    check(tx_bytes(events) == wire, "TX lines differ from the wire (%d lines, %d bytes)"
+          % (len(values(events, "TX")), len(wire)))
+    check(values(events, "LINE") == ["38400 8N1"], "LINE", values(events, "LINE"))
+    check(values(events, "DTR") == ["0"] and values(events, "RTS") == ["0"],
+          "DTR/RTS", values(events, "DTR"), values(events, "RTS"))
+    return "%d TX lines equal the wire" % len(wire)
+
+
+def tarvel_case(program, wine_run, tmp):
+    # Start-up, then CV 1 read once (Enter, Enter), ESC, and q to quit.
+    code, output, wire = run_on_com7([wine_run, program, "7"], tmp, b"e\r\r\x1bq", 60)
+    check("Reset" in output and "CV Nr 1" in output, "no reset or no read:", output)
+    events = read_trace(os.path.join(tmp, "trace.log"))
+    wake = bytes([0x41]) + bytes(range(0xF3, 0xFF)) + bytes([0x55])
+    quit_bytes = bytes([0xEE] * 4)
+    check(tx_bytes(events) == wire, "TX", tx_bytes(events).hex(), "wire", wire.hex())
+    check(wire.startswith(wake) and wire.endswith(quit_bytes), "wire", wire.hex())
+    check(len(wire) == len(wake) + 9 * 4 + len(quit_bytes), "wire", wire.hex())
+    check(values(events, "LINE") == ["38400 8N1"], "LINE", values(events, "LINE"))
+    # Opened with DTR on; then the service line (off), the reset (on), the release (off).
+    check(values(events, "DTR") == ["1", "0", "1", "0"], "DTR", values(events, "DTR"))
+    dtr_times = [at for at, name, _ in events if name == "DTR"]
+    check(dtr_times[3] - dtr_times[2] >= 1900000, "reset lasted", dtr_times[3] - dtr_times[2])
+    # Wine cannot read DSR on a pseudo-terminal: each of the nine samples
+    # (eight bits and the verify) reads 0, each after its four-byte command.
+    check(values(events, "DSR") == ["0"] * 9, "DSR", values(events, "DSR"))
+    names = "".join({"TX": "T", "DSR": "S"}.get(name, "x") for _, name, _ in events)
+    check(names.count("TTTTS") == 9, "DSR samples not after their commands:", names)
+    check(code == 0, "tarvel exit", code, output)
+    return "TX = wire (A, F3..FE, 55, 9 commands, EE x4); DTR 1 0 1 0; 9 DSR 0"
+
+
+def main():
+    case = sys.argv[1]
+    program, wine_run = os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
+    cases = {"morrex": morrex_case, "tarvel": tarvel_case}
+    with tempfile.TemporaryDirectory() as tmp:
+        try:
+            print("ok:", cases[case](program, wine_run, tmp))
+        except Failure as failure:
+            print("FAILED:", failure)
+            trace = os.path.join(tmp, "trace.log")
+            if os.path.exists(trace):
+                with open(trace) as f:
+                    print(f.read()[-3000:])
+            return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
