@@ -32,12 +32,13 @@ void tighten_timer_slack() {
 }
 
 // The kernel wakes a sleeper some 30 to 80 us late even at the least timer
-// slack. A CV read waits 54 times (18 pauses, 36 byte times), so short waits
-// sleep until shortly before the deadline and watch the clock for the rest.
+// slack, and now and then well over 150 us. A CV read waits 54 times (18
+// pauses, 36 byte times), so short waits sleep until shortly before the
+// deadline and watch the clock for the rest (a byte time is watched whole).
 // Longer waits (the 20 ms key poll among them) only sleep: there the lateness
 // does not count and an idle program must stay idle.
 const int64_t PRECISE_WAIT_LIMIT_US = 10000;
-const int64_t WAKE_UP_MARGIN_US = 150;
+const int64_t WAKE_UP_MARGIN_US = 300;
 
 void kernel_sleep_until(int64_t deadline_us) {
   timespec until;
