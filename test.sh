@@ -5,6 +5,8 @@
 set -uo pipefail
 cd "$(dirname "$0")"
 top=$PWD
+# The terminal tests type and read UTF-8, whatever locale the caller has.
+export LC_ALL=C.UTF-8
 jobs=${JOBS:-2}
 failures=()
 

@@ -15,7 +15,8 @@ wine_run=$2
 : "${WINEPREFIX:?WINEPREFIX must name the build folder's Wine prefix}"
 keys_setup console-wine-keys
 
-type_line "WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all '$wine_run' '$program'; echo ended > $work/ended"
+# Wine reads the terminal's bytes in the locale's character set: UTF-8 here.
+type_line "LC_ALL=C.UTF-8 WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all '$wine_run' '$program'; echo ended > $work/ended"
 wait_for "key_echo ready" 300
 
 key_shows 0x400070 F1
