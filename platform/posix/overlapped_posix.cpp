@@ -111,14 +111,27 @@ DWORD SleepEx(DWORD ms, BOOL alertable) {
 
 // ---------------------------------------------------------------- writes
 
-BOOL WriteFileEx(HANDLE handle, const void *buffer, DWORD length, LPOVERLAPPED overlapped,
-                 LPOVERLAPPED_COMPLETION_ROUTINE routine) {
+namespace {
+
+// The port behind a queued request, or null (last error set) when the handle
+// or the request is no good.
+std::shared_ptr<SerialPort> port_of_request(HANDLE handle, const void *buffer, DWORD length,
+                                            LPOVERLAPPED overlapped) {
   std::shared_ptr<SerialPort> port = serial_port_of(handle);
-  if (port == nullptr) return FALSE;
+  if (port == nullptr) return nullptr;
   if (overlapped == nullptr || (buffer == nullptr && length > 0)) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return nullptr;
   }
+  return port;
+}
+
+}  // namespace
+
+BOOL WriteFileEx(HANDLE handle, const void *buffer, DWORD length, LPOVERLAPPED overlapped,
+                 LPOVERLAPPED_COMPLETION_ROUTINE routine) {
+  std::shared_ptr<SerialPort> port = port_of_request(handle, buffer, length, overlapped);
+  if (port == nullptr) return FALSE;
   overlapped->Internal = STATUS_PENDING;
   DWORD written = 0;
   DWORD error = port->device->write(static_cast<const BYTE *>(buffer), length, &written);
@@ -180,12 +193,8 @@ DWORD start_io_thread(SerialPort &port) {
 
 BOOL ReadFileEx(HANDLE handle, void *buffer, DWORD length, LPOVERLAPPED overlapped,
                 LPOVERLAPPED_COMPLETION_ROUTINE routine) {
-  std::shared_ptr<SerialPort> port = serial_port_of(handle);
+  std::shared_ptr<SerialPort> port = port_of_request(handle, buffer, length, overlapped);
   if (port == nullptr) return FALSE;
-  if (overlapped == nullptr || (buffer == nullptr && length > 0)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   DWORD failure = port->read_failure.load();
   if (failure != ERROR_SUCCESS) {
     SetLastError(failure);
