@@ -4,6 +4,9 @@
 # tarvel after the port, e.g. ./demo.sh cvs.txt
 set -euo pipefail
 cd "$(dirname "$0")"
+# shellcheck source=tools/debian-packages.sh
+source tools/debian-packages.sh
+install_missing "${demo_packages[@]}"
 cmake -S . -B build/linux -DWARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build build/linux -j"${JOBS:-2}" --target tarvel morrex
 mkdir -p build/demo-receiver

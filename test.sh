@@ -10,25 +10,8 @@ export LC_ALL=C.UTF-8
 jobs=${JOBS:-2}
 failures=()
 
-packages=(cmake g++ clang clang-format googletest tmux
-          g++-mingw-w64-x86-64-posix wine64 wine libclang-rt-14-dev)
-
-install_missing() {
-  local missing=()
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "Missing Debian packages: ${missing[*]}"
-    echo "Install them with: sudo apt-get install --no-install-recommends ${missing[*]}"
-    exit 1
-  fi
-  echo "== installing ${missing[*]}"
-  apt-get update -qq &&
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" ||
-    { echo "apt-get failed"; exit 1; }
-}
+# shellcheck source=tools/debian-packages.sh
+source tools/debian-packages.sh
 
 step() {  # step NAME COMMAND...: runs one step, remembers a failure
   echo "== $1"
@@ -71,7 +54,7 @@ run_tests() {  # run_tests DIR CTEST-ARGS...
   return "$status"
 }
 
-install_missing
+install_missing "${test_packages[@]}"
 step "format" check_format
 step "linux build" build build/linux
 step "linux tests" run_tests build/linux

@@ -22,8 +22,8 @@ const char usage[] = "Usage: tarvel comx [Datenfile]\n";
 // Long enough to read in a window that closes when the program ends.
 const int FAREWELL_PAUSE_MS = 3000;
 
-int asks_for_help(int argc, char **argv) {
-  return argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "--version") == 0);
+int asks_for(const char *option, int argc, char **argv) {
+  return argc == 2 && strcmp(argv[1], option) == 0;
 }
 
 void print_help(void) {
@@ -35,6 +35,11 @@ void print_help(void) {
   printf("  comx       Schnittstelle: eine Ziffer n f\x81r COMn, sonst der Ger\x84tename\n");
   printf("  Datenfile  CV-Datei f\x81r die Kommandos p und a\n");
   printf("  ORN_HOME   gesetzt: 2 statt 10 Sekunden Reset\n");
+}
+
+// The package's version first, as GNU programs do; then the program's own.
+void print_version(void) {
+  printf("tarvel %s\n%s", PROJECT_VERSION_TEXT, banner);
 }
 
 void end_timer_resolution(void) {
@@ -59,8 +64,12 @@ void take_data_file_name(const char *name) {
 }  // namespace
 
 int tarvel_main(int argc, char **argv) {
-  if (asks_for_help(argc, argv)) {
+  if (asks_for("--help", argc, argv)) {
     print_help();
+    exit(0);
+  }
+  if (asks_for("--version", argc, argv)) {
+    print_version();
     exit(0);
   }
   if (framework_init() != 0) {

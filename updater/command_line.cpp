@@ -73,6 +73,10 @@ void print_usage(void) {
   updater_print("Usage: morrex COMx Programmfile\n");
 }
 
+void print_version(void) {
+  updater_print("morrex %s\n", PROJECT_VERSION_TEXT);
+}
+
 void print_information(void) {
   updater_print(
       "morrex schreibt eine neue Firmware aus einer Programmdatei in den Flash-Speicher\n"

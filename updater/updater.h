@@ -44,6 +44,8 @@ void print_banner(void);
 void print_usage(void);
 // What the program is, its usage and its version (after the banner).
 void print_information(void);
+// The package's version (after the banner).
+void print_version(void);
 
 // ---------------------------------------------------------------- port (updater_port.cpp)
 extern HANDLE port_handle;

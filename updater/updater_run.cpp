@@ -1,5 +1,6 @@
 // The run from banner to exit code, and the pause before every exit.
 #include <cstdarg>
+#include <cstring>
 
 #include "updater/updater.h"
 
@@ -22,7 +23,10 @@ int end_run(int code) {
 int run_updater(int argc, char **argv) {
   print_banner();
   if (argc == 2 && is_information_request(argv[1])) {
-    print_information();
+    if (strcmp(argv[1], "--version") == 0)
+      print_version();
+    else
+      print_information();
     return EXIT_DONE;
   }
   if (argc < 3) {
