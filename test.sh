@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything (Linux, the Windows cross-build,
-# the sanitizer and fuzzer builds) and runs every test. Exits non-zero when any
-# build or test fails.
+# the sanitizer and fuzzer builds), runs every test and checks the install
+# packages built from the Linux and Windows builds. Exits non-zero when any
+# build, test or check fails.
 set -uo pipefail
 cd "$(dirname "$0")"
 top=$PWD
@@ -54,12 +55,24 @@ run_tests() {  # run_tests DIR CTEST-ARGS...
   return "$status"
 }
 
+check_packages() {  # builds and checks the .deb and the .zip; its checks count as tests
+  local log=build/check-packages.log
+  tests/package/check-packages.sh build/linux build/windows 2>&1 | tee "$log"
+  local status=${PIPESTATUS[0]}
+  if [[ $(tail -n 1 "$log") =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+    tests_passed=$((tests_passed + BASH_REMATCH[1]))
+    tests_failed=$((tests_failed + BASH_REMATCH[2]))
+  fi
+  return "$status"
+}
+
 install_missing "${test_packages[@]}"
 step "format" check_format
 step "linux build" build build/linux
 step "linux tests" run_tests build/linux
 step "windows build" build build/windows -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake"
 step "windows tests (wine)" run_tests build/windows
+step "packages" check_packages
 step "asan+ubsan build (clang)" build build/asan -DCMAKE_CXX_COMPILER=clang++ -DSANITIZE_ADDRESS=ON
 step "asan+ubsan tests" run_tests build/asan
 step "tsan build (clang)" build build/tsan -DCMAKE_CXX_COMPILER=clang++ -DSANITIZE_THREAD=ON
