@@ -104,6 +104,16 @@ man_lookup() {
   same "$root/usr/share/man/man1/tarvel.1.gz" "$(MANPATH="$root/usr/share/man" man -w tarvel)"
 }
 
+# A plain install from the build: the programs and their pages, nothing else.
+plain_install() {
+  local prefix="$scratch/prefix" expected actual
+  cmake --install "$linux_build" --prefix "$prefix" >/dev/null || return 1
+  expected=$(printf '%s\n' bin/morrex bin/tarvel share/man/man1/morrex.1.gz share/man/man1/tarvel.1.gz)
+  actual=$(cd "$prefix" && find . -type f | sed 's|^\./||' | sort)
+  same "$expected" "$actual"
+}
+
+check "cmake --install: programs in bin/, pages in share/man/man1/" plain_install
 check "debian package builds" build_deb
 check "debian package: name and version" deb_control
 check "debian package: exactly the programs, pages and README.Debian" deb_files
