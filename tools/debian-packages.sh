@@ -1,6 +1,6 @@
 # The Debian packages the set-up commands need, in one place; sourced by
 # demo.sh and test.sh.
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2034  # the lists are used by the scripts that source this
 
 # Enough to build the two programs and run the demo on the virtual receiver.
 demo_packages=(cmake make g++)
