@@ -120,6 +120,9 @@ expect_code 0
 
 mkdir "$work/sub"
 mkfifo "$work/fifo.txt"
+ln -s "$work/fifo.txt" "$work/link.txt"
+# One line of 20 MB without a line end: read through, never parsed past 999.
+head -c 20000000 /dev/zero | tr '\0' x >"$work/one_line.txt"
 # keys | data file | message (each followed by q: the name is forgotten, the menu is back)
 while IFS='|' read -r keys file message; do
   row="tarvel, $keys on $file"
@@ -136,6 +139,8 @@ p|$work/fifo.txt|$work/fifo.txt: Not a regular file
 a|$work/fifo.txt|$work/fifo.txt: Not a regular file
 p|/dev/zero|/dev/zero: Not a regular file
 a|/dev/full|/dev/full: Not a regular file
+p|$work/link.txt|$work/link.txt: Not a regular file
+p|$work/one_line.txt|Zeile 1 zu lang: nur die ersten 999 Zeichen gelesen
 EOF
 
 row="tarvel, a read-out onto a full disk names the write's own error"
