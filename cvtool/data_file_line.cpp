@@ -8,13 +8,6 @@
 
 #include "cvtool/binary_text.h"
 
-void strip_line_end(char *line) {
-  size_t length = strlen(line);
-  while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) {
-    line[--length] = '\0';
-  }
-}
-
 namespace {
 // Takes the line end that c starts; an LF after a CR belongs to it.
 void take_line_end(FILE *file, int c) {

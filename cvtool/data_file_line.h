@@ -6,10 +6,6 @@
 
 #define DATA_FILE_LINE_SIZE 1000
 
-// Removes the line end (line feeds and carriage returns) from the end of line,
-// so that a file with CR LF reads like one with LF alone.
-void strip_line_end(char *line);
-
 // Reads the next line without its line end: LF, CR LF or a lone CR (old
 // editors) each end a line. Of a line longer than 999 characters only the
 // first 999 are taken and the rest is skipped unread. Returns 0, 1 for a line
