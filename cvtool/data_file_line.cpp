@@ -8,16 +8,41 @@
 
 #include "cvtool/binary_text.h"
 
-void strip_line_end(char *line) {
-  size_t length = strlen(line);
-  while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) {
-    line[--length] = '\0';
-  }
+namespace {
+// Takes the line end that c starts; an LF after a CR belongs to it.
+void take_line_end(FILE *file, int c) {
+  if (c != '\r') return;
+  int next = getc(file);
+  if (next != '\n' && next != EOF) ungetc(next, file);
 }
 
+// Reads up to the end of the line; the characters are dropped.
+void skip_rest_of_line(FILE *file) {
+  int c;
+  while ((c = getc(file)) != EOF && c != '\n' && c != '\r') {
+  }
+  take_line_end(file, c);
+}
+}  // namespace
+
 int read_data_file_line(FILE *file, char line[DATA_FILE_LINE_SIZE]) {
-  if (fgets(line, DATA_FILE_LINE_SIZE, file) == nullptr) return -1;
-  strip_line_end(line);
+  size_t length = 0;
+  int c = getc(file);
+  if (c == EOF) return -1;
+  while (c != EOF && c != '\n' && c != '\r') {
+    if (length == DATA_FILE_LINE_SIZE - 1) {
+      line[length] = '\0';
+      ungetc(c, file);
+      skip_rest_of_line(file);
+      return 1;
+    }
+    line[length++] = (char)c;
+    c = getc(file);
+  }
+  line[length] = '\0';
+  // Like fgets: a line that a read error cut off is not a line.
+  if (c == EOF && ferror(file)) return -1;
+  take_line_end(file, c);
   return 0;
 }
 

@@ -6,12 +6,11 @@
 
 #define DATA_FILE_LINE_SIZE 1000
 
-// Removes the line end (line feeds and carriage returns) from the end of line,
-// so that a file with CR LF reads like one with LF alone.
-void strip_line_end(char *line);
-
-// Reads the next line, or the next 999 characters of a longer one, without its
-// line end. Returns 0, or -1 at the end of the file or on a read error.
+// Reads the next line without its line end: LF, CR LF or a lone CR (old
+// editors) each end a line. Of a line longer than 999 characters only the
+// first 999 are taken and the rest is skipped unread. Returns 0, 1 for a line
+// that was cut so, or -1 at the end of the file or on a read error (errno is
+// then the failed read's).
 int read_data_file_line(FILE *file, char line[DATA_FILE_LINE_SIZE]);
 
 // Parses a line without its line end. On success fills number (1..256), bank

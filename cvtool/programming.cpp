@@ -1,4 +1,5 @@
 // `p`: program the CVs that the data file lists into the receiver.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -7,6 +8,7 @@
 #include "cvtool/data_file_line.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
+#include "platform/safe_start.h"
 
 namespace {
 // Programs the CV a line names, or prints why the line is refused. Returns 1
@@ -28,6 +30,14 @@ int program_line(const char *line) {
   return 1;
 }
 
+// Said before the line's first 999 characters are used, once for the line.
+void report_long_line(unsigned line_number) {
+  printf(
+      "Zeile %u zu lang: nur die ersten %d Zeichen gelesen, der Rest \x81"
+      "bersprungen\n",
+      line_number, DATA_FILE_LINE_SIZE - 1);
+}
+
 // The receiver acknowledges no write, but a port that refused bytes (a pulled
 // adapter) must not look like a file that was programmed.
 void report_failed_writes(unsigned failed_before) {
@@ -39,16 +49,20 @@ void report_failed_writes(unsigned failed_before) {
 void program_cvs(void) {
   static char line[DATA_FILE_LINE_SIZE];
   select_data_file();
-  FILE *file = fopen(data_file_name, "r");
+  FILE *file = open_regular_file(data_file_name, "r");
   if (file == nullptr) {
-    perror(data_file_name);
+    report_file_error(data_file_name, errno);
     memset(data_file_name, 0, DATA_FILE_NAME_SIZE);
     Sleep(1000);
     return;
   }
   printf("\nAbbruch mit ESC\n");
   unsigned failed_before = failed_writes;
-  while (read_data_file_line(file, line) == 0) {
+  unsigned line_number = 0;
+  int read;
+  while ((read = read_data_file_line(file, line)) >= 0) {
+    line_number++;
+    if (read == 1) report_long_line(line_number);
     // Keys are looked at only after a line that reached the receiver.
     if (program_line(line) && key_waiting() && wait_key() == KEY_ESC) break;
   }

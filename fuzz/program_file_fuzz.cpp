@@ -12,6 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   int fault = load_program_file(file);
   fclose(file);
   if (fault != 0) return 0;
+  if (program_records.size() + 2 > PROGRAM_FILE_LIMIT) abort();
   size_t at = 0;
   while (at < program_records.size()) {
     int lead = program_records[at++];

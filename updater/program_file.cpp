@@ -3,6 +3,10 @@
 // then the handshake and the records go out exactly as the file lists them.
 #include "updater/updater.h"
 
+#include <cerrno>
+
+#include "platform/safe_start.h"
+
 int page_size = 64;
 BYTE handshake_byte = 0;
 std::vector<BYTE> program_records;
@@ -31,6 +35,7 @@ int load_records(FILE *file) {
       if (read_file_byte(file, &byte) != 0) return EXIT_FILE_ENDS;
       program_records.push_back(byte);
     }
+    if (program_records.size() + 2 > PROGRAM_FILE_LIMIT) return EXIT_PROGRAM_FILE;
     if (lead == END_RECORD) return 0;
   }
 }
@@ -78,12 +83,16 @@ int load_program_file(FILE *file) {
 }
 
 int read_program_header(const char *path) {
-  program_file = fopen(path, "rb");
+  program_file = open_regular_file(path, "rb");
   if (program_file == nullptr) {
-    perror(path);
+    report_file_error(path, errno);
     return end_run(EXIT_PROGRAM_FILE);
   }
   int fault = load_program_file(program_file);
+  if (fault == EXIT_PROGRAM_FILE) {
+    fprintf(stderr, "%s: Programmdatei zu gro\xe1 (mehr als %u Bytes)\n", path,
+            (unsigned)PROGRAM_FILE_LIMIT);
+  }
   if (fault == EXIT_CPU_ID) updater_print("ung\x81ltige CPU-Kennung!\n");
   if (fault == EXIT_FILE_ENDS) updater_print("interner Fehler 1\n");
   if (fault == EXIT_BAD_RECORD) updater_print("interner Fehler 2\n");
@@ -109,7 +118,7 @@ int transfer_firmware(void) {
     // Bytes that never left the port: the receiver's flash is not what the
     // file holds, which must not read as done.
     updater_print(
-        "\x9a"
+        "\n\x9a"
         "bertragung unvollst\x84ndig: %d Bytes nicht gesendet\n",
         failed_writes);
     return end_run(EXIT_PORT);

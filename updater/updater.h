@@ -73,6 +73,11 @@ enum {
   END_RECORD = '3'
 };
 
+// The most a program file may hold up to and including its end record: far
+// more than any receiver's flash (256 pages of 128 bytes), and little enough to
+// hold in memory.
+const size_t PROGRAM_FILE_LIMIT = 1024 * 1024;
+
 extern int page_size;                      // 64 or 128, from the CPU identifier
 extern BYTE handshake_byte;                // file byte 1
 extern std::vector<BYTE> program_records;  // every record up to and including the end record
@@ -84,7 +89,8 @@ int page_size_for(int cpu_id);
 int record_body_length(int lead, int size_of_page);
 // Reads and checks a whole program file: CPU identifier, handshake byte and every
 // record up to the end record (nothing after it is read). Returns 0, EXIT_CPU_ID,
-// EXIT_FILE_ENDS or EXIT_BAD_RECORD; prints nothing.
+// EXIT_FILE_ENDS, EXIT_BAD_RECORD, or EXIT_PROGRAM_FILE when the records go on
+// past PROGRAM_FILE_LIMIT; prints nothing.
 int load_program_file(FILE *file);
 // Opens the program file and checks it through load_program_file. Returns 0, or
 // the exit code after its message and pause; nothing has been sent either way.

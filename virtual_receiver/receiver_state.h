@@ -21,6 +21,8 @@
 
 #define VR_CV_COUNT 256
 #define VR_PAGE_LIMIT 256  // a page record names its page in one byte
+// The most of the trace kept in memory: several firmware updates' worth.
+#define VR_TRACE_LIMIT (4u * 1024 * 1024)
 
 // What the port name asked for.
 struct VrOptions {

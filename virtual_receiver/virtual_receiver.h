@@ -43,7 +43,8 @@ void vr_set_cv(VirtualReceiver *vr, int bank, int cv, int value);
 // Flash memory (erased bytes 0xFF); its size covers every page written so far.
 std::vector<uint8_t> vr_flash(VirtualReceiver *vr);
 VrState vr_state(VirtualReceiver *vr);
-// The wire log lines so far ("<us> <EVENT> <value>"), each ending in '\n'.
+// The wire log lines so far ("<us> <EVENT> <value>"), each ending in '\n'; of
+// a long session only the latest 2 to 4 MiB of them.
 std::string vr_trace(VirtualReceiver *vr);
 // The number of ERR lines so far.
 int vr_error_count(VirtualReceiver *vr);

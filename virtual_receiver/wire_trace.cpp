@@ -46,6 +46,12 @@ void vr_record(VirtualReceiver *vr, int64_t at_us, const char *event, const char
   char line[256];
   snprintf(line, sizeof line, "%" PRId64 " %s %s\n", at_us - vr->opened_us, event, value);
   vr->trace += line;
+  // A long session must not grow the memory for ever: the oldest half goes,
+  // whole lines; DIR/wire.log keeps everything.
+  if (vr->trace.size() > VR_TRACE_LIMIT) {
+    size_t cut = vr->trace.find('\n', vr->trace.size() - VR_TRACE_LIMIT / 2);
+    vr->trace.erase(0, cut + 1);
+  }
   if (vr->wire_log_fd >= 0) {
     // One write per line: whoever reads the log while a program runs, or after
     // it was killed, sees every event so far.

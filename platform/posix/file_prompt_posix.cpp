@@ -1,6 +1,7 @@
 // The framework's file selection on POSIX: instead of the graphical "open"
 // dialog, a prompt for a path on the console, typed through tarvel's own
 // keyboard layer.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "console/console.h"
 #include "platform/framework.h"
+#include "platform/posix/code_page_850.h"
 
 namespace {
 // Reads a path typed at the console, with echo and Backspace, until Enter.
@@ -28,9 +30,9 @@ int prompt_for_path(std::string &typed, size_t limit) {
     if ((key == KEY_BACKSPACE || key == 0x7F) && !typed.empty()) {
       typed.pop_back();
       printf("\b \b");
-    } else if (key >= 0x20 && key < 0x7F && typed.size() < limit) {
-      // Only plain ASCII: the console's letters are code page 850, file names
-      // here are UTF-8, and a half-converted name would be worse than none.
+    } else if (key >= 0x20 && key <= 0xFF && key != 0x7F && typed.size() < limit) {
+      // Kept as the console's code page 850, as typed and shown; the name is
+      // made UTF-8 when the answer is complete.
       typed.push_back((char)key);
       printf("%c", key);
     }
@@ -38,6 +40,27 @@ int prompt_for_path(std::string &typed, size_t limit) {
   }
   printf("\n");
   return typed.empty() ? -1 : 0;
+}
+
+// File names here are UTF-8; the keys came as code page 850 letters.
+std::string utf8_of(const std::string &typed) {
+  std::string name;
+  for (char c : typed) {
+    char utf8[3];
+    int count = cp850_to_utf8((unsigned char)c, false, utf8);
+    name.append(utf8, (size_t)count);
+  }
+  return name;
+}
+
+// A path that ends in "/", "." or ".." names a directory even where there is
+// none yet; so does one that leads to a directory.
+bool names_directory(const std::string &typed, const std::string &full) {
+  size_t last = typed.rfind('/');
+  std::string final_part = last == std::string::npos ? typed : typed.substr(last + 1);
+  if (final_part.empty() || final_part == "." || final_part == "..") return true;
+  struct stat status;
+  return stat(full.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 // The current directory joined with a relative path, with "." and ".."
@@ -73,7 +96,11 @@ int framework_select_file(char *path, size_t size) {
   std::string typed;
   for (;;) {
     if (prompt_for_path(typed, size - 1) != 0) return -1;
-    std::string full = full_path_of(typed);
+    std::string full = full_path_of(utf8_of(typed));
+    if (names_directory(typed, full)) {
+      printf("%s ist ein Verzeichnis.\n", typed.c_str());
+      continue;
+    }
     if (full.size() < size) {
       memcpy(path, full.c_str(), full.size() + 1);
       return 0;

@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/platform.h"
 #include "platform/posix/serial_handle.h"
+#include "platform/safe_start.h"
 
 namespace {
 
@@ -71,7 +72,9 @@ void trace_open(TtyDevice &tty) {
   const char *file = getenv("ORN_TRACE");
   tty.opened_us = clock_now_us();
   if (file == nullptr || file[0] == '\0') return;
-  tty.trace_fd = open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  // A FIFO or a device there must not hold up the port's open; it is not
+  // traced to, like a file that cannot be opened.
+  tty.trace_fd = open_regular_descriptor(file, O_WRONLY | O_APPEND | O_CREAT, 0644);
 }
 
 void trace_bytes(TtyDevice &tty, const BYTE *data, DWORD length) {

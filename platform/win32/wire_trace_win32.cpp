@@ -98,6 +98,11 @@ void open_trace_file(void) {
   if (trace_file != INVALID_HANDLE_VALUE) return;
   trace_file = CreateFileA(trace_name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A device or a pipe there is not traced to, like a file that cannot be opened.
+  if (trace_file != INVALID_HANDLE_VALUE && GetFileType(trace_file) != FILE_TYPE_DISK) {
+    CloseHandle(trace_file);
+    trace_file = INVALID_HANDLE_VALUE;
+  }
 }
 
 // Times and line states count afresh from each open, as on the other side.

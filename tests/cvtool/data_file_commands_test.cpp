@@ -3,15 +3,19 @@
 // through the files they leave, the receiver's CVs and wire log, and what the
 // user is shown.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -288,15 +292,155 @@ TEST_F(DataFileCommands, ProgrammingFromMissingFileEmptiesTheName) {
   EXPECT_EQ(commands_sent(CMD_WRITE), 0);
 }
 
+// A file that stops growing (a full disk, here a file size limit) is told with
+// the error of the write that failed, not of whatever ran after it.
 TEST_F(DataFileCommands, FailedWritesAreToldNotHidden) {
-  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
   connect("sim:");
-  snprintf(data_file_name, DATA_FILE_NAME_SIZE, "/dev/full");
-  type("j");
-  std::string shown = run_capturing(read_out_cvs);
-  EXPECT_NE(shown.find(std::string("/dev/full: ") + strerror(ENOSPC)), std::string::npos) << shown;
+  name_file("cvs.txt");
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit small = saved;
+  small.rlim_cur = 2048;
+  void (*saved_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+  // What is printed goes into a pipe, which the limit does not stop.
+  int printed[2];
+  ASSERT_EQ(pipe(printed), 0);
+  std::string shown;
+  std::thread collect([&] {
+    char bytes[4096];
+    ssize_t got;
+    while ((got = read(printed[0], bytes, sizeof bytes)) > 0) shown.append(bytes, (size_t)got);
+  });
+  int saved_out = dup(1), saved_err = dup(2);
+  dup2(printed[1], 1);
+  dup2(printed[1], 2);
+  close(printed[1]);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  read_out_cvs();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  dup2(saved_out, 1);
+  dup2(saved_err, 2);
+  close(saved_out);
+  close(saved_err);
+  collect.join();
+  close(printed[0]);
+  signal(SIGXFSZ, saved_handler);
+  EXPECT_NE(shown.find(folder + "/cvs.txt: " + strerror(EFBIG) + "\n"), std::string::npos) << shown;
   EXPECT_NE(shown.find("unvollst\xC3\xA4ndig"), std::string::npos) << shown;
+  EXPECT_EQ(factory_read_out().compare(0, 2048, file_text(data_file_name)), 0)
+      << "what reached the file is the read-out's start";
   EXPECT_LT(commands_sent(CMD_VERIFY), 398) << "the read-out stops at the first failed write";
+}
+
+// The adapter pulled in the middle of a read-out: the read-out stops at once,
+// says how many bytes did not go out and that the file is incomplete, and the
+// file holds exactly the CVs read before.
+TEST_F(DataFileCommands, ReadOutStopsWhenBytesStopReachingThePort) {
+  const int startup = 14, read_bytes = 36;
+  std::string name = "sim:?unplug=" + std::to_string(startup + 13 * read_bytes + 20);
+  connect(name.c_str());
+  name_file("cvs.txt");
+  unsigned failed_before = failed_writes;
+  int64_t start = clock_now_us();
+  std::string shown = run_capturing(read_out_cvs);
+  int64_t took_us = clock_now_us() - start;
+  std::string factory = factory_read_out();
+  size_t thirteen_lines = 0;
+  for (int i = 0; i < 13; i++) thirteen_lines = factory.find('\n', thirteen_lines) + 1;
+  EXPECT_EQ(file_text(data_file_name), factory.substr(0, thirteen_lines));
+  EXPECT_EQ(failed_writes - failed_before, 16u) << "the rest of the one read, no retry";
+  EXPECT_NE(shown.find("\nSchreibfehler: 16 Bytes nicht gesendet!\nDie Datei " + folder +
+                       "/cvs.txt ist unvollst\xC3\xA4ndig.\n"),
+            std::string::npos)
+      << shown;
+  EXPECT_EQ(shown.find("Lesefehler"), std::string::npos) << shown;
+  // 14 reads of about 46 ms and the pause after the message.
+  EXPECT_LT(took_us, 14 * 50000 + 1000000);
+}
+
+// ---------------------------------------------------------------- hostile data files
+
+// What may stand at a data file's name besides a file. Each is refused as a
+// file that cannot be opened: its message, the name forgotten, nothing sent to
+// the receiver, and the command back at the menu after its pause.
+struct HostileDataFile {
+  const char *what;
+  const char *name;  // in the test's folder, or an absolute path
+  const char *text;  // the error's text
+};
+
+const HostileDataFile hostile_data_files[] = {
+    {"a directory", "sub", "Is a directory"},
+    {"a FIFO nobody writes to", "fifo", "Not a regular file"},
+    {"a FIFO that a writer holds open", "held_fifo", "Not a regular file"},
+    {"an endless device", "/dev/zero", "Not a regular file"},
+    {"a device that takes no byte", "/dev/full", "Not a regular file"},
+};
+
+TEST_F(DataFileCommands, ProgrammingAndReadOutRefuseAnythingButARegularFile) {
+  connect("sim:");
+  ASSERT_EQ(mkdir((folder + "/sub").c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((folder + "/held_fifo").c_str(), 0600), 0);
+  int writer = open((folder + "/held_fifo").c_str(), O_RDWR);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(write(writer, "CV 1 = 9\n", 9), 9);
+  for (void (*command)(void) : {program_cvs, read_out_cvs}) {
+    for (const HostileDataFile &c : hostile_data_files) {
+      SCOPED_TRACE(std::string(c.what) + (command == program_cvs ? ", p" : ", a"));
+      std::string path = c.name[0] == '/' ? c.name : folder + "/" + c.name;
+      snprintf(data_file_name, DATA_FILE_NAME_SIZE, "%s", path.c_str());
+      int64_t start = clock_now_us();
+      std::string shown = run_capturing(command);
+      EXPECT_EQ(clock_now_us() - start, 1000000) << "only the message's pause";
+      EXPECT_EQ(shown, path + ": " + c.text + "\n");
+      EXPECT_EQ(data_file_name[0], '\0') << "asked again next time";
+      EXPECT_EQ(commands_sent(CMD_WRITE) + commands_sent(CMD_VERIFY), 0);
+    }
+  }
+  close(writer);
+}
+
+// A file from an old editor, every line ended by a lone CR: each line is
+// programmed, and nothing else (read as one line it programmed CV 12a = 99).
+TEST_F(DataFileCommands, ProgrammingReadsLinesEndedByALoneCr) {
+  connect("sim:");
+  name_file("mac.txt");
+  std::string text = "# Werte fuer Lok 12, alte Datei vom Mac\r";
+  for (int cv = 100; cv <= 137; cv++) text += "CV " + std::to_string(cv) + " = 99\r";
+  write_file(data_file_name, text);
+  std::string shown = run_capturing(program_cvs);
+  for (int cv = 1; cv <= 256; cv++) {
+    EXPECT_EQ(vr_cv(vr, 0, cv), cv >= 100 && cv <= 137 ? 99 : cv - 1) << cv;
+    EXPECT_EQ(vr_cv(vr, 1, cv), 255 - (cv - 1)) << cv << "a";
+  }
+  EXPECT_EQ(commands_sent(CMD_WRITE), 38);
+  EXPECT_EQ(count_of(shown, "kein '='"), 1) << "the comment line alone";
+}
+
+// Of a line longer than 999 characters only the first 999 count, once; the
+// rest (here a CV line that would program CV 7) is skipped unread.
+TEST_F(DataFileCommands, ProgrammingSkipsTheRestOfAnOverlongLineAndSaysSoOnce) {
+  connect("sim:");
+  name_file("long.txt");
+  std::string first = "CV 3 = 4 Kommentar ";
+  first.resize(990, '-');
+  std::string line = first + "CV 137 = 99" + std::string(3000, '+');
+  write_file(data_file_name, "CV 2 = 5\n" + line + "\nCV 8 = 1\n");
+  std::string shown = run_capturing(program_cvs);
+  EXPECT_EQ(vr_cv(vr, 0, 2), 5);
+  EXPECT_EQ(vr_cv(vr, 0, 3), 4);
+  EXPECT_EQ(vr_cv(vr, 0, 8), 1);
+  EXPECT_EQ(vr_cv(vr, 0, 7), 6) << "the rest of the line was parsed";
+  EXPECT_EQ(vr_cv(vr, 0, 137), 136);
+  EXPECT_EQ(commands_sent(CMD_WRITE), 3);
+  EXPECT_EQ(count_of(shown, "zu lang"), 1) << shown;
+  EXPECT_NE(shown.find("Zeile 2 zu lang: nur die ersten 999 Zeichen gelesen, der Rest "
+                       "\xC3\xBC"
+                       "bersprungen\nCV   3  =   4\r"),
+            std::string::npos)
+      << shown;
+  EXPECT_EQ(shown.find("ung\xC3\xBCltige"), std::string::npos) << shown;
 }
 
 // ---------------------------------------------------------------- programming
@@ -376,7 +520,7 @@ const SelectionCase selection_cases[] = {
     {"/x/ydir/neu.dat\r", "/x/ydir/neu.dat"},
     {"/x/./ydir//sub/../neu\r", "/x/ydir/neu.txt"},
     {"/x/neuq\x08\x08u\r", "/x/neu.txt"},
-    {"/x/n\xC3\xA4u\r", "/x/nu.txt"},  // only plain ASCII is taken
+    {"/x/n\xC3\xA4u\r", "/x/n\xC3\xA4u.txt"},  // UTF-8 letters are taken
     {"neu\r", chosen(working_folder() + "/neu")},
     {"sub/../neu.txt\n", working_folder() + "/neu.txt"},
 };
@@ -413,6 +557,24 @@ TEST_F(DataFileCommands, SelectionAsksAgainForAPathTooLongForTheName) {
                        "chstens 999 Zeichen)."),
             std::string::npos);
   EXPECT_EQ(count_of(shown, "Datendatei (*.txt): "), 2);
+}
+
+// A name that is a directory would have become a file beside it ("." as
+// "/cwd.txt", "/" as "/.txt"): it is refused and asked again.
+TEST_F(DataFileCommands, SelectionRefusesDirectoriesAndAsksAgain) {
+  ASSERT_EQ(mkdir((folder + "/sub").c_str(), 0700), 0);
+  const char *const directories[] = {".", "..", "/", "sub/", "/x/nowhere/", "/x/y/.", "sub"};
+  std::string keys;
+  for (const char *typed : directories) {
+    keys += typed[0] == '/' ? std::string(typed) : folder + "/" + typed;
+    keys += "\r";
+  }
+  type(keys + "/x/gut\r");
+  std::string shown = run_capturing(select_data_file);
+  EXPECT_EQ(std::string(data_file_name), "/x/gut.txt");
+  EXPECT_EQ(count_of(shown, " ist ein Verzeichnis.\n"), 7) << shown;
+  EXPECT_EQ(count_of(shown, "Datendatei (*.txt): "), 8);
+  EXPECT_NE(shown.find("\n/ ist ein Verzeichnis.\n"), std::string::npos) << shown;
 }
 
 class DataFileSelectionCancel : public DataFileCommands,

@@ -1,6 +1,7 @@
 // The data file line parser: which lines program which CV, and which message a
 // refused line gets.
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,8 @@ const LineCase line_cases[] = {
     // A value part that holds no digit programs nothing.
     {"CV 5 = x", no_value, 0, 0, 0},
     {"CV 5 = bxy", no_value, 0, 0, 0},
+    {"CV 5 = x5", no_value, 0, 0, 0},
+    {"CV 5 = b2", no_value, 0, 0, 0},
     {"", no_equals, 0, 0, 0},
     {"CV   3: Lesefehler!", no_equals, 0, 0, 0},
     {"CV   3a: Lesefehler!", no_equals, 0, 0, 0},
@@ -78,20 +81,39 @@ TEST(DataFileLine, EachLineGivesItsCvOrItsMessage) {
   }
 }
 
+// A line as read back, with 1 for a line that was cut after 999 characters.
+struct ReadLine {
+  std::string text;
+  int cut;
+  bool operator==(const ReadLine &other) const { return text == other.text && cut == other.cut; }
+};
+
+std::ostream &operator<<(std::ostream &out, const ReadLine &line) {
+  return out << "{\"" << line.text.substr(0, 40) << "\" (" << line.text.size() << "), " << line.cut
+             << "}";
+}
+
 // Writes bytes exactly as given, then reads the file back the way programming
-// does, in text mode, parsing each line or piece.
-std::vector<std::string> pieces_of(const std::string &bytes) {
+// does, in text mode.
+std::vector<ReadLine> lines_of(const std::string &bytes) {
   const char *name = "data_file_line_test.txt";
   FILE *out = fopen(name, "wb");
   EXPECT_NE(out, nullptr);
   fwrite(bytes.data(), 1, bytes.size(), out);
   fclose(out);
   FILE *in = fopen(name, "r");
-  std::vector<std::string> pieces;
+  std::vector<ReadLine> lines;
   char line[DATA_FILE_LINE_SIZE];
-  while (read_data_file_line(in, line) == 0) pieces.push_back(line);
+  int read;
+  while ((read = read_data_file_line(in, line)) >= 0) lines.push_back({line, read});
   fclose(in);
   remove(name);
+  return lines;
+}
+
+std::vector<std::string> pieces_of(const std::string &bytes) {
+  std::vector<std::string> pieces;
+  for (const ReadLine &line : lines_of(bytes)) pieces.push_back(line.text);
   return pieces;
 }
 
@@ -106,24 +128,58 @@ TEST(DataFileLine, LfAndCrLfLinesReadAlike) {
   EXPECT_EQ(parse_data_file_line(pieces[3].c_str(), &number, &bank, &value), no_equals);
 }
 
-TEST(DataFileLine, LongLineIsReadInPiecesOf999) {
-  std::string first = "CV 3 = 4";
-  first.resize(999, ' ');
-  std::string second(999, 'x');
-  std::string third = "CV 7a = 9";
-  third.resize(502, '.');
-  std::vector<std::string> pieces = pieces_of(first + second + third + "\nCV 8 = 1\n");
-  ASSERT_EQ(pieces.size(), 4u);
-  EXPECT_EQ(pieces[0], first);
-  EXPECT_EQ(pieces[1], second);
-  EXPECT_EQ(pieces[2], third);
+std::string padded(std::string text, size_t length, char fill) {
+  text.resize(length, fill);
+  return text;
+}
+
+struct LineEndCase {
+  const char *what;
+  std::string bytes;
+  std::vector<ReadLine> lines;
+};
+
+// Every way a line can end, and lines at and past the 999 characters.
+const std::vector<LineEndCase> line_end_cases = {
+    {"lone CRs end lines (old editors)",
+     "# Werte\rCV 100 = 99\rCV 137 = 99\r",
+     {{"# Werte", 0}, {"CV 100 = 99", 0}, {"CV 137 = 99", 0}}},
+    {"CR, LF and CR LF mixed; CR CR is an empty line",
+     "a\rb\nc\r\nd\r\re",
+     {{"a", 0}, {"b", 0}, {"c", 0}, {"d", 0}, {"", 0}, {"e", 0}}},
+    {"LF CR is two line ends", "a\n\rb", {{"a", 0}, {"", 0}, {"b", 0}}},
+    {"no line end at the end", "CV 1 = 2", {{"CV 1 = 2", 0}}},
+    {"an empty file has no line", "", {}},
+    {"exactly 999 characters, then LF",
+     padded("CV 3 = 4", 999, ' ') + "\nCV 8 = 1\n",
+     {{padded("CV 3 = 4", 999, ' '), 0}, {"CV 8 = 1", 0}}},
+    {"exactly 999 characters, then CR LF",
+     padded("x", 999, 'x') + "\r\nCV 8 = 1",
+     {{padded("x", 999, 'x'), 0}, {"CV 8 = 1", 0}}},
+    {"1000 characters: the rest is skipped, not a line",
+     padded("CV 3 = 4", 999, ' ') + "7\nCV 8 = 1\n",
+     {{padded("CV 3 = 4", 999, ' '), 1}, {"CV 8 = 1", 0}}},
+    {"a long line with a CV in its rest programs nothing more",
+     padded("CV 3 = 4", 999, ' ') + padded("", 999, 'x') + padded("CV 137 = 99", 502, '.') +
+         "\rCV 8 = 1\r",
+     {{padded("CV 3 = 4", 999, ' '), 1}, {"CV 8 = 1", 0}}},
+    {"a long last line without a line end", padded("# ", 5000, '#'), {{padded("# ", 999, '#'), 1}}},
+};
+
+TEST(DataFileLine, EachLineEndAndOverlongLineReadsAsDecided) {
+  for (const LineEndCase &c : line_end_cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(lines_of(c.bytes), c.lines);
+  }
+}
+
+TEST(DataFileLine, TheRestOfALongLineIsNeverParsed) {
+  // Today's pieces would have programmed CV 7 out of the rest.
+  std::string line = padded("CV 3 = 4 Kommentar ", 990, '-') + "CV 137 = 99";
+  std::vector<ReadLine> lines = lines_of(line + "\n");
+  ASSERT_EQ(lines.size(), 1u);
   int number = 0, bank = 0, value = 0;
-  ASSERT_EQ(parse_data_file_line(pieces[0].c_str(), &number, &bank, &value), nullptr);
+  ASSERT_EQ(parse_data_file_line(lines[0].text.c_str(), &number, &bank, &value), nullptr);
   EXPECT_EQ(number * 1000 + bank * 100 + value, 3004);
-  EXPECT_EQ(parse_data_file_line(pieces[1].c_str(), &number, &bank, &value), no_equals);
-  ASSERT_EQ(parse_data_file_line(pieces[2].c_str(), &number, &bank, &value), nullptr);
-  EXPECT_EQ(number * 1000 + bank * 100 + value, 7109);
-  ASSERT_EQ(parse_data_file_line(pieces[3].c_str(), &number, &bank, &value), nullptr);
-  EXPECT_EQ(number, 8);
 }
 }  // namespace

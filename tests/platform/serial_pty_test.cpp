@@ -2,8 +2,10 @@
 // bytes and the line settings, exclusive opening, error codes, modem lines,
 // and the wire trace.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -395,6 +397,35 @@ std::vector<std::string> trace_events(const std::string &file) {
     events.push_back(event + " " + value);
   }
   return events;
+}
+
+// ORN_TRACE naming something that is no regular file: the port opens at once
+// and works, untraced, and nothing reaches what the name names.
+TEST(SerialTrace, OnlyARegularFileIsTracedTo) {
+  char dir[] = "/tmp/h1-trace-dir-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string fifo = std::string(dir) + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  for (const std::string &name : {fifo, std::string(dir), std::string("/dev/full")}) {
+    SCOPED_TRACE(name);
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    setenv("ORN_TRACE", name.c_str(), 1);
+    HANDLE port = open_port(pty.slave_path);
+    unsetenv("ORN_TRACE");
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    const BYTE bytes[] = {0x41, 0xF3};
+    DWORD written;
+    EXPECT_TRUE(WriteFile(port, bytes, 2, &written, nullptr));
+    CloseHandle(port);
+    char seen[16];
+    EXPECT_LE(read(reader, seen, sizeof seen), 0) << "the FIFO got trace lines";
+  }
+  close(reader);
+  unlink(fifo.c_str());
+  rmdir(dir);
 }
 
 TEST(SerialTrace, RealPortAppendsTheLineEvents) {

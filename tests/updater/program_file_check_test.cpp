@@ -36,6 +36,15 @@ struct FileCase {
 const Bytes ends = {END_RECORD};
 const Bytes single = {SINGLE_BYTE_RECORD};
 
+// A file of size bytes: the header, single-byte records and, with end, the
+// end record as its last byte.
+Bytes sized_file(size_t size, bool end) {
+  Bytes bytes = {'8', 'U'};
+  bytes.resize(size, SINGLE_BYTE_RECORD);
+  if (end) bytes.back() = END_RECORD;
+  return bytes;
+}
+
 std::vector<FileCase> file_cases() {
   return {
       {"empty", {}, EXIT_CPU_ID},
@@ -64,6 +73,12 @@ std::vector<FileCase> file_cases() {
        join({{'8', 0x11}, page_record(0, 64, 1), Bytes{0x20}, ends}), EXIT_BAD_RECORD},
       {"garbage after the end record", {'8', 0x11, END_RECORD, 0x00, 'U', 0xFF}, 0},
       {"a second CPU byte after the end", {'8', 0x11, END_RECORD, 'x'}, 0},
+      // The size limit counts every byte up to and including the end record.
+      {"exactly the size limit", sized_file(PROGRAM_FILE_LIMIT, true), 0},
+      {"one byte over the size limit", sized_file(PROGRAM_FILE_LIMIT + 1, true), EXIT_PROGRAM_FILE},
+      {"endless single-byte records", sized_file(3 * PROGRAM_FILE_LIMIT, false), EXIT_PROGRAM_FILE},
+      {"garbage after the end record of a file at the limit",
+       join({sized_file(PROGRAM_FILE_LIMIT, true), Bytes(5000, 0xEE)}), 0},
   };
 }
 

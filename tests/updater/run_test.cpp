@@ -368,8 +368,9 @@ TEST_F(UpdaterRun, AFailingWriteIsReportedForEachByteAndTheRunGoesOnButDoesNotEn
   EXPECT_EQ(err, want_err);
   // Not "fertig": the receiver did not get the firmware.
   EXPECT_EQ(code, EXIT_PORT);
+  // On a line of its own, not over the progress count.
   EXPECT_EQ(out, std::string(BANNER) + WAKE_TEXT + progress_text(1) +
-                     "\xC3\x9C"
+                     "\n\xC3\x9C"
                      "bertragung unvollst\xC3\xA4ndig: " +
                      std::to_string(failed) + " Bytes nicht gesendet\n");
   // Every pause was still made, then the failure's own.
@@ -379,17 +380,77 @@ TEST_F(UpdaterRun, AFailingWriteIsReportedForEachByteAndTheRunGoesOnButDoesNotEn
   EXPECT_EQ(events(trace, "TX").size(), 5u);
 }
 
-TEST_F(UpdaterRun, NeverReadsPastTheEndRecordOfAStreamThatStaysOpen) {
-  int pipe_ends[2];
-  ASSERT_EQ(pipe(pipe_ends), 0);
-  Bytes bytes = {'8', 0x42, 0xCC, '3', 'x', 'y'};
-  ASSERT_EQ(write(pipe_ends[1], bytes.data(), bytes.size()), (ssize_t)bytes.size());
-  // The writing end stays open: one read too many would wait for ever.
-  run({"rsim:?instant", "/dev/fd/" + std::to_string(pipe_ends[0])});
-  close(pipe_ends[0]);
-  close(pipe_ends[1]);
-  EXPECT_EQ(code, EXIT_DONE);
-  EXPECT_EQ(vr_error_count(vr), 0) << trace;
+// Only a regular file is a program file: nothing else may hold up the open, be
+// read for ever, or be taken for a bad CPU identifier. Each ends the run as a
+// file that cannot be opened, before any byte is sent.
+struct HostileProgramPath {
+  const char *name;
+  std::string (*make)(const std::string &dir);
+  const char *err;  // after "PATH: "
+};
+
+std::string a_directory(const std::string &dir) {
+  std::string path = dir + "/firmware";
+  mkdir(path.c_str(), 0700);
+  return path;
 }
+
+std::string a_fifo(const std::string &dir) {
+  std::string path = dir + "/fifo.bin";
+  mkfifo(path.c_str(), 0600);
+  return path;
+}
+
+// A writer keeps it open: one read too many would wait for ever.
+std::string a_pipe_with_a_writer(const std::string &) {
+  static int pipe_ends[2] = {-1, -1};
+  if (pipe_ends[0] < 0 && pipe(pipe_ends) == 0) {
+    const uint8_t bytes[] = {'8', 0x42, 0xCC, '3'};
+    EXPECT_EQ(write(pipe_ends[1], bytes, sizeof bytes), (ssize_t)sizeof bytes);
+  }
+  return "/dev/fd/" + std::to_string(pipe_ends[0]);
+}
+
+std::string endless_zero_bytes(const std::string &) {
+  return "/dev/zero";
+}
+
+std::string too_large(const std::string &dir) {
+  std::string path = dir + "/huge.bin";
+  Bytes bytes = {'8', 'U'};
+  bytes.resize(PROGRAM_FILE_LIMIT + 100, 0xCC);
+  bytes.back() = '3';
+  EXPECT_TRUE(write_file(path, bytes));
+  return path;
+}
+
+const HostileProgramPath hostile_program_paths[] = {
+    {"directory", a_directory, "Is a directory\n"},
+    {"fifo_without_writer", a_fifo, "Not a regular file\n"},
+    {"pipe_with_writer", a_pipe_with_a_writer, "Not a regular file\n"},
+    {"dev_zero", endless_zero_bytes, "Not a regular file\n"},
+    {"over_the_size_limit", too_large, "Programmdatei zu gro\xC3\x9F (mehr als 1048576 Bytes)\n"},
+};
+
+class HostileProgramPaths : public UpdaterRun,
+                            public ::testing::WithParamInterface<HostileProgramPath> {};
+
+TEST_P(HostileProgramPaths, EndTheRunLikeAFileThatCannotBeOpened) {
+  const HostileProgramPath &c = GetParam();
+  std::string path = c.make(dir);
+  run({"sim:?instant", path});
+  EXPECT_EQ(code, EXIT_PROGRAM_FILE);
+  EXPECT_EQ(out, BANNER);
+  EXPECT_EQ(err, path + ": " + c.err);
+  EXPECT_EQ(elapsed_us, 3000 * MS);
+  ASSERT_NE(vr, nullptr);
+  EXPECT_EQ(events(trace, "LINE TX DTR RTS"), (std::vector<Event>{{0, "LINE", "38400 8N1"}}));
+  EXPECT_LE(program_records.size(), PROGRAM_FILE_LIMIT) << "memory stays bounded";
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, HostileProgramPaths, ::testing::ValuesIn(hostile_program_paths),
+                         [](const ::testing::TestParamInfo<HostileProgramPath> &i) {
+                           return std::string(i.param.name);
+                         });
 
 }  // namespace

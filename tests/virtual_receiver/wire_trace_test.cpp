@@ -1,5 +1,7 @@
 // The trace: its line format, the line time of each byte, and the events a
 // program's calls leave.
+#include <algorithm>
+#include <regex>
 #include <set>
 
 #include "tests/virtual_receiver/receiver_fixture.h"
@@ -86,6 +88,27 @@ TEST_F(WireTrace, ServiceModeAndDsrSamplesAreTraced) {
   std::string text = trace();
   EXPECT_NE(text.find("0 TX 55\n0 STATE service\n"), std::string::npos) << text;
   EXPECT_NE(text.find("100 TX B0\n1100 DSR 1\n"), std::string::npos) << text;
+}
+
+// A long session (many read-outs) keeps only the latest part in memory, in
+// whole lines (the wire log in DIR keeps every line).
+TEST_F(WireTrace, TheTraceInMemoryStaysBounded) {
+  open("sim:?instant");
+  configure(false, true);
+  std::vector<BYTE> bytes(64 * 1024, 0x41);
+  bytes.back() = 0x42;
+  size_t largest = 0;
+  for (int round = 0; round < 10; round++) {
+    DWORD written = 0;
+    ASSERT_EQ(device->write(bytes.data(), (DWORD)bytes.size(), &written), 0u);
+    largest = std::max(largest, trace().size());
+  }
+  std::string kept = trace();
+  EXPECT_LE(largest, 4u * 1024 * 1024);
+  EXPECT_GE(kept.size(), 2u * 1024 * 1024 - 64) << "the latest half stays";
+  EXPECT_EQ(kept.substr(kept.size() - 6), "TX 42\n") << "the latest event is kept";
+  std::string first = kept.substr(0, kept.find('\n'));
+  EXPECT_TRUE(std::regex_match(first, std::regex("[0-9]+ TX 4[12]"))) << "[" << first << "]";
 }
 
 TEST_F(WireTrace, EveryLineHasTimeEventAndValue) {

@@ -1,0 +1,13 @@
+// The text of a file's error, the same on both systems.
+#include <cstring>
+
+#include "platform/safe_start.h"
+
+const char *file_error_text(int error) {
+  if (error == ENOTREGULAR) return "Not a regular file";
+  return strerror(error);
+}
+
+void report_file_error(const char *path, int error) {
+  fprintf(stderr, "%s: %s\n", path, file_error_text(error));
+}

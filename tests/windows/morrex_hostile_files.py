@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""morrex.exe under Wine, with COM7 a pseudo-terminal: program files that are
+no regular file (a directory, the NUL device) or that never end are refused
+like a file that cannot be opened (exit 2, the message), and not one byte
+reaches the port.
+
+Usage: morrex_hostile_files.py morrex.exe wine-run
+"""
+import os
+import pty
+import select
+import subprocess
+import sys
+import tempfile
+import time
+import tty
+
+
+def run(wine_run, morrex, master, argument, cwd):
+    proc = subprocess.Popen([wine_run, morrex, "r7", argument], stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, cwd=cwd)
+    received = bytearray()
+    deadline = time.monotonic() + 60
+    while proc.poll() is None and time.monotonic() < deadline:
+        ready, _, _ = select.select([master], [], [], 0.2)
+        if ready:
+            try:
+                received += os.read(master, 4096)
+            except BlockingIOError:
+                pass
+    if proc.poll() is None:
+        proc.kill()
+        return None, "", received
+    return proc.returncode, proc.stdout.read().decode("utf-8", "replace"), received
+
+
+def main():
+    morrex, wine_run = sys.argv[1], sys.argv[2]
+    link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "com7")
+    master, slave = pty.openpty()
+    tty.setraw(slave)
+    os.set_blocking(master, False)
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(os.ttyname(slave), link)
+    failures = 0
+    with tempfile.TemporaryDirectory() as tmp:
+        os.mkdir(os.path.join(tmp, "firmware"))
+        with open(os.path.join(tmp, "huge.bin"), "wb") as f:
+            f.write(b"8U" + b"\xcc" * (3 * 1024 * 1024))
+        # argument, exit code, text in the output
+        cases = [
+            ("firmware", 2, "firmware: Is a directory"),
+            ("NUL", 2, "NUL: Not a regular file"),
+            ("huge.bin", 2, "huge.bin: Programmdatei zu gro"),
+        ]
+        for argument, code, text in cases:
+            got, output, received = run(wine_run, morrex, master, argument, tmp)
+            if got != code or text not in output or received:
+                print("FAIL %s: exit %s, %d bytes sent, output %r" %
+                      (argument, got, len(received), output))
+                failures += 1
+            else:
+                print("ok: %s" % argument)
+    subprocess.run(["wineserver", "-k"], check=False)
+    os.remove(link)
+    os.close(slave)
+    os.close(master)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
