@@ -33,5 +33,13 @@ case $case_name in
   morrex_no_port)
     "$wine_run" "$morrex" 77 nothing.bin </dev/null >"$out" 2>"$err"; code=$?
     expect 1 "Open COM77: Error 2" ;;
+  tarvel_sim_bad_option)
+    # The virtual receiver refuses what it refuses on Linux, with the same code.
+    printf 'x' | "$wine_run" "$tarvel" "sim:$out.d?fast" >"$out" 2>"$err"; code=$?
+    expect 99 "Open_in sim:$out.d?fast: Error 87" ;;
+  morrex_sim_not_a_folder)
+    "$wine_run" "$morrex" "xsim:$err" nothing.bin </dev/null >"$out" 2>"$err.msg"; code=$?
+    mv "$err.msg" "$err"
+    expect 1 "Open sim:$err: Error 3" ;;
   *) echo "unknown case $case_name"; exit 2 ;;
 esac
