@@ -33,6 +33,10 @@ case $case_name in
   morrex_no_port)
     "$wine_run" "$morrex" 77 nothing.bin </dev/null >"$out" 2>"$err"; code=$?
     expect 1 "Open COM77: Error 2" ;;
+  tarvel_help_redirected)
+    # Into a file the text goes as its code page 850 bytes, as ever (0x84, 0x81).
+    "$wine_run" "$tarvel" --help </dev/null >"$out" 2>"$err"; code=$?
+    expect 0 "$(printf 'eines Empf\204ngers \201ber RS-232.')" ;;
   tarvel_sim_bad_option)
     # The virtual receiver refuses what it refuses on Linux, with the same code.
     printf 'x' | "$wine_run" "$tarvel" "sim:$out.d?fast" >"$out" 2>"$err"; code=$?
