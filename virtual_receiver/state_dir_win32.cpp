@@ -50,12 +50,14 @@ DWORD vr_make_dir(const std::string &dir) {
   return is_dir(dir) ? (DWORD)ERROR_SUCCESS : (DWORD)ERROR_PATH_NOT_FOUND;
 }
 
-// The folder itself, opened without sharing: a second receiver cannot open it
-// while we hold it, and the files in it stay free to use.
+// A hidden lock file that no one else may open and that goes when we close
+// it, or when the process ends. Not the folder itself without sharing: that
+// would keep everyone from listing it.
 DWORD vr_lock_dir(const std::string &dir, int *lock_fd) {
-  HANDLE handle = CreateFileA(dir.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  return descriptor_of(handle, _O_RDONLY, lock_fd);
+  std::string lock = dir + "/.lock";
+  HANDLE handle = CreateFileA(lock.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  return descriptor_of(handle, _O_WRONLY, lock_fd);
 }
 
 DWORD vr_probe_writable(const std::string &dir) {
