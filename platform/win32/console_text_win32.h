@@ -2,8 +2,8 @@
 // program runs, the console's input and output code pages are 850 (restored on
 // every way out), and what the program prints to a console goes out through
 // WriteConsoleA, which reads the bytes in the console's output code page. The C
-// runtime's own console path does not everywhere (under Wine it reads them in
-// the C locale, and umlauts vanish). Output to a file or a pipe stays the C
+// runtime's own console path does not everywhere (under Wine the umlauts
+// vanish from it, whatever the console's code page). Output to a file or a pipe stays the C
 // runtime's, byte for byte. The programs call printf and friends as always;
 // the defines below route them here.
 #pragma once
