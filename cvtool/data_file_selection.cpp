@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cvtool/cvtool.h"
-#include "platform/framework.h"
+#include "platform/platform.h"
 
 // Room for any path the platform hands out; only paths that fit the data file
 // name are taken.

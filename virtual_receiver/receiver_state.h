@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/serial_device.h"
+#include "platform/posix/serial_device.h"  // also the Windows build's port interface
 #include "virtual_receiver/virtual_receiver.h"
 
 #ifndef ERROR_INVALID_DATA
@@ -105,6 +105,25 @@ void vr_close_state_dir(VirtualReceiver *vr);
 DWORD vr_save_cvs(VirtualReceiver *vr);
 DWORD vr_save_flash(VirtualReceiver *vr);
 DWORD vr_win32_error_of_errno(int error);
+
+// state_dir_posix.cpp, state_dir_win32.cpp: the file calls that differ between
+// the platforms. Each returns a Win32 code. Descriptors are the C runtime's.
+// mkdir -p: makes each missing folder on the way.
+DWORD vr_make_dir(const std::string &dir);
+// One receiver per DIR at a time, across processes too, as with a real port:
+// ERROR_ACCESS_DENIED while another holds it. *lock_fd holds it until closed.
+DWORD vr_lock_dir(const std::string &dir, int *lock_fd);
+// Can we create files in dir? Tried with a file of our own, so that no
+// existing file is touched.
+DWORD vr_probe_writable(const std::string &dir);
+// Opens (creating) a file for appending; every write lands at its end.
+DWORD vr_open_append(const std::string &path, int *fd);
+// Appends length bytes in one write; a full disk loses them quietly.
+void vr_append(int fd, const char *text, size_t length);
+// Renames from to to, replacing to when it exists.
+DWORD vr_replace_file(const std::string &from, const std::string &to);
+// Closes *fd unless it is -1, and sets it to -1.
+void vr_close_file(int *fd);
 
 // wire_trace.cpp: the trace, in memory and in DIR/wire.log.
 void vr_record(VirtualReceiver *vr, int64_t at_us, const char *event, const char *value);

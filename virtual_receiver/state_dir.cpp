@@ -4,11 +4,6 @@
 // cannot be used, or a cvs.txt it cannot read, fails the open and leaves the
 // files as they were. Rewrites go to a temporary file that is then renamed, so
 // a reader never sees a half-written cvs.txt or flash.bin.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -21,44 +16,6 @@ const size_t CVS_TEXT_LIMIT = 64 * 1024;
 
 std::string path_in(const VirtualReceiver *vr, const char *file) {
   return vr->options.dir + "/" + file;
-}
-
-// mkdir -p: each missing folder on the way.
-DWORD make_dir(const std::string &dir) {
-  for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
-    std::string part = dir.substr(0, slash);
-    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-      return vr_win32_error_of_errno(errno);
-    }
-    if (slash == std::string::npos) break;
-  }
-  struct stat info;
-  if (stat(dir.c_str(), &info) != 0) return vr_win32_error_of_errno(errno);
-  return S_ISDIR(info.st_mode) ? (DWORD)ERROR_SUCCESS : (DWORD)ERROR_PATH_NOT_FOUND;
-}
-
-// One receiver per DIR at a time, across processes too, as with a real port.
-DWORD lock_dir(VirtualReceiver *vr) {
-  int fd = open(vr->options.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return vr_win32_error_of_errno(errno);
-  // A file system without locks (ENOLCK) only loses us the guard.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    close(fd);
-    return ERROR_ACCESS_DENIED;
-  }
-  vr->dir_lock_fd = fd;
-  return ERROR_SUCCESS;
-}
-
-// Can we create files in DIR? Tried with a file of our own, so that no
-// existing file is touched.
-DWORD probe_writable(const VirtualReceiver *vr) {
-  std::string probe = path_in(vr, ".probe-XXXXXX");
-  int fd = mkstemp(&probe[0]);
-  if (fd < 0) return vr_win32_error_of_errno(errno);
-  close(fd);
-  unlink(probe.c_str());
-  return ERROR_SUCCESS;
 }
 
 // Reads a whole file of at most limit bytes. ERROR_FILE_NOT_FOUND when it is
@@ -85,9 +42,8 @@ DWORD write_file_atomically(const std::string &path, const void *data, size_t si
   if (file == nullptr) return vr_win32_error_of_errno(errno);
   bool written = fwrite(data, 1, size, file) == size;
   written = fclose(file) == 0 && written;
-  if (written && rename(temporary.c_str(), path.c_str()) == 0) return ERROR_SUCCESS;
-  DWORD error = written ? vr_win32_error_of_errno(errno) : (DWORD)ERROR_WRITE_FAULT;
-  unlink(temporary.c_str());
+  DWORD error = written ? vr_replace_file(temporary, path) : (DWORD)ERROR_WRITE_FAULT;
+  if (error != ERROR_SUCCESS) remove(temporary.c_str());
   return error;
 }
 
@@ -113,18 +69,12 @@ DWORD load_flash(VirtualReceiver *vr) {
   return ERROR_SUCCESS;
 }
 
-DWORD open_wire_log(VirtualReceiver *vr) {
-  vr->wire_log_fd =
-      open(path_in(vr, "wire.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  return vr->wire_log_fd < 0 ? vr_win32_error_of_errno(errno) : (DWORD)ERROR_SUCCESS;
-}
-
 DWORD load_state(VirtualReceiver *vr) {
   bool cvs_found = false;
-  DWORD error = probe_writable(vr);
+  DWORD error = vr_probe_writable(vr->options.dir);
   if (error == ERROR_SUCCESS) error = load_cvs(vr, &cvs_found);
   if (error == ERROR_SUCCESS) error = load_flash(vr);
-  if (error == ERROR_SUCCESS) error = open_wire_log(vr);
+  if (error == ERROR_SUCCESS) error = vr_open_append(path_in(vr, "wire.log"), &vr->wire_log_fd);
   // A new receiver shows its factory values in DIR at once.
   if (error == ERROR_SUCCESS && !cvs_found) error = vr_save_cvs(vr);
   return error;
@@ -153,18 +103,16 @@ DWORD vr_win32_error_of_errno(int error) {
 
 DWORD vr_open_state_dir(VirtualReceiver *vr) {
   if (vr->options.dir.empty()) return ERROR_SUCCESS;
-  DWORD error = make_dir(vr->options.dir);
-  if (error == ERROR_SUCCESS) error = lock_dir(vr);
+  DWORD error = vr_make_dir(vr->options.dir);
+  if (error == ERROR_SUCCESS) error = vr_lock_dir(vr->options.dir, &vr->dir_lock_fd);
   if (error == ERROR_SUCCESS) error = load_state(vr);
   if (error != ERROR_SUCCESS) vr_close_state_dir(vr);
   return error;
 }
 
 void vr_close_state_dir(VirtualReceiver *vr) {
-  if (vr->wire_log_fd >= 0) close(vr->wire_log_fd);
-  vr->wire_log_fd = -1;
-  if (vr->dir_lock_fd >= 0) close(vr->dir_lock_fd);
-  vr->dir_lock_fd = -1;
+  vr_close_file(&vr->wire_log_fd);
+  vr_close_file(&vr->dir_lock_fd);
 }
 
 DWORD vr_save_cvs(VirtualReceiver *vr) {

@@ -1,7 +1,5 @@
 // The trace: one line per line event, "<us since open> <EVENT> <value>", kept
 // in memory for tests and appended to DIR/wire.log as it happens.
-#include <unistd.h>
-
 #include <cinttypes>
 #include <cstring>
 #include <cstdarg>
@@ -52,12 +50,10 @@ void vr_record(VirtualReceiver *vr, int64_t at_us, const char *event, const char
     size_t cut = vr->trace.find('\n', vr->trace.size() - VR_TRACE_LIMIT / 2);
     vr->trace.erase(0, cut + 1);
   }
-  if (vr->wire_log_fd >= 0) {
-    // One write per line: whoever reads the log while a program runs, or after
-    // it was killed, sees every event so far.
-    ssize_t written = write(vr->wire_log_fd, line, strlen(line));
-    (void)written;  // a full disk loses log lines, never the receiver's state
-  }
+  // One write per line: whoever reads the log while a program runs, or after
+  // it was killed, sees every event so far. A full disk loses log lines,
+  // never the receiver's state.
+  if (vr->wire_log_fd >= 0) vr_append(vr->wire_log_fd, line, strlen(line));
 }
 
 void vr_error(VirtualReceiver *vr, int64_t at_us, const char *format, ...) {

@@ -1,9 +1,10 @@
 // What the POSIX stand-in's serial calls need from a device: a real tty, a
 // pseudo-terminal or the virtual receiver. Internal to platform/ and
-// virtual_receiver/.
+// virtual_receiver/. The Windows build drives the virtual receiver through the
+// same interface (platform/win32/sim_port_win32.cpp).
 #pragma once
 
-#include "win32_stand_in.h"
+#include "platform/platform.h"
 
 struct SerialDevice {
   virtual ~SerialDevice() = default;

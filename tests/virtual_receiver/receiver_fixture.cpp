@@ -1,31 +1,28 @@
 #include "tests/virtual_receiver/receiver_fixture.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <random>
 
+// The system's own calls differ; std::filesystem lets the Windows build run
+// the same tests under Wine.
 std::string make_temp_dir() {
-  const char *base = getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/vr-test-XXXXXX";
-  if (mkdtemp(&pattern[0]) == nullptr) ADD_FAILURE() << "mkdtemp: " << strerror(errno);
-  return pattern;
+  std::filesystem::path base = std::filesystem::temp_directory_path();
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; attempt++) {
+    std::filesystem::path dir = base / ("vr-test-" + std::to_string(random() % 1000000000u));
+    std::error_code error;
+    if (std::filesystem::create_directory(dir, error)) return dir.generic_string();
+  }
+  ADD_FAILURE() << "no temporary folder in " << base;
+  return std::string();
 }
 
 void remove_tree(const std::string &path) {
-  DIR *folder = opendir(path.c_str());
-  if (folder != nullptr) {
-    while (dirent *entry = readdir(folder)) {
-      if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
-        remove_tree(path + "/" + entry->d_name);
-      }
-    }
-    closedir(folder);
-  }
-  remove(path.c_str());
+  std::error_code error;
+  std::filesystem::remove_all(path, error);
 }
 
 std::string read_text(const std::string &path) {
@@ -47,8 +44,8 @@ void write_text(const std::string &path, const std::string &text) {
 }
 
 bool file_exists(const std::string &path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
+  std::error_code error;
+  return std::filesystem::exists(path, error);
 }
 
 std::vector<std::string> events(const std::string &trace, const std::string &event) {
