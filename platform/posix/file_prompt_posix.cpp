@@ -10,8 +10,15 @@
 
 #include "console/console.h"
 #include "platform/framework.h"
+#include "platform/posix/code_page_850.h"
 
 namespace {
+// Backspace takes a whole UTF-8 character off the end.
+void drop_last_character(std::string &typed) {
+  while (!typed.empty() && ((unsigned char)typed.back() & 0xC0) == 0x80) typed.pop_back();
+  if (!typed.empty()) typed.pop_back();
+}
+
 // Reads a path typed at the console, with echo and Backspace, until Enter.
 // Returns -1 for ESC (also the end of scripted input) or an empty answer.
 int prompt_for_path(std::string &typed, size_t limit) {
@@ -26,13 +33,17 @@ int prompt_for_path(std::string &typed, size_t limit) {
       break;
     }
     if ((key == KEY_BACKSPACE || key == 0x7F) && !typed.empty()) {
-      typed.pop_back();
+      drop_last_character(typed);
       printf("\b \b");
-    } else if (key >= 0x20 && key < 0x7F && typed.size() < limit) {
-      // Only plain ASCII: the console's letters are code page 850, file names
-      // here are UTF-8, and a half-converted name would be worse than none.
-      typed.push_back((char)key);
-      printf("%c", key);
+    } else if (key >= 0x20 && key <= 0xFF && key != 0x7F) {
+      // The console's letters are code page 850; names on this system are
+      // UTF-8, so an umlaut goes into the name (and onto the screen) as UTF-8.
+      char utf8[3];
+      int length = cp850_to_utf8((unsigned char)key, false, utf8);
+      if (typed.size() + (size_t)length <= limit) {
+        typed.append(utf8, (size_t)length);
+        printf("%.*s", length, utf8);
+      }
     }
     fflush(stdout);
   }

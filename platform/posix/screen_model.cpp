@@ -19,10 +19,21 @@ namespace {
 
 const WORD default_attribute = 0x07;  // what a fresh console starts with
 
+// The right half of a wide character: the terminal shows nothing of its own there.
+const uint32_t wide_right_half = 0xFFFFFFFF;
+
+// A cell holds a code page 850 character, or (unicode non-zero) a character
+// that came as UTF-8 and goes out as it came, with a combining mark if one followed.
 struct cell {
   char character;
   WORD attribute;
+  uint32_t unicode;
+  uint32_t mark;
 };
+
+bool is_blank(const cell &c) {
+  return c.character == ' ' && c.unicode == 0;
+}
 
 // Both constant-initialised: text may be printed before main, from any
 // constructor, and the model must be usable then.
@@ -68,10 +79,21 @@ void emit_goto(int x, int y, std::string *out) {
   *out += text;
 }
 
-void emit_glyph(char character, std::string *out) {
-  char utf8[3];
-  int length = cp850_to_utf8((unsigned char)character, terminal != 0, utf8);
-  out->append(utf8, (size_t)length);
+void emit_unicode(uint32_t code_point, std::string *out) {
+  char utf8[4];
+  out->append(utf8, (size_t)unicode_to_utf8(code_point, utf8));
+}
+
+void emit_glyph(const cell &shown, std::string *out) {
+  if (shown.unicode == wide_right_half) return;
+  if (shown.unicode == 0) {
+    char utf8[3];
+    int length = cp850_to_utf8((unsigned char)shown.character, terminal != 0, utf8);
+    out->append(utf8, (size_t)length);
+    return;
+  }
+  emit_unicode(shown.unicode, out);
+  if (shown.mark != 0) emit_unicode(shown.mark, out);
 }
 
 // ---------------------------------------------------------------- cursor movement
@@ -82,7 +104,8 @@ size_t cell_count(void) {
 
 void scroll_up(void) {
   std::copy(cells.get() + width, cells.get() + cell_count(), cells.get());
-  std::fill(cells.get() + cell_count() - width, cells.get() + cell_count(), cell{' ', attribute});
+  std::fill(cells.get() + cell_count() - width, cells.get() + cell_count(),
+            cell{' ', attribute, 0, 0});
 }
 
 void line_feed(std::string *out) {
@@ -96,10 +119,7 @@ void line_feed(std::string *out) {
   *out += terminal ? "\r\n" : "\n";
 }
 
-void put_character(char character, std::string *out) {
-  cell_at(cursor_x, cursor_y) = cell{character, attribute};
-  emit_colour(attribute, out);
-  emit_glyph(character, out);
+void advance(std::string *out) {
   if (cursor_x < width - 1) {
     cursor_x++;
   } else if (wrap) {
@@ -107,6 +127,44 @@ void put_character(char character, std::string *out) {
   }
   // Without wrap the cursor stays in the last column and the next character
   // overwrites it; the terminal, its own wrap off, does the same.
+}
+
+void put_cell(const cell &written, std::string *out) {
+  cell_at(cursor_x, cursor_y) = written;
+  emit_colour(attribute, out);
+  emit_glyph(written, out);
+  advance(out);
+}
+
+void put_character(char character, std::string *out) {
+  put_cell(cell{character, attribute, 0, 0}, out);
+}
+
+// A character that came as UTF-8: one cell, two for a wide one (which must
+// not be split at the row's end), none for a mark that combines with the last.
+void put_unicode(uint32_t code_point, std::string *out) {
+  int cells_taken = unicode_cell_width(code_point);
+  if (cells_taken == 0) {
+    if (cursor_x > 0 && cell_at(cursor_x - 1, cursor_y).mark == 0) {
+      cell_at(cursor_x - 1, cursor_y).mark = code_point;
+      emit_unicode(code_point, out);
+    }
+    return;
+  }
+  if (cells_taken == 2 && cursor_x == width - 1) {
+    put_character('?', out);
+    return;
+  }
+  int byte = cp850_from_unicode(code_point);
+  char character = byte > 0 ? (char)byte : '?';
+  cell_at(cursor_x, cursor_y) = cell{character, attribute, code_point, 0};
+  emit_colour(attribute, out);
+  emit_unicode(code_point, out);
+  if (cells_taken == 2) {
+    cursor_x++;
+    cell_at(cursor_x, cursor_y) = cell{' ', attribute, wide_right_half, 0};
+  }
+  advance(out);
 }
 
 void put_control(char control, std::string *out) {
@@ -144,10 +202,9 @@ void put_control(char control, std::string *out) {
 // width when the last cell is no blank.
 int blank_tail_start(int y) {
   const cell &last = cell_at(width - 1, y);
-  if (last.character != ' ') return width;
+  if (!is_blank(last)) return width;
   int x = width - 1;
-  while (x > 0 && cell_at(x - 1, y).character == ' ' &&
-         cell_at(x - 1, y).attribute == last.attribute) {
+  while (x > 0 && is_blank(cell_at(x - 1, y)) && cell_at(x - 1, y).attribute == last.attribute) {
     x--;
   }
   return x;
@@ -159,7 +216,7 @@ void redraw_row(int y, int from_x, int to_x, std::string *out) {
   int x = from_x;
   for (; x < to_x && x < tail; x++) {
     emit_colour(cell_at(x, y).attribute, out);
-    emit_glyph(cell_at(x, y).character, out);
+    emit_glyph(cell_at(x, y), out);
   }
   if (x < to_x) {
     emit_colour(cell_at(x, y).attribute, out);
@@ -203,7 +260,7 @@ void screen_reset(int new_width, int new_height, int on_terminal) {
   width = new_width > 0 ? new_width : 80;
   height = new_height > 0 ? new_height : 25;
   cells.reset(new cell[cell_count()]);
-  std::fill(cells.get(), cells.get() + cell_count(), cell{' ', default_attribute});
+  std::fill(cells.get(), cells.get() + cell_count(), cell{' ', default_attribute, 0, 0});
   cursor_x = cursor_y = 0;
   attribute = shown_attribute = default_attribute;
   wrap = 1;
@@ -236,20 +293,29 @@ void screen_unlock(void) {
 
 void screen_write(const char *text, size_t length, std::string *out) {
   if (length > 0) emit_start(out);
-  for (size_t i = 0; i < length; i++) {
-    unsigned char byte = (unsigned char)text[i];
-    if (byte < 0x20) {
-      put_control((char)byte, out);
-    } else {
-      put_character((char)byte, out);
+  const unsigned char *bytes = (const unsigned char *)text;
+  for (size_t i = 0; i < length;) {
+    uint32_t code_point = 0;
+    size_t used = bytes[i] >= 0x80 ? utf8_character_length(bytes + i, length - i, &code_point) : 0;
+    if (used > 0) {
+      put_unicode(code_point, out);
+      i += used;
+      continue;
     }
+    if (bytes[i] < 0x20) {
+      put_control((char)bytes[i], out);
+    } else {
+      put_character((char)bytes[i], out);
+    }
+    i++;
   }
 }
 
 size_t screen_fill_character(int x, int y, size_t count, char character, std::string *out) {
   size_t first = 0;
   size_t done = fill_range(x, y, count, &first);
-  for (size_t i = first; i < first + done; i++) cells[i].character = character;
+  for (size_t i = first; i < first + done; i++)
+    cells[i] = cell{character, cells[i].attribute, 0, 0};
   redraw(first, done, out);
   return done;
 }
@@ -292,7 +358,7 @@ void screen_resize(int new_width, int new_height) {
   if (new_width <= 0 || new_height <= 0) return;
   size_t new_count = (size_t)new_width * (size_t)new_height;
   std::unique_ptr<cell[]> resized(new cell[new_count]);
-  std::fill(resized.get(), resized.get() + new_count, cell{' ', attribute});
+  std::fill(resized.get(), resized.get() + new_count, cell{' ', attribute, 0, 0});
   for (int y = 0; y < height && y < new_height; y++) {
     for (int x = 0; x < width && x < new_width; x++) {
       resized[(size_t)y * (size_t)new_width + (size_t)x] = cell_at(x, y);

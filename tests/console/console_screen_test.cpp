@@ -269,6 +269,72 @@ TEST_F(ConsoleScreen, PlainOutputIsNotBrokenAtTheWindowEdgeButTheModelWraps) {
   EXPECT_EQ(2, cursor().Y);         // while the model went on to a second row and past it
 }
 
+// Names and file lines that are UTF-8 already pass unchanged; every byte
+// that starts no well-formed UTF-8 character is code page 850.
+struct utf8_case {
+  const char *name;
+  std::string text;
+  std::string shown;  // what the terminal gets
+  int cursor_x;       // the cells taken
+  char first_cell;    // the model's code page 850 character for the first cell
+};
+
+const utf8_case utf8_cases[] = {
+    {"UTF-8 name", "M\xc3\xa4use", "M\xc3\xa4use", 5, 'M'},
+    {"UTF-8 umlaut alone", "\xc3\xa4", "\xc3\xa4", 1, '\x84'},
+    {"own text in code page 850", "L\x94schen", "L\xc3\xb6schen", 7, 'L'},
+    {"cut-off lead byte", "\xc3", "\xe2\x94\x9c", 1, '\xc3'},
+    {"lead byte before ASCII", "\xc3(", "\xe2\x94\x9c(", 2, '\xc3'},
+    {"over-long form", "\xc0\xaf", "\xe2\x94\x94\xc2\xbb", 2, '\xc0'},
+    {"surrogate", "\xed\xa0\x80", "\xc3\x9d\xc3\xa1\xc3\x87", 3, '\xed'},
+    {"above U+10FFFF", "\xf4\x90\x80\x80", "\xc2\xb6\xc3\x89\xc3\x87\xc3\x87", 4, '\xf4'},
+    {"wide character takes two cells",
+     "\xe6\x97\xa5"
+     "x",
+     "\xe6\x97\xa5"
+     "x",
+     3, '?'},
+    {"emoji takes two cells", "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80", 2, '?'},
+    {"combining mark joins its letter",
+     "u\xcc\x88"
+     "b",
+     "u\xcc\x88"
+     "b",
+     2, 'u'},
+};
+
+TEST_F(ConsoleScreen, Utf8PassesAndOtherBytesAreCodePage850) {
+  for (const utf8_case &c : utf8_cases) {
+    use_screen(1);
+    write_at(1, 0, 0x07, c.text.c_str());
+    std::string out = drain(output[0]);
+    size_t text_start = out.find("\x1b[2;1H");
+    ASSERT_NE(std::string::npos, text_start) << c.name;
+    EXPECT_EQ(c.shown, out.substr(text_start + 6)) << c.name;
+    EXPECT_EQ(c.cursor_x, cursor().X) << c.name;
+    EXPECT_EQ(c.first_cell, screen_character_at(0, 1)) << c.name;
+  }
+}
+
+TEST_F(ConsoleScreen, RedrawnUtf8CellsGoOutAsTheyCame) {
+  use_screen(1);
+  write_at(0, 0, 0x1E, "M\xc3\xa4use \xe6\x97\xa5");
+  drain(output[0]);
+  DWORD written = 0;
+  FillConsoleOutputAttribute(console_output, 0x5E, 8, COORD{0, 0}, &written);
+  std::string out = drain(output[0]);
+  EXPECT_NE(std::string::npos, out.find("M\xc3\xa4use \xe6\x97\xa5")) << out;
+  EXPECT_EQ(std::string::npos, out.find("\xe2\x94\x9c"));  // no code page 850 box piece
+}
+
+TEST_F(ConsoleScreen, PlainOutputPassesUtf8Names) {
+  std::vector<std::string> writes = capture_stdout_writes(
+      [] { printf("%s existiert bereits! L\x94schen? ", "M\xc3\xa4use.txt"); });
+  std::string all;
+  for (const std::string &piece : writes) all += piece;
+  EXPECT_EQ("M\xc3\xa4use.txt existiert bereits! L\xc3\xb6schen? ", all);
+}
+
 TEST_F(ConsoleScreen, BadHandlesAreRefused) {
   DWORD mode;
   EXPECT_FALSE(GetConsoleMode(INVALID_HANDLE_VALUE, &mode));
