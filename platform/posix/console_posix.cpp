@@ -31,6 +31,10 @@ DWORD output_mode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
 int input_fd = STDIN_FILENO;
 int output_override_fd = -1;
 std::string input_bytes;  // read, not yet decoded
+// Where the bytes of the latest read begin in input_bytes: an ESC before
+// them came alone, as the ESC key does, and is no Alt.
+size_t latest_read_start = 0;
+int input_is_terminal = -1;  // not known yet
 key_decoder_state decoder = {};
 std::deque<INPUT_RECORD> input_queue;
 bool input_ended = false;
@@ -96,16 +100,26 @@ void read_available(void) {
     input_ended = true;  // end of file, hang-up or a broken descriptor
     return;
   }
+  latest_read_start = input_bytes.size();
   input_bytes.append(buffer, (size_t)count);
+}
+
+// Keys from a pipe or a file are a script: an ESC there is the ESC key
+// whatever follows it.
+bool escape_joins(void) {
+  if (input_is_terminal < 0) input_is_terminal = isatty(input_fd) ? 1 : 0;
+  return input_is_terminal == 1 && latest_read_start != 1;
 }
 
 void decode_input(int complete) {
   while (!input_bytes.empty()) {
     decoded_key key;
+    decoder.escape_joins = escape_joins() ? 1 : 0;
     size_t used = key_decode(&decoder, (const unsigned char *)input_bytes.data(),
                              input_bytes.size(), complete, &key);
     if (used == 0) return;
     input_bytes.erase(0, used);
+    latest_read_start = latest_read_start > used ? latest_read_start - used : 0;
     if (key.present) input_queue.push_back(key_record(key));
   }
 }
@@ -166,6 +180,8 @@ void on_screen(HANDLE handle, Operation operation) {
 void console_use_input_fd(int fd) {
   input_fd = fd;
   input_bytes.clear();
+  latest_read_start = 0;
+  input_is_terminal = -1;
   input_queue.clear();
   decoder = key_decoder_state{};
   input_ended = false;
