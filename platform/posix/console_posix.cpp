@@ -22,6 +22,8 @@ namespace {
 // A lone ESC and the start of a key's sequence look the same until the rest
 // of the sequence comes or this long passes without it.
 const int escape_wait_ms = 50;
+// How soon a wait for a key looks at the terminal again (a stop, a new size).
+const int follow_terminal_ms = 100;
 
 char input_tag, output_tag, error_tag;  // the handles are these addresses
 
@@ -63,9 +65,13 @@ BOOL refuse(void) {
 void send(HANDLE handle, const std::string &out) {
   if (out.empty()) return;
   int fd = output_fd_of(handle);
-  if (screen_is_terminal() && output_override_fd < 0) terminal_arm_output_restore(fd);
+  if (screen_is_terminal() && output_override_fd < 0) {
+    terminal_arm_output_restore(fd, screen_cursor_shape_shown());
+  }
   terminal_write(fd, out.data(), out.size());
 }
+
+void follow_terminal(void);
 
 // ---------------------------------------------------------------- input
 
@@ -147,6 +153,7 @@ INPUT_RECORD escape_record(void) {
 
 // Copies up to length keys from the queue; at the end of the input an ESC.
 DWORD copy_input(PINPUT_RECORD records, DWORD length) {
+  follow_terminal();
   fill_input_queue();
   if (input_queue.empty() && input_ended && length > 0) {
     records[0] = escape_record();
@@ -168,9 +175,16 @@ void on_screen(HANDLE handle, Operation operation) {
   std::string out;
   screen_lock();
   screen_ensure();
+  screen_follow_terminal(&out);
   operation(&out);
   send(handle, out);
   screen_unlock();
+}
+
+// A program waiting for a key draws nothing: its screen follows a stop or a
+// new window size from here.
+void follow_terminal(void) {
+  on_screen(&output_tag, [](std::string *) {});
 }
 
 }  // namespace
@@ -377,7 +391,7 @@ BOOL ReadConsoleInputA(HANDLE console, PINPUT_RECORD records, DWORD length, LPDW
   if (!is_input(console)) return refuse();
   DWORD count = copy_input(records, length);
   while (count == 0 && length > 0) {
-    wait_readable(-1);
+    wait_readable(follow_terminal_ms);
     count = copy_input(records, length);
   }
   for (DWORD i = 0; i < count && !input_queue.empty(); i++) input_queue.pop_front();

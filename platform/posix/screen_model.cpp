@@ -14,10 +14,15 @@
 #include <mutex>
 
 #include "platform/posix/code_page_850.h"
+#include "platform/posix/terminal_posix.h"
 
 namespace {
 
 const WORD default_attribute = 0x07;  // what a fresh console starts with
+// A fresh console's cursor size; on a terminal it stands for the terminal's
+// own cursor shape, which stays until the program asks for another.
+const DWORD initial_cursor_size = 25;
+const WORD unknown_attribute = 0xFFFF;
 
 // The right half of a wide character: the terminal shows nothing of its own there.
 const uint32_t wide_right_half = 0xFFFFFFFF;
@@ -46,9 +51,13 @@ int cursor_x = 0;
 int cursor_y = 0;
 WORD attribute = default_attribute;
 int wrap = 1;
-DWORD cursor_size = 25;
+DWORD cursor_size = initial_cursor_size;
 int cursor_visible = 1;
 int terminal = 0;
+// The program places the cursor or fills cells: it draws a screen (tarvel),
+// rather than printing lines (morrex), and its screen is drawn again after a
+// stop or a new window size.
+bool placed = false;
 // What the terminal has been told so far.
 WORD shown_attribute = default_attribute;
 bool autowrap_off = false;
@@ -70,6 +79,14 @@ void emit_colour(WORD wanted, std::string *out) {
   if (!terminal || wanted == shown_attribute) return;
   *out += screen_colour_sequence(wanted);
   shown_attribute = wanted;
+}
+
+void emit_cursor_shape(std::string *out) {
+  if (cursor_size == initial_cursor_size) {
+    *out += "\x1b[0 q";  // the terminal's own
+  } else {
+    *out += cursor_size >= 50 ? "\x1b[2 q" : "\x1b[4 q";  // steady block, steady underline
+  }
 }
 
 void emit_goto(int x, int y, std::string *out) {
@@ -225,6 +242,7 @@ void redraw_row(int y, int from_x, int to_x, std::string *out) {
 }
 
 void redraw(size_t first, size_t count, std::string *out) {
+  placed = true;
   if (!terminal || count == 0) return;
   emit_start(out);
   size_t end = first + count;
@@ -264,9 +282,10 @@ void screen_reset(int new_width, int new_height, int on_terminal) {
   cursor_x = cursor_y = 0;
   attribute = shown_attribute = default_attribute;
   wrap = 1;
-  cursor_size = 25;
+  cursor_size = initial_cursor_size;
   cursor_visible = 1;
   terminal = on_terminal;
+  placed = false;
   autowrap_off = false;
   ready = true;
 }
@@ -336,6 +355,7 @@ int screen_set_cursor(int x, int y, std::string *out) {
   if (x < 0 || y < 0 || x >= width || y >= height) return -1;
   cursor_x = x;
   cursor_y = y;
+  placed = true;
   emit_start(out);
   emit_goto(x, y, out);
   return 0;
@@ -345,13 +365,51 @@ void screen_set_wrap(int on) {
   wrap = on ? 1 : 0;
 }
 
+// Only a change goes to the terminal: an entry field that puts back the
+// shape it found leaves the terminal's own cursor as it is.
 void screen_set_cursor_shape(DWORD size, int visible, std::string *out) {
+  bool new_shape = size != cursor_size;
+  bool new_visibility = (visible ? 1 : 0) != cursor_visible;
   cursor_size = size;
   cursor_visible = visible ? 1 : 0;
   if (!terminal) return;
   emit_start(out);
-  *out += size >= 50 ? "\x1b[2 q" : "\x1b[4 q";  // steady block, steady underline
-  *out += visible ? "\x1b[?25h" : "\x1b[?25l";
+  if (new_shape) emit_cursor_shape(out);
+  if (new_visibility) *out += visible ? "\x1b[?25h" : "\x1b[?25l";
+}
+
+int screen_cursor_shape_shown(void) {
+  return terminal && cursor_size != initial_cursor_size;
+}
+
+// The whole screen again, on a terminal whose state is not known: after a
+// stop (the restore put colours, wrap and cursor back) or a new window size.
+void screen_redraw(std::string *out) {
+  if (!terminal) return;
+  autowrap_off = false;
+  emit_start(out);
+  shown_attribute = unknown_attribute;
+  redraw(0, cell_count(), out);
+  if (cursor_size != initial_cursor_size) emit_cursor_shape(out);
+  if (!cursor_visible) *out += "\x1b[?25l";
+}
+
+void screen_follow_terminal(std::string *out) {
+  int happened = terminal_take_events();
+  if (happened == 0 || !terminal) return;
+  winsize size = {};
+  if ((happened & terminal_resized) != 0 && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 &&
+      size.ws_col > 0 && size.ws_row > 0 && (size.ws_col != width || size.ws_row != height)) {
+    screen_resize(size.ws_col, size.ws_row);
+  }
+  if ((happened & terminal_continued) != 0) {
+    // The stop put the terminal's own colours, wrap and cursor back.
+    shown_attribute = default_attribute;
+    autowrap_off = false;
+    if (!placed && cursor_size != initial_cursor_size) emit_cursor_shape(out);
+    if (!placed && !cursor_visible) *out += "\x1b[?25l";
+  }
+  if (placed) screen_redraw(out);
 }
 
 void screen_resize(int new_width, int new_height) {

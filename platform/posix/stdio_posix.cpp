@@ -66,9 +66,10 @@ void write_through_screen(int fd, const char *text, size_t length) {
   std::string out;
   screen_lock();
   screen_ensure();
+  screen_follow_terminal(&out);
   screen_write(text, length, &out);
   if (screen_is_terminal()) {
-    if (!out.empty()) terminal_arm_output_restore(fd);
+    if (!out.empty()) terminal_arm_output_restore(fd, screen_cursor_shape_shown());
     terminal_write(fd, out.data(), out.size());
   } else {
     // Redirected output gets the bytes as printed: the model only follows the

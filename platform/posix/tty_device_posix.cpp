@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -231,12 +232,21 @@ DWORD set_modem_line(TtyDevice &tty, int line, bool on) {
 // ---------------------------------------------------------------- reading
 
 // Waits until the device has something to say (data, a hang-up, an error) or
-// timeout_ms pass (-1: no limit). *ready tells which.
+// timeout_ms pass (-1: no limit). *ready tells which. A signal (a window
+// resized, the program continued) does not cut the wait short.
 DWORD wait_readable(TtyDevice &tty, int timeout_ms, bool *ready) {
   pollfd fds[2] = {{tty.fd, POLLIN, 0}, {tty.cancel_pipe[0], POLLIN, 0}};
   *ready = false;
-  int count = poll(fds, 2, timeout_ms);
-  if (count < 0) return errno == EINTR ? ERROR_SUCCESS : last_os_error();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  int count;
+  int wait_ms = timeout_ms;
+  while ((count = poll(fds, 2, wait_ms)) < 0 && errno == EINTR) {
+    if (timeout_ms < 0) continue;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    wait_ms = left.count() > 0 ? (int)left.count() : 0;
+  }
+  if (count < 0) return last_os_error();
   if (fds[1].revents != 0) return ERROR_OPERATION_ABORTED;
   if (fds[0].revents & POLLNVAL) return ERROR_INVALID_HANDLE;
   *ready = fds[0].revents != 0;

@@ -6,10 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "console/console.h"
+#include "console/entry_field.h"
 #include "platform/posix/console_posix.h"
 #include "platform/posix/screen_model.h"
 
@@ -238,6 +240,80 @@ TEST_F(ConsoleScreen, CursorSizeGivesBlockOrThinCursor) {
   EXPECT_EQ(1u, read.dwSize);
   CONSOLE_CURSOR_INFO none = {0, TRUE};
   EXPECT_FALSE(SetConsoleCursorInfo(console_output, &none));
+}
+
+// The terminal's own cursor shape stays until the program asks for another:
+// an entry field puts back what it found, which must send nothing.
+TEST_F(ConsoleScreen, CursorShapeIsSentOnlyWhenItChanges) {
+  use_screen(1);
+  CONSOLE_CURSOR_INFO found = {};
+  ASSERT_TRUE(GetConsoleCursorInfo(console_output, &found));
+  ASSERT_TRUE(SetConsoleCursorInfo(console_output, &found));
+  EXPECT_EQ(std::string::npos, drain(output[0]).find(" q"));
+  EXPECT_EQ(0, screen_cursor_shape_shown());
+  CONSOLE_CURSOR_INFO block = {100, TRUE};
+  ASSERT_TRUE(SetConsoleCursorInfo(console_output, &block));
+  EXPECT_EQ("\x1b[2 q", drain(output[0]));
+  EXPECT_EQ(1, screen_cursor_shape_shown());
+  ASSERT_TRUE(SetConsoleCursorInfo(console_output, &found));
+  EXPECT_EQ("\x1b[0 q", drain(output[0]));  // the terminal's own shape again
+  CONSOLE_CURSOR_INFO hidden = {found.dwSize, FALSE};
+  ASSERT_TRUE(SetConsoleCursorInfo(console_output, &hidden));
+  EXPECT_EQ("\x1b[?25l", drain(output[0]));
+}
+
+// The cursor shape sequences an entry field sends for the keys typed.
+std::string shapes_sent_by_field(const std::string &keys, int output_fd) {
+  int fds[2];
+  if (pipe(fds) != 0) return "no pipe";
+  console_use_input_fd(fds[0]);
+  if (write(fds[1], keys.data(), keys.size()) != (ssize_t)keys.size()) return "no keys";
+  char text[8] = "";
+  move_cursor(3, 10);
+  edit_field(text, 4, 0, 0x5E, nullptr);
+  console_use_input_fd(STDIN_FILENO);
+  close(fds[0]);
+  close(fds[1]);
+  std::string out = drain(output_fd), shapes;
+  for (size_t at = out.find(" q"); at != std::string::npos; at = out.find(" q", at + 1)) {
+    shapes += out.substr(at - 1, 1);
+  }
+  return shapes;
+}
+
+TEST_F(ConsoleScreen, EntryFieldLeavesTheCursorShapeUntilInsert) {
+  const struct {
+    const char *keys;
+    const char *shapes;  // 2 block, 4 underline, 0 the terminal's own
+  } cases[] = {
+      {"12\x1b[D\r", ""},
+      {"\x1b[2~1\r", "20"},
+      {"\x16\x16\r", "240"},
+  };
+  for (const auto &c : cases) {
+    use_screen(1);
+    EXPECT_EQ(c.shapes, shapes_sent_by_field(c.keys, output[0])) << c.keys + 1;
+  }
+}
+
+TEST_F(ConsoleScreen, RedrawSendsEveryCellColourAndTheCursor) {
+  use_screen(1);
+  clear_screen(0x1E);
+  write_at(2, 4, 0x5E, "M\xc3\xa4use \x81");
+  move_cursor(2, 6);
+  CONSOLE_CURSOR_INFO block = {100, TRUE};
+  SetConsoleCursorInfo(console_output, &block);
+  drain(output[0]);
+  std::string out;
+  screen_lock();
+  screen_redraw(&out);
+  screen_unlock();
+  EXPECT_EQ(0u, out.find("\x1b[?7l"));
+  EXPECT_NE(std::string::npos, out.find("\x1b[1;1H\x1b[0;93;44m\x1b[K"));
+  EXPECT_NE(std::string::npos,
+            out.find("\x1b[3;1H    \x1b[0;93;45mM\xc3\xa4use \xc3\xbc\x1b[0;93;44m\x1b[K"));
+  EXPECT_NE(std::string::npos, out.find("\x1b[3;7H\x1b[2 q"));
+  EXPECT_EQ(26u, (size_t)std::count(out.begin(), out.end(), 'H'));  // one row each, then the cursor
 }
 
 TEST_F(ConsoleScreen, PrintedTextIsOutInOneWriteWithoutALineFeed) {
