@@ -1,0 +1,91 @@
+#!/bin/bash
+# tarvel in a real terminal as a Linux user has it: Alt+letter at the menu and
+# in the fields is the letter; the terminal's own cursor shape stays until
+# Insert; a window resized to 40x12 and back is drawn again; file names and
+# data file lines with umlauts are typed and shown as UTF-8.
+# Usage: terminal_e2e.sh TARVEL
+set -eu
+source "$(dirname "$0")/e2e_lib.sh"
+tarvel=$1
+e2e_setup terminal
+receiver=$work/receiver
+prompt='CV-Nummer eingeben (1..256, Alternative CVs 1001..1256):'
+shape=$'\e\\[[0-9] q'
+
+e2e_start env ORN_VIRTUAL_CLOCK=1 "$tarvel" "sim:$receiver"
+e2e_wait_for "Kommandos:" "q oder ESC .. Beenden"
+# Everything the program writes from here on.
+e2e_tmux pipe-pane -O -t e2e "cat >>'$work/out.raw'"
+
+# Alt+e at the menu is e (it used to quit); Alt+digits in the field are the
+# digits, Alt+l at the question reads.
+e2e_keys M-e
+e2e_wait_for "$prompt 1"
+e2e_keys M-1 M-7 Enter
+e2e_wait_for "l..esen oder p..rogrammieren"
+e2e_keys M-l
+e2e_wait_for "CV   17  = 16 (0001 0000)" "$prompt 18"
+[ -s "$work/exit" ] && e2e_fail "tarvel ended on an Alt key"
+
+# Two fields so far, and no cursor shape sent: the terminal's own stays.
+grep -qaE "$shape" "$work/out.raw" && e2e_fail "a cursor shape was sent before Insert"
+e2e_keys IC
+tries=0
+until grep -qaF $'\e[2 q' "$work/out.raw"; do
+  tries=$((tries + 1))
+  [ $tries -gt 50 ] && e2e_fail "Insert gave no block cursor"
+  sleep 0.1
+done
+# ESC leaves the field: the terminal's own shape again.
+e2e_keys Escape
+e2e_wait_for "Kommandos:"
+sleep 0.3
+[ "$(grep -aoE "$shape" "$work/out.raw" | tail -n 1)" = $'\e[0 q' ] ||
+  e2e_fail "the terminal's own cursor shape is not back after the field"
+
+# A smaller window: what fits is drawn again where it was, nothing else.
+top_before=$(e2e_screen | head -n 12 | cut -c 1-40 | sed 's/ *$//')
+e2e_tmux resize-window -t e2e -x 40 -y 12
+sleep 0.5
+[ "$(e2e_screen)" = "$top_before" ] || e2e_fail "not drawn again at 40x12"
+[ "$(e2e_screen | wc -l)" -eq 12 ] || e2e_fail "the pane is not 12 rows"
+# Back to 100x40: any key at the menu draws it whole, once.
+e2e_tmux resize-window -t e2e -x 100 -y 40
+sleep 0.5
+e2e_keys x
+e2e_wait_for "Kommandos:" "q oder ESC .. Beenden"
+[ "$(e2e_screen | grep -cF 'q oder ESC .. Beenden')" -eq 1 ] || e2e_fail "the menu shows more than once"
+# And the program goes on as before.
+e2e_keys e
+e2e_wait_for "$prompt 18"
+e2e_keys Escape
+e2e_wait_for "Kommandos:"
+sleep 0.3
+e2e_quit "$receiver"
+
+# A name with an umlaut typed at the file prompt: the file gets that name in
+# UTF-8, and the question about it shows it as typed.
+e2e_start env ORN_VIRTUAL_CLOCK=1 "$tarvel" "sim:$receiver"
+e2e_wait_for "Kommandos:"
+e2e_keys a
+e2e_wait_for "Datendatei (*.txt):"
+e2e_keys -l "$work/Mäuse"
+e2e_wait_for "$work/Mäuse"
+e2e_keys Enter
+e2e_wait_for "Abbruch mit ESC" "Kommandos:"
+[ "$(wc -l <"$work/Mäuse.txt")" -eq 398 ] || e2e_fail "no read-out into Mäuse.txt"
+e2e_keys a
+e2e_wait_for "$work/Mäuse.txt existiert bereits! Löschen?"
+e2e_keys n
+e2e_wait_for "Kommandos:"
+
+# Data file lines with umlauts are shown as they are in the file.
+printf 'Größe = 5\nCV 3 = 99 Grüße\n' >"$work/Prüfung.txt"
+e2e_keys p
+e2e_wait_for "Datendatei (*.txt):"
+e2e_keys -l "$work/Prüfung.txt"
+e2e_keys Enter
+e2e_wait_for "Größe = 5: ungültige zeile: keine CV-Nummer" "Kommandos:"
+e2e_cv_line "$receiver/cvs.txt" 3 | grep -qx 'CV   3  =  99 (b0110 0011)' || e2e_fail "CV 3 not programmed"
+e2e_quit "$receiver"
+echo PASS
