@@ -181,9 +181,9 @@ void set_frame(termios &t, const DCB &dcb) {
 
 void set_flow(termios &t, const DCB &dcb) {
   // CTS gates sending only when asked; the receiver's lines carry commands.
-  // (DSR flow and DTR handshake have no termios counterpart and stay off.)
+  // (DSR flow has no termios counterpart and stays off.)
   t.c_cflag &= ~CRTSCTS;
-  if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) t.c_cflag |= CRTSCTS;
+  if (dcb.fOutxCtsFlow) t.c_cflag |= CRTSCTS;
   t.c_iflag &= ~(IXON | IXOFF);
   if (dcb.fOutX) t.c_iflag |= IXON;
   if (dcb.fInX) t.c_iflag |= IXOFF;
@@ -297,8 +297,7 @@ DWORD TtyDevice::apply(const DCB &dcb) {
   if (error != ERROR_SUCCESS) return error;
   // Set the lines after the settings: some drivers reset them on a change.
   bool dtr = dcb.fDtrControl != DTR_CONTROL_DISABLE;
-  // RTS toggle raises RTS only while sending, which a tty cannot do: idle, it is off.
-  bool rts = dcb.fRtsControl == RTS_CONTROL_ENABLE || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
+  bool rts = dcb.fRtsControl == RTS_CONTROL_ENABLE;
   error = set_modem_line(*this, TIOCM_DTR, dtr);
   if (error == ERROR_SUCCESS) error = set_modem_line(*this, TIOCM_RTS, rts);
   if (error == ERROR_SUCCESS) trace_settings(*this, dcb, dtr, rts);
