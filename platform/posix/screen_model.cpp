@@ -146,7 +146,20 @@ void advance(std::string *out) {
   // overwrites it; the terminal, its own wrap off, does the same.
 }
 
+// A cell about to be written may hold half of a wide character: the terminal
+// blanks the other half, and so does the model, so that a redraw sends one
+// glyph for each cell again.
+void split_wide_character(int x, int y) {
+  if (cell_at(x, y).unicode == wide_right_half && x > 0) {
+    cell_at(x - 1, y) = cell{' ', cell_at(x - 1, y).attribute, 0, 0};
+  }
+  if (x + 1 < width && cell_at(x + 1, y).unicode == wide_right_half) {
+    cell_at(x + 1, y) = cell{' ', cell_at(x + 1, y).attribute, 0, 0};
+  }
+}
+
 void put_cell(const cell &written, std::string *out) {
+  split_wide_character(cursor_x, cursor_y);
   cell_at(cursor_x, cursor_y) = written;
   emit_colour(attribute, out);
   emit_glyph(written, out);
@@ -174,6 +187,8 @@ void put_unicode(uint32_t code_point, std::string *out) {
   }
   int byte = cp850_from_unicode(code_point);
   char character = byte > 0 ? (char)byte : '?';
+  split_wide_character(cursor_x, cursor_y);
+  if (cells_taken == 2) split_wide_character(cursor_x + 1, cursor_y);
   cell_at(cursor_x, cursor_y) = cell{character, attribute, code_point, 0};
   emit_colour(attribute, out);
   emit_unicode(code_point, out);
@@ -228,6 +243,8 @@ int blank_tail_start(int y) {
 }
 
 void redraw_row(int y, int from_x, int to_x, std::string *out) {
+  // The right half of a wide character is drawn with its left half.
+  if (from_x > 0 && cell_at(from_x, y).unicode == wide_right_half) from_x--;
   emit_goto(from_x, y, out);
   int tail = to_x == width ? blank_tail_start(y) : width;
   int x = from_x;
@@ -333,6 +350,11 @@ void screen_write(const char *text, size_t length, std::string *out) {
 size_t screen_fill_character(int x, int y, size_t count, char character, std::string *out) {
   size_t first = 0;
   size_t done = fill_range(x, y, count, &first);
+  if (done > 0) {
+    split_wide_character(x, y);
+    size_t last = first + done - 1;
+    split_wide_character((int)(last % (size_t)width), (int)(last / (size_t)width));
+  }
   for (size_t i = first; i < first + done; i++)
     cells[i] = cell{character, cells[i].attribute, 0, 0};
   redraw(first, done, out);
@@ -425,6 +447,14 @@ void screen_resize(int new_width, int new_height) {
   cells = std::move(resized);
   width = new_width;
   height = new_height;
+  // A wide character cut in two by the new edge is no character any more.
+  for (int y = 0; y < height; y++) {
+    cell &last = cell_at(width - 1, y);
+    if (last.unicode != 0 && last.unicode != wide_right_half &&
+        unicode_cell_width(last.unicode) == 2) {
+      last = cell{'?', last.attribute, 0, 0};
+    }
+  }
   if (cursor_x >= width) cursor_x = width - 1;
   if (cursor_y >= height) cursor_y = height - 1;
 }

@@ -403,6 +403,20 @@ TEST_F(ConsoleScreen, RedrawnUtf8CellsGoOutAsTheyCame) {
   EXPECT_EQ(std::string::npos, out.find("\xe2\x94\x9c"));  // no code page 850 box piece
 }
 
+// Half of a wide character overwritten: the terminal blanks the other half,
+// and a redraw still sends one glyph a cell, the wide one from its left half.
+TEST_F(ConsoleScreen, WideCharacterHalvesStayInStepWithTheTerminal) {
+  use_screen(1);
+  write_at(0, 0, 0x07, "\xe6\x97\xa5\xe6\x97\xa5x");
+  write_at(0, 0, 0x07, "a");
+  EXPECT_EQ(' ', screen_character_at(1, 0));
+  drain(output[0]);
+  DWORD written = 0;
+  FillConsoleOutputAttribute(console_output, 0x1E, 2, COORD{3, 0}, &written);
+  std::string out = drain(output[0]);
+  EXPECT_EQ(0u, out.find("\x1b[1;3H\xe6\x97\xa5\x1b[0;93;44mx")) << out;
+}
+
 TEST_F(ConsoleScreen, PlainOutputPassesUtf8Names) {
   std::vector<std::string> writes = capture_stdout_writes(
       [] { printf("%s existiert bereits! L\x94schen? ", "M\xc3\xa4use.txt"); });
