@@ -1,7 +1,8 @@
 #!/bin/bash
 # tarvel in a real terminal as a Linux user has it: Alt+letter at the menu and
 # in the fields is the letter; the terminal's own cursor shape stays until
-# Insert; a window resized to 40x12 and back is drawn again; file names and
+# Insert; a window resized to 40x12 and back is drawn again; Ctrl+Z and a
+# continue, and signals that end it, leave the terminal right; file names and
 # data file lines with umlauts are typed and shown as UTF-8.
 # Usage: terminal_e2e.sh TARVEL
 set -eu
@@ -62,6 +63,64 @@ e2e_keys Escape
 e2e_wait_for "Kommandos:"
 sleep 0.3
 e2e_quit "$receiver"
+
+# Ctrl+Z at the menu, tarvel started from a shell with job control: stopped
+# with the terminal as before and line wrap on; fg takes the raw mode back,
+# draws the menu again over the shell's lines, and keys work.
+wrap_flag() { e2e_tmux display-message -p -t e2e '#{wrap_flag}'; }
+state_of() { sed 's/.*) //' "/proc/$1/stat" | cut -d' ' -f1; }
+e2e_start env PS1='$ ' sh
+pane_tty=$(e2e_tmux display-message -p -t e2e '#{pane_tty}')
+e2e_keys "ORN_VIRTUAL_CLOCK=1 $tarvel sim:$receiver" Enter
+e2e_wait_for "Kommandos:"
+tarvel_pid=$(ps -o pid= --ppid "$e2e_pid" | tr -d ' ')
+e2e_keys C-z
+tries=0
+until [ "$(state_of "$tarvel_pid")" = T ]; do
+  tries=$((tries + 1))
+  [ $tries -gt 50 ] && e2e_fail "Ctrl+Z did not stop tarvel"
+  sleep 0.1
+done
+stty -a -F "$pane_tty" >"$work/stty.stopped"
+cmp -s "$work/stty.before" "$work/stty.stopped" ||
+  e2e_fail "terminal settings while stopped: $(diff "$work/stty.before" "$work/stty.stopped")"
+[ "$(wrap_flag)" = 1 ] || e2e_fail "line wrap off while stopped"
+e2e_keys "fg" Enter
+tries=0
+while e2e_screen | grep -q '^\$ fg'; do
+  tries=$((tries + 1))
+  [ $tries -gt 50 ] && e2e_fail "the screen was not drawn again after fg"
+  sleep 0.1
+done
+e2e_wait_for "Kommandos:" "q oder ESC .. Beenden"
+stty -a -F "$pane_tty" | grep -q -- '-icanon' || e2e_fail "line editing on after fg"
+[ "$(wrap_flag)" = 0 ] || e2e_fail "line wrap on after fg"
+e2e_keys e
+e2e_wait_for "$prompt 1"
+e2e_keys Escape
+e2e_wait_for "Kommandos:"
+sleep 0.3
+e2e_keys q
+tries=0
+while kill -0 "$tarvel_pid" 2>/dev/null; do
+  tries=$((tries + 1))
+  [ $tries -gt 50 ] && e2e_fail "q did not end tarvel after fg"
+  sleep 0.1
+done
+e2e_expect_quit_sequence "$receiver"
+e2e_keys "exit" Enter
+e2e_expect_exit 0
+e2e_expect_terminal_restored
+
+# A signal that ends it: the terminal as before, line wrap on.
+for signal in USR1 ALRM; do
+  e2e_start env ORN_VIRTUAL_CLOCK=1 "$tarvel" "sim:$receiver"
+  e2e_wait_for "Kommandos:"
+  kill -s "$signal" "$e2e_pid"
+  e2e_expect_exit $((128 + $(kill -l "$signal")))
+  e2e_expect_terminal_restored
+  [ "$(wrap_flag)" = 1 ] || e2e_fail "line wrap off after SIG$signal"
+done
 
 # A name with an umlaut typed at the file prompt: the file gets that name in
 # UTF-8, and the question about it shows it as typed.
