@@ -11,9 +11,12 @@ set -u
 program=$1
 keys_setup terminal-signals
 
+# Under a sanitizer its own handlers take SIGSEGV, SIGBUS and SIGFPE (and
+# end the process without a word to the terminal); here ours are tested.
+no_sanitizer_handlers=handle_segv=0:handle_sigbus=0:handle_sigfpe=0
 start_echo() {
   rm -f "$work/pid"
-  type_line "clear; ulimit -c 0; $program $work/pid"
+  type_line "clear; ulimit -c 0; ASAN_OPTIONS=$no_sanitizer_handlers:\$ASAN_OPTIONS TSAN_OPTIONS=$no_sanitizer_handlers:\$TSAN_OPTIONS $program $work/pid"
   wait_for "key_echo ready"
   wait_for_file "$work/pid"
   pid=$(cat "$work/pid")
