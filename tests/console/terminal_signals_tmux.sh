@@ -39,6 +39,7 @@ start_echo
 key_shows 0x65 M-e
 key_shows 0x45 M-E
 key_shows 0x72 -l "$(printf '\033r')"
+screen | grep -q "key 0x1B" && fail "an Alt key gave an ESC key"
 key_shows 0x1B Escape
 key_shows 0x78 x
 
