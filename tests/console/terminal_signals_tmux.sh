@@ -82,9 +82,9 @@ expect_settings_kept after-q "q after the stop"
 # Every other signal that ends a process restores the terminal (SIGTERM,
 # SIGHUP, SIGINT and SIGQUIT: key_echo_tmux.sh).
 for signal in USR1 USR2 ALRM VTALRM PROF ABRT SEGV BUS FPE ILL TRAP SYS XCPU XFSZ IO PWR \
-  STKFLT RTMIN 64; do
+  STKFLT RTMIN RTMAX; do
   start_echo
-  env kill -s "$signal" "$pid" || fail "key_echo gone before SIG$signal"
+  bash -c 'kill -s "$0" "$1"' "$signal" "$pid" || fail "key_echo gone before SIG$signal"
   tries=0
   while kill -0 "$pid" 2>/dev/null; do
     tries=$((tries + 1))

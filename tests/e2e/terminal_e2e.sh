@@ -73,7 +73,7 @@ e2e_start env PS1='$ ' sh
 pane_tty=$(e2e_tmux display-message -p -t e2e '#{pane_tty}')
 e2e_keys "ORN_VIRTUAL_CLOCK=1 $tarvel sim:$receiver" Enter
 e2e_wait_for "Kommandos:"
-tarvel_pid=$(ps -o pid= --ppid "$e2e_pid" | tr -d ' ')
+tarvel_pid=$(tr -d ' ' <"/proc/$e2e_pid/task/$e2e_pid/children")
 e2e_keys C-z
 tries=0
 until [ "$(state_of "$tarvel_pid")" = T ]; do
