@@ -11,6 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   size_t at = 0;
   while (at < size) {
     decoded_key key = {};
+    // From a terminal (Alt+character possible) or a script, by turns.
+    state.escape_joins = (int)(at & 1);
     // Decode as bytes arrive one by one, then with nothing more to come.
     size_t used = key_decode(&state, data + at, size - at, 0, &key);
     if (used == 0) used = key_decode(&state, data + at, size - at, 1, &key);

@@ -29,7 +29,7 @@ VrLine line_of(const DCB &dcb) {
   line.parity = dcb.Parity;
   line.stop_bits = dcb.StopBits;
   line.dtr = dcb.fDtrControl != DTR_CONTROL_DISABLE;
-  line.rts = dcb.fRtsControl == RTS_CONTROL_ENABLE || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
+  line.rts = dcb.fRtsControl == RTS_CONTROL_ENABLE;
   return line;
 }
 

@@ -31,7 +31,9 @@ const uint16_t control_glyphs[32] = {
     0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC,  // 0x18
 };
 
-int utf8_encode(uint32_t code_point, char *out) {
+}  // namespace
+
+int unicode_to_utf8(uint32_t code_point, char *out) {
   if (code_point < 0x80) {
     out[0] = (char)code_point;
     return 1;
@@ -41,18 +43,23 @@ int utf8_encode(uint32_t code_point, char *out) {
     out[1] = (char)(0x80 | (code_point & 0x3F));
     return 2;
   }
-  out[0] = (char)(0xE0 | (code_point >> 12));
-  out[1] = (char)(0x80 | ((code_point >> 6) & 0x3F));
-  out[2] = (char)(0x80 | (code_point & 0x3F));
-  return 3;
+  if (code_point < 0x10000) {
+    out[0] = (char)(0xE0 | (code_point >> 12));
+    out[1] = (char)(0x80 | ((code_point >> 6) & 0x3F));
+    out[2] = (char)(0x80 | (code_point & 0x3F));
+    return 3;
+  }
+  out[0] = (char)(0xF0 | (code_point >> 18));
+  out[1] = (char)(0x80 | ((code_point >> 12) & 0x3F));
+  out[2] = (char)(0x80 | ((code_point >> 6) & 0x3F));
+  out[3] = (char)(0x80 | (code_point & 0x3F));
+  return 4;
 }
 
-}  // namespace
-
 int cp850_to_utf8(unsigned char byte, bool glyph_controls, char *out) {
-  if (byte >= 0x80) return utf8_encode(upper_half[byte - 0x80], out);
-  if (glyph_controls && byte < 0x20) return utf8_encode(control_glyphs[byte], out);
-  if (glyph_controls && byte == 0x7F) return utf8_encode(0x2302, out);
+  if (byte >= 0x80) return unicode_to_utf8(upper_half[byte - 0x80], out);
+  if (glyph_controls && byte < 0x20) return unicode_to_utf8(control_glyphs[byte], out);
+  if (glyph_controls && byte == 0x7F) return unicode_to_utf8(0x2302, out);
   out[0] = (char)byte;
   return 1;
 }
@@ -63,4 +70,58 @@ int cp850_from_unicode(uint32_t code_point) {
     if (upper_half[i] == code_point) return 0x80 + i;
   }
   return -1;
+}
+
+size_t utf8_character_length(const unsigned char *text, size_t length, uint32_t *code_point) {
+  if (length < 2) return 0;
+  unsigned char lead = text[0];
+  size_t need;
+  // The lowest and highest second byte: no over-long forms, no surrogates,
+  // nothing above U+10FFFF.
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (length < need || text[1] < low || text[1] > high) return 0;
+  uint32_t value = lead & (0x7F >> need);
+  for (size_t i = 1; i < need; i++) {
+    if ((text[i] & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (text[i] & 0x3F);
+  }
+  *code_point = value;
+  return need;
+}
+
+int unicode_cell_width(uint32_t c) {
+  struct range {
+    uint32_t first, last;
+  };
+  static const range combining[] = {
+      {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x0610, 0x061A},
+      {0x064B, 0x065F}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x200B, 0x200F},
+      {0x20D0, 0x20FF}, {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F},
+  };
+  static const range wide[] = {
+      {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},
+      {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},
+      {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x1F300, 0x1F64F},
+      {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
+  };
+  for (const range &r : combining) {
+    if (c >= r.first && c <= r.last) return 0;
+  }
+  for (const range &r : wide) {
+    if (c >= r.first && c <= r.last) return 2;
+  }
+  return 1;
 }

@@ -2,6 +2,7 @@
 // the terminal speaks UTF-8.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Writes the UTF-8 form of the code page 850 byte into out (room for 3 bytes)
@@ -10,5 +11,19 @@
 // they are.
 int cp850_to_utf8(unsigned char byte, bool glyph_controls, char *out);
 
+// Writes the UTF-8 form of a code point into out (room for 4 bytes) and
+// returns its length.
+int unicode_to_utf8(uint32_t code_point, char *out);
+
 // The code page 850 byte for a Unicode code point, or -1 when it has none.
 int cp850_from_unicode(uint32_t code_point);
+
+// The length (2 to 4) of the well-formed UTF-8 character at the start of
+// text, its code point in *code_point; 0 when the bytes there form none, and
+// the first byte is then a code page 850 character. Texts of the programs'
+// own never form one; names and file lines from a UTF-8 system do.
+size_t utf8_character_length(const unsigned char *text, size_t length, uint32_t *code_point);
+
+// How many cells a terminal gives the code point: 0 for a combining mark, 2
+// for the wide characters of East Asian scripts and emoji, 1 otherwise.
+int unicode_cell_width(uint32_t code_point);

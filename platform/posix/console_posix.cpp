@@ -22,6 +22,8 @@ namespace {
 // A lone ESC and the start of a key's sequence look the same until the rest
 // of the sequence comes or this long passes without it.
 const int escape_wait_ms = 50;
+// How soon a wait for a key looks at the terminal again (a stop, a new size).
+const int follow_terminal_ms = 100;
 
 char input_tag, output_tag, error_tag;  // the handles are these addresses
 
@@ -31,6 +33,10 @@ DWORD output_mode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
 int input_fd = STDIN_FILENO;
 int output_override_fd = -1;
 std::string input_bytes;  // read, not yet decoded
+// Where the bytes of the latest read begin in input_bytes: an ESC before
+// them came alone, as the ESC key does, and is no Alt.
+size_t latest_read_start = 0;
+int input_is_terminal = -1;  // not known yet
 key_decoder_state decoder = {};
 std::deque<INPUT_RECORD> input_queue;
 bool input_ended = false;
@@ -59,9 +65,13 @@ BOOL refuse(void) {
 void send(HANDLE handle, const std::string &out) {
   if (out.empty()) return;
   int fd = output_fd_of(handle);
-  if (screen_is_terminal() && output_override_fd < 0) terminal_arm_output_restore(fd);
+  if (screen_is_terminal() && output_override_fd < 0) {
+    terminal_arm_output_restore(fd, screen_cursor_shape_shown());
+  }
   terminal_write(fd, out.data(), out.size());
 }
+
+void follow_terminal(void);
 
 // ---------------------------------------------------------------- input
 
@@ -96,16 +106,26 @@ void read_available(void) {
     input_ended = true;  // end of file, hang-up or a broken descriptor
     return;
   }
+  latest_read_start = input_bytes.size();
   input_bytes.append(buffer, (size_t)count);
+}
+
+// Keys from a pipe or a file are a script: an ESC there is the ESC key
+// whatever follows it.
+bool escape_joins(void) {
+  if (input_is_terminal < 0) input_is_terminal = isatty(input_fd) ? 1 : 0;
+  return input_is_terminal == 1 && latest_read_start != 1;
 }
 
 void decode_input(int complete) {
   while (!input_bytes.empty()) {
     decoded_key key;
+    decoder.escape_joins = escape_joins() ? 1 : 0;
     size_t used = key_decode(&decoder, (const unsigned char *)input_bytes.data(),
                              input_bytes.size(), complete, &key);
     if (used == 0) return;
     input_bytes.erase(0, used);
+    latest_read_start = latest_read_start > used ? latest_read_start - used : 0;
     if (key.present) input_queue.push_back(key_record(key));
   }
 }
@@ -133,6 +153,7 @@ INPUT_RECORD escape_record(void) {
 
 // Copies up to length keys from the queue; at the end of the input an ESC.
 DWORD copy_input(PINPUT_RECORD records, DWORD length) {
+  follow_terminal();
   fill_input_queue();
   if (input_queue.empty() && input_ended && length > 0) {
     records[0] = escape_record();
@@ -154,9 +175,16 @@ void on_screen(HANDLE handle, Operation operation) {
   std::string out;
   screen_lock();
   screen_ensure();
+  screen_follow_terminal(&out);
   operation(&out);
   send(handle, out);
   screen_unlock();
+}
+
+// A program waiting for a key draws nothing: its screen follows a stop or a
+// new window size from here.
+void follow_terminal(void) {
+  on_screen(&output_tag, [](std::string *) {});
 }
 
 }  // namespace
@@ -166,6 +194,8 @@ void on_screen(HANDLE handle, Operation operation) {
 void console_use_input_fd(int fd) {
   input_fd = fd;
   input_bytes.clear();
+  latest_read_start = 0;
+  input_is_terminal = -1;
   input_queue.clear();
   decoder = key_decoder_state{};
   input_ended = false;
@@ -361,7 +391,7 @@ BOOL ReadConsoleInputA(HANDLE console, PINPUT_RECORD records, DWORD length, LPDW
   if (!is_input(console)) return refuse();
   DWORD count = copy_input(records, length);
   while (count == 0 && length > 0) {
-    wait_readable(-1);
+    wait_readable(follow_terminal_ms);
     count = copy_input(records, length);
   }
   for (DWORD i = 0; i < count && !input_queue.empty(); i++) input_queue.pop_front();

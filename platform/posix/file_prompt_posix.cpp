@@ -14,6 +14,12 @@
 #include "platform/posix/code_page_850.h"
 
 namespace {
+// Backspace takes a whole UTF-8 character off the end.
+void drop_last_character(std::string &typed) {
+  while (!typed.empty() && ((unsigned char)typed.back() & 0xC0) == 0x80) typed.pop_back();
+  if (!typed.empty()) typed.pop_back();
+}
+
 // Reads a path typed at the console, with echo and Backspace, until Enter.
 // Returns -1 for ESC (also the end of scripted input) or an empty answer.
 int prompt_for_path(std::string &typed, size_t limit) {
@@ -28,29 +34,22 @@ int prompt_for_path(std::string &typed, size_t limit) {
       break;
     }
     if ((key == KEY_BACKSPACE || key == 0x7F) && !typed.empty()) {
-      typed.pop_back();
+      drop_last_character(typed);
       printf("\b \b");
-    } else if (key >= 0x20 && key <= 0xFF && key != 0x7F && typed.size() < limit) {
-      // Kept as the console's code page 850, as typed and shown; the name is
-      // made UTF-8 when the answer is complete.
-      typed.push_back((char)key);
-      printf("%c", key);
+    } else if (key >= 0x20 && key <= 0xFF && key != 0x7F) {
+      // The console's letters are code page 850; names on this system are
+      // UTF-8, so an umlaut goes into the name (and onto the screen) as UTF-8.
+      char utf8[3];
+      int length = cp850_to_utf8((unsigned char)key, false, utf8);
+      if (typed.size() + (size_t)length <= limit) {
+        typed.append(utf8, (size_t)length);
+        printf("%.*s", length, utf8);
+      }
     }
     fflush(stdout);
   }
   printf("\n");
   return typed.empty() ? -1 : 0;
-}
-
-// File names here are UTF-8; the keys came as code page 850 letters.
-std::string utf8_of(const std::string &typed) {
-  std::string name;
-  for (char c : typed) {
-    char utf8[3];
-    int count = cp850_to_utf8((unsigned char)c, false, utf8);
-    name.append(utf8, (size_t)count);
-  }
-  return name;
 }
 
 // A path that ends in "/", "." or ".." names a directory even where there is
@@ -96,7 +95,7 @@ int framework_select_file(char *path, size_t size) {
   std::string typed;
   for (;;) {
     if (prompt_for_path(typed, size - 1) != 0) return -1;
-    std::string full = full_path_of(utf8_of(typed));
+    std::string full = full_path_of(typed);
     if (names_directory(typed, full)) {
       printf("%s ist ein Verzeichnis.\n", typed.c_str());
       continue;

@@ -285,7 +285,25 @@ size_t decode_ss3(const unsigned char *bytes, size_t length, int complete, decod
   return i + 1;
 }
 
-size_t decode_escape(const unsigned char *bytes, size_t length, int complete, decoded_key *key) {
+// The character after an ESC that came with it: Alt and that character, as the
+// console reports it. Returns the bytes used, 0 for no character, SIZE_MAX
+// while a UTF-8 letter is unfinished.
+size_t decode_alt_character(const unsigned char *bytes, size_t length, int complete,
+                            decoded_key *key) {
+  size_t used = 0;
+  if (bytes[0] >= 0x20 && bytes[0] < 0x7F) {
+    decode_printable(bytes[0], key);
+    used = 1;
+  } else if (bytes[0] >= 0x80) {
+    used = decode_utf8(bytes, length, complete, key);
+    if (used == 0) return SIZE_MAX;
+  }
+  if (key->present) key->control_state |= LEFT_ALT_PRESSED;
+  return used;
+}
+
+size_t decode_escape(const key_decoder_state *state, const unsigned char *bytes, size_t length,
+                     int complete, decoded_key *key) {
   size_t used = 0;
   if (length == 1) {
     used = complete ? 0 : SIZE_MAX;
@@ -295,6 +313,11 @@ size_t decode_escape(const unsigned char *bytes, size_t length, int complete, de
     used = decode_ss3(bytes, length, complete, key);
   }
   if (used == SIZE_MAX) return 0;  // wait for the rest
+  if (used == 0 && state->escape_joins && length > 1) {
+    used = decode_alt_character(bytes + 1, length - 1, complete, key);
+    if (used == SIZE_MAX) return 0;
+    if (used > 0) return used + 1;
+  }
   if (used == 0) {
     // Nothing that can follow: the ESC key itself, and the next byte is the next key.
     set_key(key, VK_ESCAPE, 27, 0);
@@ -312,7 +335,7 @@ size_t key_decode(key_decoder_state *state, const unsigned char *bytes, size_t l
   unsigned char first = bytes[0];
   size_t used = 1;
   if (first == ESC) {
-    used = decode_escape(bytes, length, complete, key);
+    used = decode_escape(state, bytes, length, complete, key);
   } else if (first == 0x0A && state->after_cr) {
     key->present = 0;  // CR LF is one Enter
   } else if (first < 0x20 || first == 0x7F) {

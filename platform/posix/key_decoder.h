@@ -1,7 +1,8 @@
 // Turns the bytes a terminal sends for key presses into console key events:
 // characters (UTF-8 letters become their code page 850 byte), and the escape
 // sequences of the cursor block and the function keys in the xterm, VT220,
-// Linux console and rxvt forms, with their Shift, Alt and Ctrl modifiers.
+// Linux console and rxvt forms, with their Shift, Alt and Ctrl modifiers, and
+// Alt+character as ESC and the character.
 // Pure: no I/O, no clock; the caller says when no further byte can follow.
 #pragma once
 
@@ -20,6 +21,10 @@ struct decoded_key {
 // What the decoder carries from one call to the next.
 struct key_decoder_state {
   int after_cr;  // the last key was a carriage return: a line feed now ends the same line
+  // Set by the caller before each call: the bytes came from a terminal, and
+  // an ESC at their start arrived together with the byte after it. A terminal
+  // sends Alt+letter so; the ESC key alone comes alone.
+  int escape_joins;
 };
 
 // Decodes the first key in bytes[0..length). Returns how many bytes it used,

@@ -99,9 +99,7 @@ DWORD alertable_sleep_real(CompletionQueue &queue, DWORD ms) {
 
 DWORD SleepEx(DWORD ms, BOOL alertable) {
   if (!alertable) {
-    if (ms != INFINITE) Sleep(ms);
-    // A wait for ever that nothing can end: the thread sleeps until the process ends.
-    while (ms == INFINITE) Sleep(1000000);
+    SetLastError(ERROR_NOT_SUPPORTED);
     return 0;
   }
   CompletionQueue &queue = *completion_queue_of_this_thread();

@@ -14,15 +14,31 @@
 #include <mutex>
 
 #include "platform/posix/code_page_850.h"
+#include "platform/posix/terminal_posix.h"
 
 namespace {
 
 const WORD default_attribute = 0x07;  // what a fresh console starts with
+// A fresh console's cursor size; on a terminal it stands for the terminal's
+// own cursor shape, which stays until the program asks for another.
+const DWORD initial_cursor_size = 25;
+const WORD unknown_attribute = 0xFFFF;
 
+// The right half of a wide character: the terminal shows nothing of its own there.
+const uint32_t wide_right_half = 0xFFFFFFFF;
+
+// A cell holds a code page 850 character, or (unicode non-zero) a character
+// that came as UTF-8 and goes out as it came, with a combining mark if one followed.
 struct cell {
   char character;
   WORD attribute;
+  uint32_t unicode;
+  uint32_t mark;
 };
+
+bool is_blank(const cell &c) {
+  return c.character == ' ' && c.unicode == 0;
+}
 
 // Both constant-initialised: text may be printed before main, from any
 // constructor, and the model must be usable then.
@@ -35,9 +51,13 @@ int cursor_x = 0;
 int cursor_y = 0;
 WORD attribute = default_attribute;
 int wrap = 1;
-DWORD cursor_size = 25;
+DWORD cursor_size = initial_cursor_size;
 int cursor_visible = 1;
 int terminal = 0;
+// The program places the cursor or fills cells: it draws a screen (tarvel),
+// rather than printing lines (morrex), and its screen is drawn again after a
+// stop or a new window size.
+bool placed = false;
 // What the terminal has been told so far.
 WORD shown_attribute = default_attribute;
 bool autowrap_off = false;
@@ -61,6 +81,14 @@ void emit_colour(WORD wanted, std::string *out) {
   shown_attribute = wanted;
 }
 
+void emit_cursor_shape(std::string *out) {
+  if (cursor_size == initial_cursor_size) {
+    *out += "\x1b[0 q";  // the terminal's own
+  } else {
+    *out += cursor_size >= 50 ? "\x1b[2 q" : "\x1b[4 q";  // steady block, steady underline
+  }
+}
+
 void emit_goto(int x, int y, std::string *out) {
   if (!terminal) return;
   char text[32];
@@ -68,10 +96,21 @@ void emit_goto(int x, int y, std::string *out) {
   *out += text;
 }
 
-void emit_glyph(char character, std::string *out) {
-  char utf8[3];
-  int length = cp850_to_utf8((unsigned char)character, terminal != 0, utf8);
-  out->append(utf8, (size_t)length);
+void emit_unicode(uint32_t code_point, std::string *out) {
+  char utf8[4];
+  out->append(utf8, (size_t)unicode_to_utf8(code_point, utf8));
+}
+
+void emit_glyph(const cell &shown, std::string *out) {
+  if (shown.unicode == wide_right_half) return;
+  if (shown.unicode == 0) {
+    char utf8[3];
+    int length = cp850_to_utf8((unsigned char)shown.character, terminal != 0, utf8);
+    out->append(utf8, (size_t)length);
+    return;
+  }
+  emit_unicode(shown.unicode, out);
+  if (shown.mark != 0) emit_unicode(shown.mark, out);
 }
 
 // ---------------------------------------------------------------- cursor movement
@@ -82,7 +121,8 @@ size_t cell_count(void) {
 
 void scroll_up(void) {
   std::copy(cells.get() + width, cells.get() + cell_count(), cells.get());
-  std::fill(cells.get() + cell_count() - width, cells.get() + cell_count(), cell{' ', attribute});
+  std::fill(cells.get() + cell_count() - width, cells.get() + cell_count(),
+            cell{' ', attribute, 0, 0});
 }
 
 void line_feed(std::string *out) {
@@ -96,10 +136,7 @@ void line_feed(std::string *out) {
   *out += terminal ? "\r\n" : "\n";
 }
 
-void put_character(char character, std::string *out) {
-  cell_at(cursor_x, cursor_y) = cell{character, attribute};
-  emit_colour(attribute, out);
-  emit_glyph(character, out);
+void advance(std::string *out) {
   if (cursor_x < width - 1) {
     cursor_x++;
   } else if (wrap) {
@@ -107,6 +144,59 @@ void put_character(char character, std::string *out) {
   }
   // Without wrap the cursor stays in the last column and the next character
   // overwrites it; the terminal, its own wrap off, does the same.
+}
+
+// A cell about to be written may hold half of a wide character: the terminal
+// blanks the other half, and so does the model, so that a redraw sends one
+// glyph for each cell again.
+void split_wide_character(int x, int y) {
+  if (cell_at(x, y).unicode == wide_right_half && x > 0) {
+    cell_at(x - 1, y) = cell{' ', cell_at(x - 1, y).attribute, 0, 0};
+  }
+  if (x + 1 < width && cell_at(x + 1, y).unicode == wide_right_half) {
+    cell_at(x + 1, y) = cell{' ', cell_at(x + 1, y).attribute, 0, 0};
+  }
+}
+
+void put_cell(const cell &written, std::string *out) {
+  split_wide_character(cursor_x, cursor_y);
+  cell_at(cursor_x, cursor_y) = written;
+  emit_colour(attribute, out);
+  emit_glyph(written, out);
+  advance(out);
+}
+
+void put_character(char character, std::string *out) {
+  put_cell(cell{character, attribute, 0, 0}, out);
+}
+
+// A character that came as UTF-8: one cell, two for a wide one (which must
+// not be split at the row's end), none for a mark that combines with the last.
+void put_unicode(uint32_t code_point, std::string *out) {
+  int cells_taken = unicode_cell_width(code_point);
+  if (cells_taken == 0) {
+    if (cursor_x > 0 && cell_at(cursor_x - 1, cursor_y).mark == 0) {
+      cell_at(cursor_x - 1, cursor_y).mark = code_point;
+      emit_unicode(code_point, out);
+    }
+    return;
+  }
+  if (cells_taken == 2 && cursor_x == width - 1) {
+    put_character('?', out);
+    return;
+  }
+  int byte = cp850_from_unicode(code_point);
+  char character = byte > 0 ? (char)byte : '?';
+  split_wide_character(cursor_x, cursor_y);
+  if (cells_taken == 2) split_wide_character(cursor_x + 1, cursor_y);
+  cell_at(cursor_x, cursor_y) = cell{character, attribute, code_point, 0};
+  emit_colour(attribute, out);
+  emit_unicode(code_point, out);
+  if (cells_taken == 2) {
+    cursor_x++;
+    cell_at(cursor_x, cursor_y) = cell{' ', attribute, wide_right_half, 0};
+  }
+  advance(out);
 }
 
 void put_control(char control, std::string *out) {
@@ -144,22 +234,23 @@ void put_control(char control, std::string *out) {
 // width when the last cell is no blank.
 int blank_tail_start(int y) {
   const cell &last = cell_at(width - 1, y);
-  if (last.character != ' ') return width;
+  if (!is_blank(last)) return width;
   int x = width - 1;
-  while (x > 0 && cell_at(x - 1, y).character == ' ' &&
-         cell_at(x - 1, y).attribute == last.attribute) {
+  while (x > 0 && is_blank(cell_at(x - 1, y)) && cell_at(x - 1, y).attribute == last.attribute) {
     x--;
   }
   return x;
 }
 
 void redraw_row(int y, int from_x, int to_x, std::string *out) {
+  // The right half of a wide character is drawn with its left half.
+  if (from_x > 0 && cell_at(from_x, y).unicode == wide_right_half) from_x--;
   emit_goto(from_x, y, out);
   int tail = to_x == width ? blank_tail_start(y) : width;
   int x = from_x;
   for (; x < to_x && x < tail; x++) {
     emit_colour(cell_at(x, y).attribute, out);
-    emit_glyph(cell_at(x, y).character, out);
+    emit_glyph(cell_at(x, y), out);
   }
   if (x < to_x) {
     emit_colour(cell_at(x, y).attribute, out);
@@ -168,6 +259,7 @@ void redraw_row(int y, int from_x, int to_x, std::string *out) {
 }
 
 void redraw(size_t first, size_t count, std::string *out) {
+  placed = true;
   if (!terminal || count == 0) return;
   emit_start(out);
   size_t end = first + count;
@@ -203,13 +295,14 @@ void screen_reset(int new_width, int new_height, int on_terminal) {
   width = new_width > 0 ? new_width : 80;
   height = new_height > 0 ? new_height : 25;
   cells.reset(new cell[cell_count()]);
-  std::fill(cells.get(), cells.get() + cell_count(), cell{' ', default_attribute});
+  std::fill(cells.get(), cells.get() + cell_count(), cell{' ', default_attribute, 0, 0});
   cursor_x = cursor_y = 0;
   attribute = shown_attribute = default_attribute;
   wrap = 1;
-  cursor_size = 25;
+  cursor_size = initial_cursor_size;
   cursor_visible = 1;
   terminal = on_terminal;
+  placed = false;
   autowrap_off = false;
   ready = true;
 }
@@ -236,20 +329,34 @@ void screen_unlock(void) {
 
 void screen_write(const char *text, size_t length, std::string *out) {
   if (length > 0) emit_start(out);
-  for (size_t i = 0; i < length; i++) {
-    unsigned char byte = (unsigned char)text[i];
-    if (byte < 0x20) {
-      put_control((char)byte, out);
-    } else {
-      put_character((char)byte, out);
+  const unsigned char *bytes = (const unsigned char *)text;
+  for (size_t i = 0; i < length;) {
+    uint32_t code_point = 0;
+    size_t used = bytes[i] >= 0x80 ? utf8_character_length(bytes + i, length - i, &code_point) : 0;
+    if (used > 0) {
+      put_unicode(code_point, out);
+      i += used;
+      continue;
     }
+    if (bytes[i] < 0x20) {
+      put_control((char)bytes[i], out);
+    } else {
+      put_character((char)bytes[i], out);
+    }
+    i++;
   }
 }
 
 size_t screen_fill_character(int x, int y, size_t count, char character, std::string *out) {
   size_t first = 0;
   size_t done = fill_range(x, y, count, &first);
-  for (size_t i = first; i < first + done; i++) cells[i].character = character;
+  if (done > 0) {
+    split_wide_character(x, y);
+    size_t last = first + done - 1;
+    split_wide_character((int)(last % (size_t)width), (int)(last / (size_t)width));
+  }
+  for (size_t i = first; i < first + done; i++)
+    cells[i] = cell{character, cells[i].attribute, 0, 0};
   redraw(first, done, out);
   return done;
 }
@@ -270,6 +377,7 @@ int screen_set_cursor(int x, int y, std::string *out) {
   if (x < 0 || y < 0 || x >= width || y >= height) return -1;
   cursor_x = x;
   cursor_y = y;
+  placed = true;
   emit_start(out);
   emit_goto(x, y, out);
   return 0;
@@ -279,20 +387,58 @@ void screen_set_wrap(int on) {
   wrap = on ? 1 : 0;
 }
 
+// Only a change goes to the terminal: an entry field that puts back the
+// shape it found leaves the terminal's own cursor as it is.
 void screen_set_cursor_shape(DWORD size, int visible, std::string *out) {
+  bool new_shape = size != cursor_size;
+  bool new_visibility = (visible ? 1 : 0) != cursor_visible;
   cursor_size = size;
   cursor_visible = visible ? 1 : 0;
   if (!terminal) return;
   emit_start(out);
-  *out += size >= 50 ? "\x1b[2 q" : "\x1b[4 q";  // steady block, steady underline
-  *out += visible ? "\x1b[?25h" : "\x1b[?25l";
+  if (new_shape) emit_cursor_shape(out);
+  if (new_visibility) *out += visible ? "\x1b[?25h" : "\x1b[?25l";
+}
+
+int screen_cursor_shape_shown(void) {
+  return terminal && cursor_size != initial_cursor_size;
+}
+
+// The whole screen again, on a terminal whose state is not known: after a
+// stop (the restore put colours, wrap and cursor back) or a new window size.
+void screen_redraw(std::string *out) {
+  if (!terminal) return;
+  autowrap_off = false;
+  emit_start(out);
+  shown_attribute = unknown_attribute;
+  redraw(0, cell_count(), out);
+  if (cursor_size != initial_cursor_size) emit_cursor_shape(out);
+  if (!cursor_visible) *out += "\x1b[?25l";
+}
+
+void screen_follow_terminal(std::string *out) {
+  int happened = terminal_take_events();
+  if (happened == 0 || !terminal) return;
+  winsize size = {};
+  if ((happened & terminal_resized) != 0 && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 &&
+      size.ws_col > 0 && size.ws_row > 0 && (size.ws_col != width || size.ws_row != height)) {
+    screen_resize(size.ws_col, size.ws_row);
+  }
+  if ((happened & terminal_continued) != 0) {
+    // The stop put the terminal's own colours, wrap and cursor back.
+    shown_attribute = default_attribute;
+    autowrap_off = false;
+    if (!placed && cursor_size != initial_cursor_size) emit_cursor_shape(out);
+    if (!placed && !cursor_visible) *out += "\x1b[?25l";
+  }
+  if (placed) screen_redraw(out);
 }
 
 void screen_resize(int new_width, int new_height) {
   if (new_width <= 0 || new_height <= 0) return;
   size_t new_count = (size_t)new_width * (size_t)new_height;
   std::unique_ptr<cell[]> resized(new cell[new_count]);
-  std::fill(resized.get(), resized.get() + new_count, cell{' ', attribute});
+  std::fill(resized.get(), resized.get() + new_count, cell{' ', attribute, 0, 0});
   for (int y = 0; y < height && y < new_height; y++) {
     for (int x = 0; x < width && x < new_width; x++) {
       resized[(size_t)y * (size_t)new_width + (size_t)x] = cell_at(x, y);
@@ -301,6 +447,14 @@ void screen_resize(int new_width, int new_height) {
   cells = std::move(resized);
   width = new_width;
   height = new_height;
+  // A wide character cut in two by the new edge is no character any more.
+  for (int y = 0; y < height; y++) {
+    cell &last = cell_at(width - 1, y);
+    if (last.unicode != 0 && last.unicode != wide_right_half &&
+        unicode_cell_width(last.unicode) == 2) {
+      last = cell{'?', last.attribute, 0, 0};
+    }
+  }
   if (cursor_x >= width) cursor_x = width - 1;
   if (cursor_y >= height) cursor_y = height - 1;
 }

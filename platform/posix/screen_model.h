@@ -24,7 +24,8 @@ void screen_lock(void);
 void screen_unlock(void);
 
 // Text as processed console output: CR, LF, BS, TAB and BEL act on the cursor,
-// every other byte is a character in the current attribute.
+// a well-formed UTF-8 sequence is one character that goes out unchanged, and
+// every other byte is a code page 850 character, all in the current attribute.
 void screen_write(const char *text, size_t length, std::string *out);
 // Fill count cells from column x, row y on, row by row; return the count done.
 size_t screen_fill_character(int x, int y, size_t count, char character, std::string *out);
@@ -33,8 +34,17 @@ void screen_set_attribute(WORD attribute);
 // Returns -1 (and changes nothing) for a position outside the buffer.
 int screen_set_cursor(int x, int y, std::string *out);
 void screen_set_wrap(int on);
-// Cursor size 50 and above is a block, below a thin line.
+// Cursor size 50 and above is a block, below a thin line; the size a fresh
+// console has is the terminal's own shape, untouched until another is set.
 void screen_set_cursor_shape(DWORD size, int visible, std::string *out);
+// The terminal shows a cursor shape of the program's: put it back at the end.
+int screen_cursor_shape_shown(void);
+// Draws every cell, the cursor and its shape again.
+void screen_redraw(std::string *out);
+// Takes what happened to the terminal (platform/posix/terminal_posix.h): a
+// new window size resizes the model; after a stop or a resize a drawn screen
+// is drawn again. Call with the lock held before an operation.
+void screen_follow_terminal(std::string *out);
 // A new buffer size; the cells that fit keep their contents.
 void screen_resize(int width, int height);
 

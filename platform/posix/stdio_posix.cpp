@@ -2,7 +2,8 @@
 //
 // Before main runs, both are replaced by unbuffered streams that turn the
 // programs' code page 850 text into UTF-8 and pass it through the screen
-// model, so that the model knows where a prompt left the cursor. Unbuffered,
+// model, so that the model knows where a prompt left the cursor. Text that is
+// UTF-8 already (a file name, a line of a data file) passes unchanged. Unbuffered,
 // glibc's formatted printing hands over each call's whole text at its end: the
 // text is on the terminal when the call returns, in one write. Standard output
 // that is no terminal gets the text alone, without escape sequences.
@@ -39,13 +40,24 @@ stream_target error_target = {STDERR_FILENO, 0};
 FILE *original_streams[3];
 FILE *replacement_streams[2];
 
+// UTF-8 that came as such (a name, a line of a file) stays; every other byte
+// is code page 850.
 void write_plain(int fd, const char *text, size_t length) {
   std::string out;
   out.reserve(length + length / 2);
-  for (size_t i = 0; i < length; i++) {
+  const unsigned char *bytes = (const unsigned char *)text;
+  for (size_t i = 0; i < length;) {
+    uint32_t code_point;
+    size_t used = bytes[i] >= 0x80 ? utf8_character_length(bytes + i, length - i, &code_point) : 0;
+    if (used > 0) {
+      out.append(text + i, used);
+      i += used;
+      continue;
+    }
     char utf8[3];
-    int count = cp850_to_utf8((unsigned char)text[i], false, utf8);
+    int count = cp850_to_utf8(bytes[i], false, utf8);
     out.append(utf8, (size_t)count);
+    i++;
   }
   terminal_write(fd, out.data(), out.size());
 }
@@ -54,9 +66,10 @@ void write_through_screen(int fd, const char *text, size_t length) {
   std::string out;
   screen_lock();
   screen_ensure();
+  screen_follow_terminal(&out);
   screen_write(text, length, &out);
   if (screen_is_terminal()) {
-    if (!out.empty()) terminal_arm_output_restore(fd);
+    if (!out.empty()) terminal_arm_output_restore(fd, screen_cursor_shape_shown());
     terminal_write(fd, out.data(), out.size());
   } else {
     // Redirected output gets the bytes as printed: the model only follows the

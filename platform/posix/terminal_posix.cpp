@@ -1,8 +1,10 @@
-// Raw mode and the restore on the way out.
+// Raw mode, the restore on the way out, stops and continues.
 //
 // The restore is registered before anything is changed. The signal handlers
-// only do what is async-signal-safe (tcsetattr, write) and then let the
-// signal take its default course, so the process ends as it would have.
+// only do what is async-signal-safe (tcsetattr, write, sigaction, atomics)
+// and then let the signal take its default course, so the process ends or
+// stops as it would have. Everything else (drawing the screen again, the new
+// window size) is left to the program's own thread as an event.
 #include "platform/posix/terminal_posix.h"
 
 #include <termios.h>
@@ -17,48 +19,111 @@ namespace {
 
 const int restore_settings = 1;
 const int restore_output = 2;
+const int restore_cursor_shape = 4;
 
 // Cancels a sequence cut off by a signal, then the terminal's own colours,
-// a visible cursor of its own shape, and line wrap back on.
-const char restore_sequence[] = "\x18\x1b[0m\x1b[?25h\x1b[0 q\x1b[?7h";
+// a visible cursor and line wrap back on; the cursor's own shape only where
+// it was changed.
+const char restore_sequence[] = "\x18\x1b[0m\x1b[?25h\x1b[?7h";
+const char restore_shape_sequence[] = "\x1b[0 q";
+
+// The signals whose default is to end the process (SIGKILL cannot be caught),
+// and those that stop it.
+const int ending_signals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1, SIGSEGV,
+    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
+const int stopping_signals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 
 termios saved_settings;
+termios raw_applied;
 bool settings_saved = false;
 int settings_fd = -1;
 std::atomic<int> pending{0};
 std::atomic<int> output_fd{-1};
+std::atomic<int> raw_wanted{0};
+std::atomic<int> events{0};
 bool installed = false;
 
+// Stopped or continued in the background, the terminal belongs to the shell.
+bool in_foreground(void) {
+  int fd = settings_fd >= 0 ? settings_fd : output_fd.load();
+  if (fd < 0) return true;
+  pid_t group = tcgetpgrp(fd);
+  return group < 0 || group == getpgrp();  // no terminal there: no job control either
+}
+
+void take_raw_mode_back(void) {
+  if (raw_wanted.load() == 0 || (pending.load() & restore_settings) != 0 || !in_foreground())
+    return;
+  pending.fetch_or(restore_settings);
+  tcsetattr(settings_fd, TCSANOW, &raw_applied);
+}
+
 void on_exit_restore(void) {
+  raw_wanted.store(0);  // for good: nothing after this takes the raw mode back
   terminal_restore();
 }
 
 void on_signal(int signal_number) {
   int saved_errno = errno;
-  terminal_restore();
+  if (in_foreground()) terminal_restore();
   errno = saved_errno;
   raise(signal_number);  // the handler was reset: the default action follows on return
 }
 
-void install_handler(int signal_number) {
+// A handler only where the signal has its default action: one the program
+// set itself, or an ignored one (SIGHUP under nohup), stays.
+void install_handler(int signal_number, void (*handler)(int), int flags) {
   struct sigaction current;
   if (sigaction(signal_number, nullptr, &current) != 0) return;
-  if (current.sa_handler == SIG_IGN) return;  // e.g. SIGHUP under nohup: stay ignored
+  if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) return;
   struct sigaction action = {};
-  action.sa_handler = on_signal;
+  action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;
+  action.sa_flags = flags;
   sigaction(signal_number, &action, nullptr);
+}
+
+void install_stop_handlers(void) {
+  for (int signal_number : stopping_signals) {
+    install_handler(signal_number, on_signal, SA_RESETHAND | SA_RESTART);
+  }
+}
+
+// After a stop: the stop handlers again, the program's keyboard mode, and an
+// event for the program to draw its screen again.
+void on_continue(int) {
+  int saved_errno = errno;
+  install_stop_handlers();
+  take_raw_mode_back();
+  events.fetch_or(terminal_continued);
+  errno = saved_errno;
+}
+
+void on_window_change(int) {
+  events.fetch_or(terminal_resized);
 }
 
 void install_restore(void) {
   if (installed) return;
   installed = true;
   atexit(on_exit_restore);
-  install_handler(SIGTERM);
-  install_handler(SIGHUP);
-  install_handler(SIGINT);
-  install_handler(SIGQUIT);
+  for (int signal_number : ending_signals) {
+    install_handler(signal_number, on_signal, SA_RESETHAND | SA_RESTART);
+  }
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; signal_number++) {
+    install_handler(signal_number, on_signal, SA_RESETHAND | SA_RESTART);
+  }
+  install_stop_handlers();
+  install_handler(SIGCONT, on_continue, SA_RESTART);
+  install_handler(SIGWINCH, on_window_change, SA_RESTART);
 }
 
 termios raw_settings(int signals) {
@@ -70,10 +135,15 @@ termios raw_settings(int signals) {
   // gets its line feeds as new lines.
   raw.c_cflag &= ~(tcflag_t)(CSIZE | PARENB);
   raw.c_cflag |= CS8;
-  // No echo, no line editing, no Ctrl+V literal-next; Ctrl+C and Ctrl+Z as
-  // keys unless the caller wants the signals.
-  raw.c_lflag &= ~(tcflag_t)(ECHO | ECHONL | ICANON | IEXTEN | ISIG);
-  if (signals) raw.c_lflag |= ISIG;
+  // No echo, no line editing, no Ctrl+V literal-next. Ctrl+Z suspends as in
+  // every terminal program; Ctrl+C and Ctrl+\ are keys unless the caller
+  // wants their signals.
+  raw.c_lflag &= ~(tcflag_t)(ECHO | ECHONL | ICANON | IEXTEN);
+  raw.c_lflag |= ISIG;
+  if (!signals) {
+    raw.c_cc[VINTR] = _POSIX_VDISABLE;
+    raw.c_cc[VQUIT] = _POSIX_VDISABLE;
+  }
   // A read returns as soon as one byte is there; reads only follow a poll().
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
@@ -90,28 +160,36 @@ int terminal_enter_raw(int fd, int signals) {
     settings_saved = true;
   }
   install_restore();
+  // The handlers read raw_applied only while raw_wanted is set.
+  raw_wanted.store(0);
+  raw_applied = raw_settings(signals);
+  raw_wanted.store(1);
   pending.fetch_or(restore_settings);
-  termios raw = raw_settings(signals);
-  return tcsetattr(fd, TCSANOW, &raw) == 0 ? 0 : -1;
+  return tcsetattr(fd, TCSANOW, &raw_applied) == 0 ? 0 : -1;
 }
 
 void terminal_leave_raw(void) {
   if (!settings_saved) return;
+  raw_wanted.store(0);
   pending.fetch_and(~restore_settings);
   tcsetattr(settings_fd, TCSANOW, &saved_settings);
 }
 
-void terminal_arm_output_restore(int fd) {
-  if ((pending.load() & restore_output) != 0 && output_fd.load() == fd) return;
+void terminal_arm_output_restore(int fd, int cursor_shape) {
+  int wanted = restore_output | (cursor_shape ? restore_cursor_shape : 0);
+  if ((pending.load() & wanted) == wanted && output_fd.load() == fd) return;
   install_restore();
   output_fd.store(fd);
-  pending.fetch_or(restore_output);
+  pending.fetch_or(wanted);
 }
 
 void terminal_restore(void) {
   int what = pending.exchange(0);
   if ((what & restore_output) != 0) {
     terminal_write(output_fd.load(), restore_sequence, sizeof restore_sequence - 1);
+    if ((what & restore_cursor_shape) != 0) {
+      terminal_write(output_fd.load(), restore_shape_sequence, sizeof restore_shape_sequence - 1);
+    }
   }
   if ((what & restore_settings) != 0) tcsetattr(settings_fd, TCSANOW, &saved_settings);
 }
@@ -124,4 +202,12 @@ void terminal_write(int fd, const char *bytes, size_t length) {
     bytes += written;
     length -= (size_t)written;
   }
+}
+
+int terminal_take_events(void) {
+  // A program brought back with fg after a bg gets no SIGCONT: its keyboard
+  // mode is taken back here.
+  take_raw_mode_back();
+  if (events.load() == 0 || !in_foreground()) return 0;
+  return events.exchange(0);
 }

@@ -15,8 +15,3 @@ void EnterCriticalSection(LPCRITICAL_SECTION section) {
 void LeaveCriticalSection(LPCRITICAL_SECTION section) {
   static_cast<std::recursive_mutex *>(section->lock)->unlock();
 }
-
-void DeleteCriticalSection(LPCRITICAL_SECTION section) {
-  delete static_cast<std::recursive_mutex *>(section->lock);
-  section->lock = nullptr;
-}

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -183,9 +184,9 @@ void set_frame(termios &t, const DCB &dcb) {
 
 void set_flow(termios &t, const DCB &dcb) {
   // CTS gates sending only when asked; the receiver's lines carry commands.
-  // (DSR flow and DTR handshake have no termios counterpart and stay off.)
+  // (DSR flow has no termios counterpart and stays off.)
   t.c_cflag &= ~CRTSCTS;
-  if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) t.c_cflag |= CRTSCTS;
+  if (dcb.fOutxCtsFlow) t.c_cflag |= CRTSCTS;
   t.c_iflag &= ~(IXON | IXOFF);
   if (dcb.fOutX) t.c_iflag |= IXON;
   if (dcb.fInX) t.c_iflag |= IXOFF;
@@ -234,12 +235,21 @@ DWORD set_modem_line(TtyDevice &tty, int line, bool on) {
 // ---------------------------------------------------------------- reading
 
 // Waits until the device has something to say (data, a hang-up, an error) or
-// timeout_ms pass (-1: no limit). *ready tells which.
+// timeout_ms pass (-1: no limit). *ready tells which. A signal (a window
+// resized, the program continued) does not cut the wait short.
 DWORD wait_readable(TtyDevice &tty, int timeout_ms, bool *ready) {
   pollfd fds[2] = {{tty.fd, POLLIN, 0}, {tty.cancel_pipe[0], POLLIN, 0}};
   *ready = false;
-  int count = poll(fds, 2, timeout_ms);
-  if (count < 0) return errno == EINTR ? ERROR_SUCCESS : last_os_error();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  int count;
+  int wait_ms = timeout_ms;
+  while ((count = poll(fds, 2, wait_ms)) < 0 && errno == EINTR) {
+    if (timeout_ms < 0) continue;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    wait_ms = left.count() > 0 ? (int)left.count() : 0;
+  }
+  if (count < 0) return last_os_error();
   if (fds[1].revents != 0) return ERROR_OPERATION_ABORTED;
   if (fds[0].revents & POLLNVAL) return ERROR_INVALID_HANDLE;
   *ready = fds[0].revents != 0;
@@ -290,8 +300,7 @@ DWORD TtyDevice::apply(const DCB &dcb) {
   if (error != ERROR_SUCCESS) return error;
   // Set the lines after the settings: some drivers reset them on a change.
   bool dtr = dcb.fDtrControl != DTR_CONTROL_DISABLE;
-  // RTS toggle raises RTS only while sending, which a tty cannot do: idle, it is off.
-  bool rts = dcb.fRtsControl == RTS_CONTROL_ENABLE || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
+  bool rts = dcb.fRtsControl == RTS_CONTROL_ENABLE;
   error = set_modem_line(*this, TIOCM_DTR, dtr);
   if (error == ERROR_SUCCESS) error = set_modem_line(*this, TIOCM_RTS, rts);
   if (error == ERROR_SUCCESS) trace_settings(*this, dcb, dtr, rts);

@@ -70,9 +70,11 @@ DWORD FormatMessageA(DWORD flags, const void *source, DWORD message_id, DWORD la
 // Never returns before ms milliseconds have passed; on the virtual clock
 // (platform/clock.h) it advances that clock instead.
 void Sleep(DWORD ms);
-// Alertable when alertable is non-zero: runs the completion routines queued for
-// the calling thread (and only those) and returns WAIT_IO_COMPLETION after
-// running any; otherwise returns 0 when the time has passed.
+// An alertable wait, the only kind the programs make: runs the completion
+// routines queued for the calling thread (and only those) and returns
+// WAIT_IO_COMPLETION after running any; otherwise returns 0 when the time has
+// passed. A wait that is not alertable is refused at once (0, last error
+// ERROR_NOT_SUPPORTED): Sleep is that wait.
 DWORD SleepEx(DWORD ms, BOOL alertable);
 // Asks for fine timer resolution (on Linux: the thread's timer slack at 1 ns).
 UINT timeBeginPeriod(UINT period);
@@ -126,13 +128,11 @@ BOOL ReadFileEx(HANDLE handle, void *buffer, DWORD length, LPOVERLAPPED overlapp
 #define ONE5STOPBITS 1
 #define TWOSTOPBITS 2
 
+// The lines on or off; the handshake modes are no part of the programs.
 #define DTR_CONTROL_DISABLE 0x00
 #define DTR_CONTROL_ENABLE 0x01
-#define DTR_CONTROL_HANDSHAKE 0x02
 #define RTS_CONTROL_DISABLE 0x00
 #define RTS_CONTROL_ENABLE 0x01
-#define RTS_CONTROL_HANDSHAKE 0x02
-#define RTS_CONTROL_TOGGLE 0x03
 
 // Same layout as Windows (28 bytes): the flag word's bits stand where the
 // programs' masks expect them.
@@ -221,7 +221,7 @@ typedef struct _CRITICAL_SECTION {
 void InitializeCriticalSection(LPCRITICAL_SECTION section);
 void EnterCriticalSection(LPCRITICAL_SECTION section);
 void LeaveCriticalSection(LPCRITICAL_SECTION section);
-void DeleteCriticalSection(LPCRITICAL_SECTION section);
+// No DeleteCriticalSection: the programs' sections live as long as they do.
 
 #define THREAD_PRIORITY_NORMAL 0
 

@@ -2,6 +2,7 @@
 // input stand-in and poll_key, key_waiting and wait_key with the held key.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -127,6 +128,85 @@ TEST_F(ConsoleKeys, KeysInOneReadComeOneByOne) {
   type("a\x1b[Db\x1b[99~z\r\r\n\x1bx");
   std::vector<int> expected = {'a', KEY_LEFT, 'b', 'z', KEY_ENTER, KEY_ENTER, KEY_ESC, 'x'};
   EXPECT_EQ(expected, keys_now());
+}
+
+// Keys from a pseudo-terminal, as a terminal sends them: Alt+letter is ESC
+// and the letter in one write.
+class TerminalKeys : public testing::Test {
+ protected:
+  void SetUp() override {
+    terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(0, grantpt(terminal));
+    ASSERT_EQ(0, unlockpt(terminal));
+    keyboard = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+    ASSERT_GE(keyboard, 0);
+    termios raw;
+    ASSERT_EQ(0, tcgetattr(keyboard, &raw));
+    cfmakeraw(&raw);
+    ASSERT_EQ(0, tcsetattr(keyboard, TCSANOW, &raw));
+    console_use_input_fd(keyboard);
+    console_setup(nullptr);
+  }
+  void TearDown() override {
+    console_use_input_fd(STDIN_FILENO);
+    close(keyboard);
+    close(terminal);
+  }
+  void type(const std::string &bytes) {
+    ASSERT_EQ((ssize_t)bytes.size(), write(terminal, bytes.data(), bytes.size()));
+  }
+  int terminal = -1;
+  int keyboard = -1;
+};
+
+TEST_F(TerminalKeys, AltLetterIsTheLetter) {
+  const struct {
+    const char *bytes;
+    std::vector<int> keys;
+  } cases[] = {
+      {"\x1b"
+       "e",
+       {'e'}},
+      {"\x1bq", {'q'}},
+      {"\x1b"
+       "E",
+       {'E'}},
+      {"\x1b\xc3\xa4", {0x84}},
+      {"a\x1b"
+       "eb",
+       {'a', 'e', 'b'}},
+      {"\x1b\x1b[D", {KEY_ESC, KEY_LEFT}},
+      {"\x1bOP\x1b"
+       "e",
+       {KEY_F1, 'e'}},
+  };
+  for (const auto &c : cases) {
+    type(c.bytes);
+    std::vector<int> keys;
+    for (size_t i = 0; i < c.keys.size(); i++) keys.push_back(wait_key());
+    EXPECT_EQ(c.keys, keys) << c.bytes + 1;
+    EXPECT_EQ(KEY_NONE, poll_key()) << c.bytes + 1;
+  }
+}
+
+TEST_F(TerminalKeys, EscAloneThenALetterIsEscAndTheLetter) {
+  type("\x1b");
+  std::thread later([this] {
+    // After the ESC has been read, within the wait for the rest of a sequence.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    type("e");
+  });
+  int first = wait_key();
+  later.join();
+  EXPECT_EQ(KEY_ESC, first);
+  EXPECT_EQ('e', wait_key());
+}
+
+TEST_F(TerminalKeys, LoneEscIsEsc) {
+  type("\x1b");
+  EXPECT_EQ(KEY_ESC, wait_key());
+  EXPECT_EQ(KEY_NONE, poll_key());
 }
 
 TEST_F(ConsoleKeys, LoneEscIsTheEscKeyAfterAShortWait) {

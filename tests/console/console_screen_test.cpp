@@ -6,10 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "console/console.h"
+#include "console/entry_field.h"
 #include "platform/posix/console_posix.h"
 #include "platform/posix/screen_model.h"
 
@@ -240,6 +242,80 @@ TEST_F(ConsoleScreen, CursorSizeGivesBlockOrThinCursor) {
   EXPECT_FALSE(SetConsoleCursorInfo(console_output, &none));
 }
 
+// The terminal's own cursor shape stays until the program asks for another:
+// an entry field puts back what it found, which must send nothing.
+TEST_F(ConsoleScreen, CursorShapeIsSentOnlyWhenItChanges) {
+  use_screen(1);
+  CONSOLE_CURSOR_INFO found = {};
+  ASSERT_TRUE(GetConsoleCursorInfo(console_output, &found));
+  ASSERT_TRUE(SetConsoleCursorInfo(console_output, &found));
+  EXPECT_EQ(std::string::npos, drain(output[0]).find(" q"));
+  EXPECT_EQ(0, screen_cursor_shape_shown());
+  CONSOLE_CURSOR_INFO block = {100, TRUE};
+  ASSERT_TRUE(SetConsoleCursorInfo(console_output, &block));
+  EXPECT_EQ("\x1b[2 q", drain(output[0]));
+  EXPECT_EQ(1, screen_cursor_shape_shown());
+  ASSERT_TRUE(SetConsoleCursorInfo(console_output, &found));
+  EXPECT_EQ("\x1b[0 q", drain(output[0]));  // the terminal's own shape again
+  CONSOLE_CURSOR_INFO hidden = {found.dwSize, FALSE};
+  ASSERT_TRUE(SetConsoleCursorInfo(console_output, &hidden));
+  EXPECT_EQ("\x1b[?25l", drain(output[0]));
+}
+
+// The cursor shape sequences an entry field sends for the keys typed.
+std::string shapes_sent_by_field(const std::string &keys, int output_fd) {
+  int fds[2];
+  if (pipe(fds) != 0) return "no pipe";
+  console_use_input_fd(fds[0]);
+  if (write(fds[1], keys.data(), keys.size()) != (ssize_t)keys.size()) return "no keys";
+  char text[8] = "";
+  move_cursor(3, 10);
+  edit_field(text, 4, 0, 0x5E, nullptr);
+  console_use_input_fd(STDIN_FILENO);
+  close(fds[0]);
+  close(fds[1]);
+  std::string out = drain(output_fd), shapes;
+  for (size_t at = out.find(" q"); at != std::string::npos; at = out.find(" q", at + 1)) {
+    shapes += out.substr(at - 1, 1);
+  }
+  return shapes;
+}
+
+TEST_F(ConsoleScreen, EntryFieldLeavesTheCursorShapeUntilInsert) {
+  const struct {
+    const char *keys;
+    const char *shapes;  // 2 block, 4 underline, 0 the terminal's own
+  } cases[] = {
+      {"12\x1b[D\r", ""},
+      {"\x1b[2~1\r", "20"},
+      {"\x16\x16\r", "240"},
+  };
+  for (const auto &c : cases) {
+    use_screen(1);
+    EXPECT_EQ(c.shapes, shapes_sent_by_field(c.keys, output[0])) << c.keys + 1;
+  }
+}
+
+TEST_F(ConsoleScreen, RedrawSendsEveryCellColourAndTheCursor) {
+  use_screen(1);
+  clear_screen(0x1E);
+  write_at(2, 4, 0x5E, "M\xc3\xa4use \x81");
+  move_cursor(2, 6);
+  CONSOLE_CURSOR_INFO block = {100, TRUE};
+  SetConsoleCursorInfo(console_output, &block);
+  drain(output[0]);
+  std::string out;
+  screen_lock();
+  screen_redraw(&out);
+  screen_unlock();
+  EXPECT_EQ(0u, out.find("\x1b[?7l"));
+  EXPECT_NE(std::string::npos, out.find("\x1b[1;1H\x1b[0;93;44m\x1b[K"));
+  EXPECT_NE(std::string::npos,
+            out.find("\x1b[3;1H    \x1b[0;93;45mM\xc3\xa4use \xc3\xbc\x1b[0;93;44m\x1b[K"));
+  EXPECT_NE(std::string::npos, out.find("\x1b[3;7H\x1b[2 q"));
+  EXPECT_EQ(26u, (size_t)std::count(out.begin(), out.end(), 'H'));  // one row each, then the cursor
+}
+
 TEST_F(ConsoleScreen, PrintedTextIsOutInOneWriteWithoutALineFeed) {
   std::vector<std::string> writes =
       capture_stdout_writes([] { printf("Wert f\x81r CV %d: ", 17); });
@@ -267,6 +343,86 @@ TEST_F(ConsoleScreen, PlainOutputIsNotBrokenAtTheWindowEdgeButTheModelWraps) {
   for (const std::string &piece : writes) all += piece;
   EXPECT_EQ(line + "\tok\n", all);  // a pipe or a file gets exactly what was printed
   EXPECT_EQ(2, cursor().Y);         // while the model went on to a second row and past it
+}
+
+// Names and file lines that are UTF-8 already pass unchanged; every byte
+// that starts no well-formed UTF-8 character is code page 850.
+struct utf8_case {
+  const char *name;
+  std::string text;
+  std::string shown;  // what the terminal gets
+  int cursor_x;       // the cells taken
+  char first_cell;    // the model's code page 850 character for the first cell
+};
+
+const utf8_case utf8_cases[] = {
+    {"UTF-8 name", "M\xc3\xa4use", "M\xc3\xa4use", 5, 'M'},
+    {"UTF-8 umlaut alone", "\xc3\xa4", "\xc3\xa4", 1, '\x84'},
+    {"own text in code page 850", "L\x94schen", "L\xc3\xb6schen", 7, 'L'},
+    {"cut-off lead byte", "\xc3", "\xe2\x94\x9c", 1, '\xc3'},
+    {"lead byte before ASCII", "\xc3(", "\xe2\x94\x9c(", 2, '\xc3'},
+    {"over-long form", "\xc0\xaf", "\xe2\x94\x94\xc2\xbb", 2, '\xc0'},
+    {"surrogate", "\xed\xa0\x80", "\xc3\x9d\xc3\xa1\xc3\x87", 3, '\xed'},
+    {"above U+10FFFF", "\xf4\x90\x80\x80", "\xc2\xb6\xc3\x89\xc3\x87\xc3\x87", 4, '\xf4'},
+    {"wide character takes two cells",
+     "\xe6\x97\xa5"
+     "x",
+     "\xe6\x97\xa5"
+     "x",
+     3, '?'},
+    {"emoji takes two cells", "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80", 2, '?'},
+    {"combining mark joins its letter",
+     "u\xcc\x88"
+     "b",
+     "u\xcc\x88"
+     "b",
+     2, 'u'},
+};
+
+TEST_F(ConsoleScreen, Utf8PassesAndOtherBytesAreCodePage850) {
+  for (const utf8_case &c : utf8_cases) {
+    use_screen(1);
+    write_at(1, 0, 0x07, c.text.c_str());
+    std::string out = drain(output[0]);
+    size_t text_start = out.find("\x1b[2;1H");
+    ASSERT_NE(std::string::npos, text_start) << c.name;
+    EXPECT_EQ(c.shown, out.substr(text_start + 6)) << c.name;
+    EXPECT_EQ(c.cursor_x, cursor().X) << c.name;
+    EXPECT_EQ(c.first_cell, screen_character_at(0, 1)) << c.name;
+  }
+}
+
+TEST_F(ConsoleScreen, RedrawnUtf8CellsGoOutAsTheyCame) {
+  use_screen(1);
+  write_at(0, 0, 0x1E, "M\xc3\xa4use \xe6\x97\xa5");
+  drain(output[0]);
+  DWORD written = 0;
+  FillConsoleOutputAttribute(console_output, 0x5E, 8, COORD{0, 0}, &written);
+  std::string out = drain(output[0]);
+  EXPECT_NE(std::string::npos, out.find("M\xc3\xa4use \xe6\x97\xa5")) << out;
+  EXPECT_EQ(std::string::npos, out.find("\xe2\x94\x9c"));  // no code page 850 box piece
+}
+
+// Half of a wide character overwritten: the terminal blanks the other half,
+// and a redraw still sends one glyph a cell, the wide one from its left half.
+TEST_F(ConsoleScreen, WideCharacterHalvesStayInStepWithTheTerminal) {
+  use_screen(1);
+  write_at(0, 0, 0x07, "\xe6\x97\xa5\xe6\x97\xa5x");
+  write_at(0, 0, 0x07, "a");
+  EXPECT_EQ(' ', screen_character_at(1, 0));
+  drain(output[0]);
+  DWORD written = 0;
+  FillConsoleOutputAttribute(console_output, 0x1E, 2, COORD{3, 0}, &written);
+  std::string out = drain(output[0]);
+  EXPECT_EQ(0u, out.find("\x1b[1;3H\xe6\x97\xa5\x1b[0;93;44mx")) << out;
+}
+
+TEST_F(ConsoleScreen, PlainOutputPassesUtf8Names) {
+  std::vector<std::string> writes = capture_stdout_writes(
+      [] { printf("%s existiert bereits! L\x94schen? ", "M\xc3\xa4use.txt"); });
+  std::string all;
+  for (const std::string &piece : writes) all += piece;
+  EXPECT_EQ("M\xc3\xa4use.txt existiert bereits! L\xc3\xb6schen? ", all);
 }
 
 TEST_F(ConsoleScreen, BadHandlesAreRefused) {

@@ -17,10 +17,12 @@ struct decode_case {
   WORD virtual_key;
   unsigned char character;
   DWORD control_state;
+  int escape_joins = 0;  // from a terminal, the ESC in the same read as what follows
 };
 
 const DWORD ctrl = LEFT_CTRL_PRESSED;
 const DWORD grey = ENHANCED_KEY;
+const DWORD alt = LEFT_ALT_PRESSED;
 
 const decode_case decode_cases[] = {
     {"lone ESC while more may come", "\x1b", 0, 0, 0, 0, 0, 0},
@@ -28,7 +30,7 @@ const decode_case decode_cases[] = {
     {"unfinished CSI while more may come", "\x1b[1;5", 0, 0, 0, 0, 0, 0},
     {"unfinished CSI at the end is ESC", "\x1b[1;5", 1, 1, 1, VK_ESCAPE, 27, 0},
     {"unfinished SS3 while more may come", "\x1bO", 0, 0, 0, 0, 0, 0},
-    {"ESC then a letter is ESC", "\x1bx", 0, 1, 1, VK_ESCAPE, 27, 0},
+    {"ESC then a letter from a script is ESC", "\x1bx", 0, 1, 1, VK_ESCAPE, 27, 0},
     {"ESC then ESC is ESC", "\x1b\x1b[A", 0, 1, 1, VK_ESCAPE, 27, 0},
     {"ESC [ then a control byte is ESC", "\x1b[\r", 0, 1, 1, VK_ESCAPE, 27, 0},
     {"Ctrl+Left takes its six bytes", "\x1b[1;5Dx", 0, 6, 1, VK_LEFT, 0, ctrl | grey},
@@ -51,6 +53,29 @@ const decode_case decode_cases[] = {
     {"half a UTF-8 letter at the end is its byte", "\xc3", 1, 1, 1, 0, 0xC3, 0},
     {"euro sign has no code page 850 byte", "\xe2\x82\xac", 0, 3, 0, 0, 0, 0},
     {"code page 850 byte in a script", "\x84x", 0, 1, 1, 0, 0x84, 0},
+    // Alt+character: a terminal sends ESC and the character at once.
+    {"Alt+e",
+     "\x1b"
+     "e",
+     0, 2, 1, 'E', 'e', alt, 1},
+    {"Alt+Shift+e",
+     "\x1b"
+     "E",
+     0, 2, 1, 'E', 'E', SHIFT_PRESSED | alt, 1},
+    {"Alt+q", "\x1bq", 0, 2, 1, 'Q', 'q', alt, 1},
+    {"Alt+digit",
+     "\x1b"
+     "7",
+     0, 2, 1, '7', '7', alt, 1},
+    {"Alt+umlaut", "\x1b\xc3\xa4", 0, 3, 1, 0, 0x84, alt, 1},
+    {"Alt+half an umlaut waits", "\x1b\xc3", 0, 0, 0, 0, 0, 0, 1},
+    {"Alt+[ alone at the end", "\x1b[", 1, 2, 1, 0, '[', alt, 1},
+    {"Alt+O waits for a key's sequence", "\x1bO", 0, 0, 0, 0, 0, 0, 1},
+    {"lone ESC from a terminal", "\x1b", 1, 1, 1, VK_ESCAPE, 27, 0, 1},
+    {"ESC then ESC from a terminal", "\x1b\x1b", 0, 1, 1, VK_ESCAPE, 27, 0, 1},
+    {"ESC then Enter from a terminal", "\x1b\r", 0, 1, 1, VK_ESCAPE, 27, 0, 1},
+    {"cursor key from a terminal", "\x1b[Ax", 0, 3, 1, VK_UP, 0, grey, 1},
+    {"F1 from a terminal", "\x1bOP", 0, 3, 1, VK_F1, 0, 0, 1},
 };
 
 class KeyDecoderTable : public testing::TestWithParam<decode_case> {};
@@ -58,6 +83,7 @@ class KeyDecoderTable : public testing::TestWithParam<decode_case> {};
 TEST_P(KeyDecoderTable, DecodesFirstKey) {
   const decode_case &c = GetParam();
   key_decoder_state state = {};
+  state.escape_joins = c.escape_joins;
   decoded_key key = {};
   size_t used =
       key_decode(&state, (const unsigned char *)c.bytes.data(), c.bytes.size(), c.complete, &key);

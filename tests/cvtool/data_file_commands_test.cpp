@@ -520,7 +520,8 @@ const SelectionCase selection_cases[] = {
     {"/x/ydir/neu.dat\r", "/x/ydir/neu.dat"},
     {"/x/./ydir//sub/../neu\r", "/x/ydir/neu.txt"},
     {"/x/neuq\x08\x08u\r", "/x/neu.txt"},
-    {"/x/n\xC3\xA4u\r", "/x/n\xC3\xA4u.txt"},  // UTF-8 letters are taken
+    {"/x/n\xC3\xA4u\r", "/x/n\xC3\xA4u.txt"},  // a typed umlaut goes into the name as UTF-8
+    {"/x/n\xC3\xA4\x7Fu\r", "/x/nu.txt"},      // Backspace takes the whole umlaut
     {"neu\r", chosen(working_folder() + "/neu")},
     {"sub/../neu.txt\n", working_folder() + "/neu.txt"},
 };

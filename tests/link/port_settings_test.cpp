@@ -78,8 +78,8 @@ TEST(LineSettings, ClearsOutputFlowControlAndKeepsWhatItDoesNotName) {
   dcb.fAbortOnError = 1;
   dcb.fOutX = 1;
   dcb.XonChar = 0x11;
-  dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
-  dcb.fRtsControl = RTS_CONTROL_TOGGLE;
+  dcb.fDtrControl = 2;  // handshake and toggle: a driver's own choice
+  dcb.fRtsControl = 3;
   apply_line_settings(&dcb, 9600, 0x107, 0, 1, 0, 0);
   EXPECT_EQ(dcb.fParity, 0u);
   EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
@@ -88,8 +88,8 @@ TEST(LineSettings, ClearsOutputFlowControlAndKeepsWhatItDoesNotName) {
   EXPECT_EQ(dcb.fOutX, 1u);
   EXPECT_EQ(dcb.XonChar, 0x11);
   // A zero dtr or rts leaves the driver's choice alone.
-  EXPECT_EQ(dcb.fDtrControl, (DWORD)DTR_CONTROL_HANDSHAKE);
-  EXPECT_EQ(dcb.fRtsControl, (DWORD)RTS_CONTROL_TOGGLE);
+  EXPECT_EQ(dcb.fDtrControl, 2u);
+  EXPECT_EQ(dcb.fRtsControl, 3u);
   EXPECT_EQ(dcb.ByteSize, 7);  // low 8 bits of the argument
   apply_line_settings(&dcb, 38400, 8, 0, 1, 1, 99);
   EXPECT_EQ(dcb.fDtrControl, (DWORD)DTR_CONTROL_ENABLE);

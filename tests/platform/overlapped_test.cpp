@@ -89,8 +89,11 @@ TEST_F(Overlapped, WriteRoutineRunsOnlyInsideAlertableSleep) {
     OVERLAPPED overlapped = request_for(done);
     ASSERT_TRUE(WriteFileEx(port, &byte, 1, &overlapped, record_completion));
     EXPECT_EQ(done.count, 0);  // not before the thread is alertable
-    SleepEx(0, FALSE);
-    EXPECT_EQ(done.count, 0);  // nor in a wait that is not alertable
+    Sleep(0);
+    EXPECT_EQ(done.count, 0);          // nor in a wait that is not alertable
+    EXPECT_EQ(SleepEx(0, FALSE), 0u);  // which SleepEx refuses: the programs never ask for it
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(done.count, 0);
     EXPECT_EQ(SleepEx(INFINITE, TRUE), WAIT_IO_COMPLETION);
     ASSERT_EQ(done.count, 1);
     EXPECT_EQ(done.error, 0u);
