@@ -12,6 +12,8 @@
 #include <mmsystem.h>
 // The few calls that touch the line go through the wire trace (ORN_TRACE).
 #include "win32/wire_trace_win32.h"
+// Every pause is precise, never shorter than asked.
+#include "win32/precise_sleep_win32.h"
 #else
 #include "posix/win32_stand_in.h"
 #endif
