@@ -47,6 +47,7 @@ struct pty_modem_state {
   uint64_t bytes_done;    /* bytes the far end has given to the receiver */
   uint64_t events_claimed;
   uint64_t events_done;
+  uint64_t sample_wait_us; /* what the samples waited for the far end, in all */
   int64_t stamps[PTY_MODEM_STAMPS];
   struct pty_modem_event events[PTY_MODEM_EVENTS];
 };

@@ -342,7 +342,8 @@ int main(int argc, char **argv) {
   unlink((std::string(argv[1]) + PTY_MODEM_WAKE_SUFFIX).c_str());
   fprintf(stderr,
           "pty_receiver: %ld bytes (%ld without a stamp, %ld flushed), %ld samples, "
-          "%ld disagreed\n",
-          far.bytes, far.unstamped, far.lost, far.samples, far.disagreements);
+          "%ld disagreed; the samples waited %llu us for the far end\n",
+          far.bytes, far.unstamped, far.lost, far.samples, far.disagreements,
+          (unsigned long long)__atomic_load_n(&far.state->sample_wait_us, __ATOMIC_ACQUIRE));
   return far.disagreements == 0 ? 0 : 3;
 }
