@@ -11,7 +11,7 @@ jobs=${JOBS:-2}
 failures=()
 
 packages=(cmake g++ clang clang-format googletest tmux
-          g++-mingw-w64-x86-64-posix wine64 wine libclang-rt-14-dev)
+          g++-mingw-w64-x86-64-posix wine64 wine libclang-rt-14-dev python3)
 
 install_missing() {
   local missing=()
