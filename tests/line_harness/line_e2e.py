@@ -6,7 +6,7 @@ checked: its CVs, its flash, and its wire.log (bytes, DTR/RTS phases and their
 pauses, every DSR sample at least 1 ms after its opcode left the program).
 
 Usage: line_e2e.py CASE PROGRAM PTY_RECEIVER PRELOAD [WINE_RUN]
-CASE: tarvel, morrex_full, morrex_short, morrex_none. With WINE_RUN, PROGRAM is
+CASE: tarvel, morrex_full, morrex_short, morrex_none, far_end (PROGRAM unused). With WINE_RUN, PROGRAM is
 the Windows build, run under Wine with the pseudo-terminal as COM7.
 """
 import os
@@ -250,6 +250,28 @@ def morrex_case(run, mode):
     return "reset %.3f s; %d bytes; flash = file" % ((off - on) / 1e6, len(want))
 
 
+# ---- the far end's own refusals ------------------------------------------------
+
+def far_end_case(far_end, tmp):
+    """Bad arguments end the far end at once, with a message and before any link."""
+    not_a_dir = os.path.join(tmp, "file")
+    open(not_a_dir, "w").close()
+    link = os.path.join(tmp, "com7")
+    cases = [([], 1, "Usage: pty_receiver"),
+             (["state", "rx"], 1, "Usage: pty_receiver"),
+             (["state", "sim:rx?bogus", link], 2, "does not open"),
+             (["state", "sim:" + not_a_dir, link], 2, "does not open"),
+             ([os.path.join(tmp, "no", "such", "state"), "sim:", link], 1, "No such file")]
+    for arguments, want, text in cases:
+        done = subprocess.run([far_end] + arguments, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, cwd=tmp, timeout=10)
+        check(done.returncode == want, arguments, "exit", done.returncode, "not", want)
+        check(text in done.stderr.decode(), arguments, "said", done.stderr)
+        check(not done.stdout and not os.path.lexists(link), arguments, "went on")
+        check(not os.path.exists(os.path.join(tmp, "state")), arguments, "left its state file")
+    return "%d refusals" % len(cases)
+
+
 def main():
     case = sys.argv[1]
     program, far_end, preload = (os.path.abspath(p) for p in sys.argv[2:5])
@@ -257,7 +279,9 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         run = Run(program, far_end, preload, wine_run, tmp)
         try:
-            if case == "tarvel":
+            if case == "far_end":
+                print("ok:", far_end_case(far_end, tmp))
+            elif case == "tarvel":
                 print("ok:", tarvel_case(run))
             else:
                 print("ok:", morrex_case(run, case.split("_")[1]))

@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -72,6 +73,7 @@ class Preload : public testing::Test {
     state->program_lines = 0;
     state->far_lines = 0;
     state->dsr_plan = 0;
+    state->far_end_pid = 0;
   }
 
   // What the far end does once it has handled everything: the library's
@@ -177,6 +179,23 @@ TEST_F(Preload, OtherDescriptorsPassThrough) {
   int queued = -1;
   EXPECT_EQ(lib_ioctl(slave, FIONREAD, &queued), 0);
   EXPECT_EQ(queued, 0);
+}
+
+// A far end that died must not hold the program: its first sample goes on
+// within moments, not after the two seconds a live but slow far end gets.
+TEST_F(Preload, AFarEndThatIsGoneIsNotWaitedFor) {
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  state->far_end_pid = (uint32_t)child;
+  ASSERT_EQ(lib_write(slave, "\xb0", 1), 1);  // a byte the far end never takes
+  int64_t start = now_us();
+  int value = -1;
+  EXPECT_EQ(lib_ioctl(slave, TIOCMGET, &value), 0);
+  EXPECT_LT(now_us() - start, 500000);
+  char got;
+  EXPECT_EQ(read(master, &got, 1), 1);
 }
 
 }  // namespace

@@ -35,8 +35,8 @@ struct pty_modem_event {
 };
 
 struct pty_modem_state {
-  uint32_t magic; /* written last by the far end */
-  uint32_t reserved;
+  uint32_t magic;         /* written last by the far end */
+  uint32_t far_end_pid;   /* a program stops waiting for a far end that is gone */
   uint64_t slave_rdev;    /* only this device has modem lines */
   uint32_t program_lines; /* TIOCM_DTR | TIOCM_RTS */
   uint32_t far_lines;     /* TIOCM_CTS | TIOCM_CD as the far end drives them */

@@ -270,6 +270,7 @@ int make_state(FarEnd &far, const char *path) {
   if (map == MAP_FAILED) return -1;
   far.state = (pty_modem_state *)map;
   far.state->slave_rdev = slave.st_rdev;
+  far.state->far_end_pid = (uint32_t)getpid();
   __atomic_store_n(&far.state->magic, PTY_MODEM_MAGIC, __ATOMIC_RELEASE);
   std::string wake = std::string(path) + PTY_MODEM_WAKE_SUFFIX;
   unlink(wake.c_str());
@@ -326,11 +327,20 @@ int main(int argc, char **argv) {
   FarEnd far;
   std::string slave;
   watch_signals();
-  if (open_pty(far, &slave) != 0 || make_state(far, argv[1]) != 0) {
+  if (open_pty(far, &slave) != 0) {
     fprintf(stderr, "pty_receiver: no pseudo-terminal: %s\n", strerror(errno));
     return 1;
   }
-  if (open_receiver(far, argv[2]) != 0) return 2;
+  std::string wake = std::string(argv[1]) + PTY_MODEM_WAKE_SUFFIX;
+  if (make_state(far, argv[1]) != 0) {
+    fprintf(stderr, "pty_receiver: %s: %s\n", argv[1], strerror(errno));
+    return 1;
+  }
+  if (open_receiver(far, argv[2]) != 0) {
+    unlink(argv[1]);
+    unlink(wake.c_str());
+    return 2;
+  }
   if (argc == 4 && link_slave(argv[3], slave) != 0) {
     fprintf(stderr, "pty_receiver: %s: %s\n", argv[3], strerror(errno));
     return 1;
@@ -339,7 +349,7 @@ int main(int argc, char **argv) {
   fflush(stdout);
   run(far);
   delete far.device;  // closes the receiver's files
-  unlink((std::string(argv[1]) + PTY_MODEM_WAKE_SUFFIX).c_str());
+  unlink(wake.c_str());
   fprintf(stderr,
           "pty_receiver: %ld bytes (%ld without a stamp, %ld flushed), %ld samples, "
           "%ld disagreed; the samples waited %llu us for the far end\n",
