@@ -176,7 +176,7 @@ def tarvel_case(run):
     reads = 2 + 398
     check(len(delays) == 9 * reads, "%d DSR samples after opcodes, not %d" % (len(delays), 9 * reads))
     check(min(delays) >= 1000, "a DSR sample %d us after its opcode" % min(delays))
-    return "%d CVs read, 4 written + 2 from the file; DSR %d..%d us after the opcode" % (
+    return "%d CVs read, 2 written, 2 from the file; DSR %d..%d us after the opcode" % (
         reads, min(delays), max(delays))
 
 
