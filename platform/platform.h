@@ -14,6 +14,8 @@
 #include "win32/wire_trace_win32.h"
 // Printed text reaches the console as code page 850.
 #include "win32/console_text_win32.h"
+// Every pause is precise, never shorter than asked.
+#include "win32/precise_sleep_win32.h"
 #else
 #include "posix/win32_stand_in.h"
 #endif

@@ -141,6 +141,8 @@ void vr_enter_service_mode(VirtualReceiver *vr, int64_t at_us);
 void vr_service_byte(VirtualReceiver *vr, uint8_t byte, int64_t at_us);
 // The DSR level the receiver drives at now_us (the line options aside).
 bool vr_service_answer(VirtualReceiver *vr, int64_t now_us);
+// The level the standing answer drives from *from_us on (false: none stands).
+bool vr_service_answer_from(VirtualReceiver *vr, int64_t *from_us);
 
 // boot_loader.cpp
 void vr_enter_boot_loader(VirtualReceiver *vr, int64_t at_us);

@@ -99,3 +99,9 @@ bool vr_service_answer(VirtualReceiver *vr, int64_t now_us) {
   }
   return vr->answer;
 }
+
+bool vr_service_answer_from(VirtualReceiver *vr, int64_t *from_us) {
+  if (vr->state != VR_SERVICE || !vr->answer_standing) return false;
+  *from_us = vr->opcode_us + ANSWER_DELAY_US;
+  return vr->answer;
+}

@@ -48,3 +48,8 @@ VrState vr_state(VirtualReceiver *vr);
 std::string vr_trace(VirtualReceiver *vr);
 // The number of ERR lines so far.
 int vr_error_count(VirtualReceiver *vr);
+
+// For a far end that serves the receiver over a real line and must answer a
+// DSR sample before it hears of it (tests/line_harness): the level DSR takes
+// from *from_us on, after what the receiver has received so far (off before).
+bool vr_dsr_outlook(VirtualReceiver *vr, int64_t *from_us);

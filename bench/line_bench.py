@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""tarvel's read-out over a real line: the Linux build and the Windows build
+(under Wine, the pseudo-terminal as COM7), each on a pseudo-terminal that the
+preload library gives modem lines, with the virtual receiver on its far end.
+
+Reports the time per CV (from the first byte of the first CV's command to the
+first byte of the last CV's, over the 397 CVs between, taken from the
+receiver's wire.log), the protocol's minimum (36 ms of pauses: a
+pseudo-terminal has no line time) and the ratio.
+
+Usage: bench/line_bench.py [LINUX_BUILD [WINDOWS_BUILD]]   (build/linux, build/windows)
+"""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(top, "tests", "line_harness"))
+from line_e2e import Line, wire_log  # noqa: E402
+
+PAUSES_PER_CV_MS = 36.0  # eight bit questions of 1 + 3 ms, the verify's 1 + 3 ms
+CVS = 398
+
+
+def questions(events):
+    """(first byte, opcode, DSR sample) times of each CV question (bit query or verify)."""
+    found, in_service, command = [], False, []
+    for at, name, value in events:
+        if name == "STATE":
+            in_service, command = value == "service", []
+        elif name == "TX" and in_service:
+            command.append((at, value))
+        elif name == "DSR" and len(command) == 4:
+            if command[3][1] in ("B0", "AF"):
+                found.append((command[0][0], command[3][0], at))
+            command = []
+    return found
+
+
+def breakdown(found):
+    """Mean microseconds: the four bytes, opcode to sample (1 ms), sample to the next command (3 ms)."""
+    count = len(found) - 1
+    send = sum(op - first for first, op, _ in found) / len(found)
+    answer = sum(sample - op for _, op, sample in found) / len(found)
+    after = sum(found[i + 1][0] - found[i][2] for i in range(count)) / count
+    return "bytes %.0f us, opcode->sample %.0f us (1000), sample->next %.0f us (3000)" % (
+        send, answer, after)
+
+
+def read_out(command, far_end, preload, link, tmp):
+    receiver = os.path.join(tmp, "receiver")
+    line = Line(far_end, preload, tmp, receiver, link)
+    port = "7" if link else line.slave
+    out = os.path.join(tmp, "readout.txt")
+    if os.path.exists(out):
+        os.remove(out)
+    try:
+        done = subprocess.run(command + [port, out], input=b"aq", stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, env=line.env(), cwd=tmp, timeout=300)
+    finally:
+        if link:
+            subprocess.run(["wineserver", "-k"], check=False)
+        line.stop()
+        if link and os.path.lexists(link):
+            os.remove(link)
+    waited = re.search(r"samples waited (\d+) us", line.report())
+    if done.returncode != 0:
+        raise SystemExit("the program ended with %d" % done.returncode)
+    # Each CV is read as 9 questions; the read-out reads 398 of them.
+    found = questions(wire_log(receiver))
+    starts = [first for first, _, _ in found][::9]
+    if len(found) != 9 * CVS:
+        raise SystemExit("%d questions, not %d" % (len(found), 9 * CVS))
+    os.rename(os.path.join(receiver, "wire.log"), os.path.join(tmp, "wire.%d.log" % len(os.listdir(tmp))))
+    per_cv_ms = (starts[-1] - starts[0]) / (CVS - 1) / 1000.0
+    parts = breakdown(found)
+    if waited:
+        wait_ms = int(waited.group(1)) / 1000.0 / CVS
+        parts += ("\n    the harness's own cost: samples waited %.3f ms per CV for the far end;"
+                  " without it %.3f ms, ratio %.3f" % (wait_ms, per_cv_ms - wait_ms,
+                                                       (per_cv_ms - wait_ms) / PAUSES_PER_CV_MS))
+    return per_cv_ms, parts
+
+
+def report(name, measured):
+    per_cv_ms, parts = measured
+    print("%-32s %7.3f ms per CV  minimum %6.3f ms  ratio %.3f\n    %s"
+          % (name, per_cv_ms, PAUSES_PER_CV_MS, per_cv_ms / PAUSES_PER_CV_MS, parts))
+
+
+def main():
+    linux = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(top, "build/linux"))
+    windows = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else os.path.join(top, "build/windows"))
+    far_end = os.path.join(linux, "tests/line_harness/pty_receiver")
+    preload = os.path.join(linux, "tests/line_harness/pty_modem_preload.so")
+    print("load average before: %.2f %.2f %.2f on %d cores" % (os.getloadavg() + (os.cpu_count(),)))
+    with tempfile.TemporaryDirectory() as tmp:
+        report("Linux build, /dev/pts/N", read_out([os.path.join(linux, "cvtool/tarvel")], far_end,
+                                                   preload, None, tmp))
+        prefix = os.path.join(windows, "wineprefix")
+        if os.path.exists(os.path.join(windows, "cvtool/tarvel.exe")) and os.path.isdir(prefix):
+            os.environ["WINEPREFIX"] = prefix
+            os.environ.setdefault("WINEDEBUG", "-all")
+            command = [os.path.join(top, "cmake/wine-run"), os.path.join(windows, "cvtool/tarvel.exe")]
+            link = os.path.join(prefix, "dosdevices", "com7")
+            report("Windows build under Wine, COM7", read_out(command, far_end, preload, link, tmp))
+        else:
+            print("no Windows build with a Wine prefix in", windows)
+    print("load average after:  %.2f %.2f %.2f" % os.getloadavg())
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

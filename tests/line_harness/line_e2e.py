@@ -1,0 +1,299 @@
+#!/usr/bin/env python3
+"""End to end over the port code users run on hardware: the program opens a
+pseudo-terminal that the preload library gives modem lines, and the virtual
+receiver answers on its far end (pty_receiver). The receiver's files are then
+checked: its CVs, its flash, and its wire.log (bytes, DTR/RTS phases and their
+pauses, every DSR sample at least 1 ms after its opcode left the program).
+
+Usage: line_e2e.py CASE PROGRAM PTY_RECEIVER PRELOAD [WINE_RUN]
+CASE: tarvel, morrex_full, morrex_short, morrex_none, far_end (PROGRAM unused). With WINE_RUN, PROGRAM is
+the Windows build, run under Wine with the pseudo-terminal as COM7.
+"""
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+
+PROGRAM_SECONDS = 150
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, *what):
+    if not condition:
+        raise Failure(" ".join(str(w) for w in what))
+
+
+class Line:
+    """A pseudo-terminal with modem lines and the receiver in DIR on its far end."""
+
+    def __init__(self, far_end, preload, tmp, receiver, link):
+        self.state = os.path.join(tmp, "line.state")
+        self.preload = preload
+        self.far_log = open(os.path.join(tmp, "far_end.log"), "w+")
+        command = [far_end, self.state, "sim:" + receiver] + ([link] if link else [])
+        self.proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=self.far_log)
+        self.slave = self.proc.stdout.readline().decode().strip()
+        check(self.slave.startswith("/dev/pts/"), "the far end did not start:", self.report())
+
+    def env(self):
+        return dict(os.environ, LD_PRELOAD=self.preload, ORN_PTY_MODEM=self.state, ORN_HOME="1")
+
+    def stop(self):
+        """Ends the far end; its exit code is 0 when every sample agreed with the receiver."""
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+        try:
+            code = self.proc.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            raise Failure("the far end did not stop")
+        check(code == 0, "far end exit", code, self.report())
+
+    def report(self):
+        self.far_log.seek(0)
+        return self.far_log.read()
+
+
+class Run:
+    """One program run over a Line, Linux or Windows build."""
+
+    def __init__(self, program, far_end, preload, wine_run, tmp):
+        self.program, self.far_end, self.preload = program, far_end, preload
+        self.wine_run, self.tmp = wine_run, tmp
+
+    def port(self, line, prefix=""):
+        return prefix + ("7" if self.wine_run else line.slave)
+
+    def run(self, receiver, arguments, keys=b""):
+        """Runs the program; arguments is a function of the port argument."""
+        link = None
+        if self.wine_run:
+            link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "com7")
+        line = Line(self.far_end, self.preload, self.tmp, receiver, link)
+        command = ([self.wine_run] if self.wine_run else []) + [self.program]
+        try:
+            done = subprocess.run(command + arguments(line), input=keys, stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT, cwd=self.tmp, env=line.env(),
+                                  timeout=PROGRAM_SECONDS)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not finish within %d s" % PROGRAM_SECONDS)
+        finally:
+            if self.wine_run:
+                # Stop Wine's server before the pseudo-terminal it holds goes away.
+                subprocess.run(["wineserver", "-k"], check=False)
+            line.stop()
+            if link and os.path.lexists(link):
+                os.remove(link)
+        return done.returncode, done.stdout.decode("cp850", "replace")
+
+
+# ---- the receiver's files ----------------------------------------------------
+
+def wire_log(receiver):
+    events = []
+    with open(os.path.join(receiver, "wire.log")) as f:
+        for text in f:
+            at, name, value = text.rstrip("\n").split(" ", 2)
+            events.append((int(at), name, value))
+    return events
+
+
+def expect_no_protocol_errors(events):
+    errors = [value for _, name, value in events if name == "ERR"]
+    check(not errors, "the receiver flagged:", errors[:5])
+
+
+def tx(events):
+    return bytes(int(value, 16) for _, name, value in events if name == "TX")
+
+
+def answer_delays(events):
+    """Microseconds from each opcode of the service mode to the DSR sample after it."""
+    delays, in_service, count, opcode_at = [], False, 0, None
+    for at, name, value in events:
+        if name == "STATE":
+            in_service, count, opcode_at = value == "service", 0, None
+        elif name == "TX" and in_service:
+            count += 1
+            opcode_at = at if count % 4 == 0 else None
+        elif name == "DSR" and opcode_at is not None:
+            delays.append(at - opcode_at)
+            opcode_at = None
+    return delays
+
+
+def cv_lines(path):
+    """CV lines by their name ("17", "17a") from a data file or cvs.txt."""
+    lines = {}
+    with open(path, "rb") as f:
+        for raw in f.read().decode("ascii").splitlines():
+            if raw.startswith("CV"):
+                lines[raw[2:7].strip()] = raw
+    return lines
+
+
+# ---- tarvel ------------------------------------------------------------------
+
+def tarvel_case(run):
+    receiver = os.path.join(run.tmp, "receiver")
+    data = os.path.join(run.tmp, "data.txt")
+    with open(data, "w") as f:
+        f.write("CV 5 = 77\nCV 6a = b1010 1010\nCV 7 = 300\n")
+    esc = "\x1b"
+    keys = ("e17\rl" + esc + "e1017\rl" + esc +      # read CV 17 and alternative CV 17
+            "e20\rp123\r" + esc + "e1020\rp45\r" + esc +  # write CV 20 and alternative CV 20
+            "p" +                                     # program the data file
+            "aj" +                                    # read everything back into it
+            "q")
+    code, output = run.run(receiver, lambda line: [run.port(line), "data.txt"], keys.encode())
+    check(code == 0, "tarvel exit", code, output[-2000:])
+    check("CV   17  = 16 (0001 0000)" in output, "CV 17 not read:", output[-2000:])
+    check("CV   17a = 239 (1110 1111)" in output, "CV 17a not read:", output[-2000:])
+    check("Wert muss zwischen 0 und 255 liegen" in output, "CV 7 = 300 not refused")
+
+    held = cv_lines(os.path.join(receiver, "cvs.txt"))
+    for name, value in (("20", 123), ("20a", 45), ("5", 77), ("6a", 170), ("7", 6)):
+        check(held[name].split("=")[1].split("(")[0].strip() == str(value),
+              "the receiver holds", held[name])
+    read_out = cv_lines(data)
+    check(len(read_out) == 398, "the read-out has %d CVs" % len(read_out))
+    for name, text in read_out.items():
+        check(text == held[name], "read-out", repr(text), "receiver", repr(held[name]))
+
+    events = wire_log(receiver)
+    expect_no_protocol_errors(events)
+    wire = tx(events)
+    check(bytes([0x00, 0x13, 123, 0xAE]) in wire and bytes([0x01, 0x13, 45, 0xAE]) in wire,
+          "the two single writes are not on the wire")
+    check(wire.endswith(bytes([0xEE] * 4)), "no quit sequence at the end")
+    check(events[-1][1:] == ("STATE", "running"), "the receiver did not leave service mode")
+    delays = answer_delays(events)
+    reads = 2 + 398
+    check(len(delays) == 9 * reads, "%d DSR samples after opcodes, not %d" % (len(delays), 9 * reads))
+    check(min(delays) >= 1000, "a DSR sample %d us after its opcode" % min(delays))
+    return "%d CVs read, 2 written, 2 from the file; DSR %d..%d us after the opcode" % (
+        reads, min(delays), max(delays))
+
+
+# ---- morrex ------------------------------------------------------------------
+
+def image(cpu, page):
+    """A program file with pages 2, 0, 5, a single-byte record and the end
+    record; and the flash it must leave."""
+    body, flash = bytearray(), bytearray(b"\xff" * 6 * page)
+    for number in (2, 0, 5):
+        data = bytes((number * 37 + i * 7) & 0xFF for i in range(page))
+        body += b"u" + bytes([number]) + data
+        flash[number * page:(number + 1) * page] = data
+    return cpu + b"\x5a" + bytes(body) + b"\xcc3", bytes(flash)
+
+
+def first(events, name, value):
+    return next(at for at, n, v in events if n == name and v == value)
+
+
+def opened_lines_dropped(lines):
+    """The line changes after the port's opening: the Linux build raises DTR and
+    RTS as it opens a tty, as a serial driver does, and morrex drops them at once."""
+    if [n + v for _, n, v in lines[:4]] == ["DTR1", "RTS1", "DTR0", "RTS0"]:
+        if lines[3][0] - lines[0][0] < 10000:
+            return lines[4:]
+    return lines
+
+
+def morrex_case(run, mode):
+    prefix, seconds, cpu, page = {"full": ("", 10, b"8", 64), "short": ("x", 2, b"6", 128),
+                                  "none": ("r", 0, b"8", 64)}[mode]
+    receiver = os.path.join(run.tmp, "receiver")
+    program, flash = image(cpu, page)
+    with open(os.path.join(run.tmp, "fw.bin"), "wb") as f:
+        f.write(program)
+    name = receiver + ("?cpu=6" if cpu == b"6" else "")
+    code, output = run.run(name, lambda line: [run.port(line, prefix), "fw.bin"])
+    check(code == 0 and "fertig" in output, "morrex exit", code, output[-2000:])
+    with open(os.path.join(receiver, "flash.bin"), "rb") as f:
+        check(f.read() == flash, "flash.bin is not the image")
+
+    events = wire_log(receiver)
+    expect_no_protocol_errors(events)
+    want = (b"A" if seconds else b"") + bytes(range(0xF3, 0x100)) + b"!" + program[1:2] + \
+        bytes(range(256)) + program[2:]
+    check(tx(events) == want, "the bytes on the wire differ from the protocol")
+    wake = [at for at, n, v in events if n == "TX" and int(v, 16) >= 0xF3][:13]
+    gaps = [b - a for a, b in zip(wake, wake[1:])]
+    check(min(gaps) >= 20000, "a wake byte %d us after the one before" % min(gaps))
+    lines = opened_lines_dropped([(at, n, v) for at, n, v in events if n in ("DTR", "RTS")])
+    if not seconds:
+        check(not lines, "mode r touched DTR or RTS:", lines)
+        check("Sekunden Reset" not in output, "mode r shows a reset line")
+        return "no reset; %d bytes; flash = file" % len(want)
+    check("%d Sekunden Reset...." % seconds in output, "no reset line:", output[-2000:])
+    check([n + v for _, n, v in lines] in (["DTR1", "RTS1", "DTR0", "RTS0"],
+                                           ["RTS1", "DTR1", "RTS0", "DTR0"],
+                                           ["DTR1", "RTS1", "RTS0", "DTR0"],
+                                           ["RTS1", "DTR1", "DTR0", "RTS0"]),
+          "DTR/RTS phases:", lines)
+    check(abs(lines[0][0] - lines[1][0]) < 5000 and abs(lines[2][0] - lines[3][0]) < 5000,
+          "DTR and RTS not switched together:", lines)
+    on, off = max(lines[0][0], lines[1][0]), min(lines[2][0], lines[3][0])
+    check(seconds * 1000000 <= off - on < seconds * 1000000 + 1000000,
+          "a reset phase of %d us" % (off - on))
+    check(min(lines[0][0], lines[1][0]) - first(events, "TX", "41") >= 200000,
+          "less than 200 ms from 'A' to the reset")
+    check(first(events, "TX", "F3") - max(lines[2][0], lines[3][0]) >= 500000,
+          "less than 500 ms from the reset to the first wake byte")
+    return "reset %.3f s; %d bytes; flash = file" % ((off - on) / 1e6, len(want))
+
+
+# ---- the far end's own refusals ------------------------------------------------
+
+def far_end_case(far_end, tmp):
+    """Bad arguments end the far end at once, with a message and before any link."""
+    not_a_dir = os.path.join(tmp, "file")
+    open(not_a_dir, "w").close()
+    link = os.path.join(tmp, "com7")
+    cases = [([], 1, "Usage: pty_receiver"),
+             (["state", "rx"], 1, "Usage: pty_receiver"),
+             (["state", "sim:rx?bogus", link], 2, "does not open"),
+             (["state", "sim:" + not_a_dir, link], 2, "does not open"),
+             ([os.path.join(tmp, "no", "such", "state"), "sim:", link], 1, "No such file")]
+    for arguments, want, text in cases:
+        done = subprocess.run([far_end] + arguments, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, cwd=tmp, timeout=10)
+        check(done.returncode == want, arguments, "exit", done.returncode, "not", want)
+        check(text in done.stderr.decode(), arguments, "said", done.stderr)
+        check(not done.stdout and not os.path.lexists(link), arguments, "went on")
+        check(not os.path.exists(os.path.join(tmp, "state")), arguments, "left its state file")
+    return "%d refusals" % len(cases)
+
+
+def main():
+    case = sys.argv[1]
+    program, far_end, preload = (os.path.abspath(p) for p in sys.argv[2:5])
+    wine_run = os.path.abspath(sys.argv[5]) if len(sys.argv) > 5 else None
+    with tempfile.TemporaryDirectory() as tmp:
+        run = Run(program, far_end, preload, wine_run, tmp)
+        try:
+            if case == "far_end":
+                print("ok:", far_end_case(far_end, tmp))
+            elif case == "tarvel":
+                print("ok:", tarvel_case(run))
+            else:
+                print("ok:", morrex_case(run, case.split("_")[1]))
+        except Failure as failure:
+            print("FAILED:", failure)
+            log = os.path.join(tmp, "receiver", "wire.log")
+            if os.path.exists(log):
+                with open(log) as f:
+                    print("".join(f.readlines()[-40:]))
+            return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,55 @@
+/* The state that gives a pseudo-terminal modem lines: a small file that the
+ * preload library (in the program under test, Linux build or Wine) and the far
+ * end (pty_receiver) both map. Plain C, shared by both sides; every field that
+ * both sides touch is read and written with the compiler's atomic builtins.
+ *
+ * The program sets DTR and RTS (TIOCMSET/TIOCMBIS/TIOCMBIC); the far end sets
+ * what the receiver drives. Every byte the program writes to the slave gets its
+ * time stamp in the ring below, in order, so that the far end can give each byte
+ * it reads from the master the time it left the program. Line changes, settings
+ * changes and DSR samples are events with their time. */
+#ifndef PTY_MODEM_STATE_H
+#define PTY_MODEM_STATE_H
+
+#include <stdint.h>
+
+#define PTY_MODEM_MAGIC 0x6d6f646dU /* "mdom" */
+#define PTY_MODEM_STAMPS 65536
+#define PTY_MODEM_EVENTS 4096
+/* The environment variable that names the state file for the preload library. */
+#define PTY_MODEM_ENV "ORN_PTY_MODEM"
+/* The far end's wake-up FIFO is the state file's name with this appended. */
+#define PTY_MODEM_WAKE_SUFFIX ".wake"
+
+enum pty_modem_event_kind {
+  PTY_EVENT_LINES = 1,    /* value: TIOCM_DTR | TIOCM_RTS as the program left them */
+  PTY_EVENT_SETTINGS = 2, /* the program called tcsetattr on the slave */
+  PTY_EVENT_SAMPLE = 3    /* value: the TIOCM_* bits the program was given */
+};
+
+struct pty_modem_event {
+  int64_t at_us; /* CLOCK_MONOTONIC */
+  uint32_t kind;
+  uint32_t value;
+  uint64_t ready; /* the event's number + 1 once written */
+};
+
+struct pty_modem_state {
+  uint32_t magic;         /* written last by the far end */
+  uint32_t far_end_pid;   /* a program stops waiting for a far end that is gone */
+  uint64_t slave_rdev;    /* only this device has modem lines */
+  uint32_t program_lines; /* TIOCM_DTR | TIOCM_RTS */
+  uint32_t far_lines;     /* TIOCM_CTS | TIOCM_CD as the far end drives them */
+  /* DSR as the receiver will drive it: (from_us << 1) | level; the level holds
+   * from from_us on, DSR is off before. Published before the counts below. */
+  uint64_t dsr_plan;
+  uint64_t bytes_stamped; /* bytes written so far (stamps[n % PTY_MODEM_STAMPS]) */
+  uint64_t bytes_done;    /* bytes the far end has given to the receiver */
+  uint64_t events_claimed;
+  uint64_t events_done;
+  uint64_t sample_wait_us; /* what the samples waited for the far end, in all */
+  int64_t stamps[PTY_MODEM_STAMPS];
+  struct pty_modem_event events[PTY_MODEM_EVENTS];
+};
+
+#endif
