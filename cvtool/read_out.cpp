@@ -16,6 +16,7 @@ namespace {
 // Asks before an existing file is overwritten. Returns 0 to go on; otherwise
 // the name is emptied so that the next command asks for a file.
 int confirm_overwrite(void) {
+  if (tarvel_options.force) return 0;
   // stat, not an open for reading: a file we may not read can still be one
   // we would overwrite.
   struct stat status;
@@ -39,6 +40,7 @@ void read_out_one(FILE *file) {
     const char *failed = alternative ? "CV %3da: Lesefehler!\n" : "CV %3d: Lesefehler!\n";
     fprintf(file, failed, number);
     printf(failed, number);
+    job_counts.read_failures++;
     return;
   }
   char binary[BINARY_TEXT_SIZE];
@@ -46,6 +48,7 @@ void read_out_one(FILE *file) {
   fprintf(file, alternative ? "CV %3da = %3d (b%s)\n" : "CV %3d  = %3d (b%s)\n", number, value,
           binary);
   printf("CV %3d  = %3d (b%s)\r", number, value, binary);
+  job_counts.cvs_read++;
 }
 
 // Takes a key that is waiting; 1 when it was ESC.
@@ -60,9 +63,11 @@ int read_out_all(FILE *file) {
     cv_selection.number = number;
     cv_selection.bank = 0;
     read_out_one(file);
+    progress_step(2 * number - 1, READ_OUT_CVS);
     if (escape_pressed() || ferror(file)) return -1;
     cv_selection.bank = 1;
     read_out_one(file);
+    progress_step(2 * number, READ_OUT_CVS);
     if (escape_pressed() || ferror(file)) return -1;
   }
   return 0;
@@ -75,17 +80,21 @@ void read_out_cvs(void) {
   FILE *file = fopen(data_file_name, "w");
   if (file == nullptr) {
     perror(data_file_name);
+    job_counts.file_errors++;
     Sleep(1000);
     return;
   }
   printf("\nAbbruch mit ESC\n");
+  progress_begin("tarvel: Auslesen");
   int stopped = read_out_all(file);
+  progress_end();
   // The menu closes the file; flush it here so that a failed write is told,
   // not lost at the close.
   if (fflush(file) != 0 || ferror(file)) {
     printf("\n");
     perror(data_file_name);
     printf("Die Datei %s ist unvollst\x84ndig.\n", data_file_name);
+    job_counts.file_errors++;
     Sleep(1000);
   } else if (stopped) {
     printf("\nAbgebrochen: %s ist unvollst\x84ndig.\n", data_file_name);

@@ -153,9 +153,15 @@ TEST_F(TarvelStartup, HelpAndVersionTellWhatItIsAndEndWith0) {
     EXPECT_NE(t.stdout_text.find("tarvel"), std::string::npos) << option;
     EXPECT_NE(t.stdout_text.find(usage), std::string::npos) << option;
     EXPECT_NE(t.stdout_text.find("Version 1.0"), std::string::npos) << option;
+    for (const char *named : {"--ports", "--verify", "--read-out", "--program", "--force"}) {
+      EXPECT_NE(t.stdout_text.find(named), std::string::npos) << option << named;
+    }
     EXPECT_EQ(t.stderr_text, "") << option;
   }
 }
+
+// The line after every open failure that names the port listing.
+const std::string ports_hint = "Vorhandene Schnittstellen zeigt: tarvel --ports\n";
 
 struct OpenFailure {
   std::string port;
@@ -165,8 +171,9 @@ struct OpenFailure {
 TEST_F(TarvelStartup, UnopenablePortIsReportedAndEndsWith99AfterAKey) {
   std::string long_name(100, 'p');
   const OpenFailure cases[] = {
-      {"/nonexistent-tarvel-dir/ttyX", "Open_in /nonexistent-tarvel-dir/ttyX: Error 2\n"},
-      {long_name, "Open_in " + long_name + ": Error 206\n"},
+      {"/nonexistent-tarvel-dir/ttyX",
+       "Open_in /nonexistent-tarvel-dir/ttyX: Error 2\n" + ports_hint},
+      {long_name, "Open_in " + long_name + ": Error 206\n" + ports_hint},
   };
   for (const OpenFailure &c : cases) {
     Tarvel t = run({c.port}, "x");
@@ -184,7 +191,7 @@ TEST_F(TarvelStartup, PortHeldByAnotherProgramIsRefusedWithAccessDenied) {
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   Tarvel t = run({pty.slave}, "x");
   EXPECT_EQ(t.exit_code, 99);
-  EXPECT_EQ(t.stderr_text, "Open_in " + pty.slave + ": Error 5\n");
+  EXPECT_EQ(t.stderr_text, "Open_in " + pty.slave + ": Error 5\n" + ports_hint);
   CloseHandle(held);
   close(pty.master);
 }
