@@ -81,6 +81,7 @@ int one_job_requested(void) {
 void check_one_job_file(void) {
   const char *name = job_file();
   struct stat status;
+  if (stat(name, &status) == 0 && S_ISDIR(status.st_mode)) refuse_file(strerror(EISDIR));
   if (tarvel_options.program != nullptr) {
     FILE *file = fopen(name, "r");
     if (file == nullptr) refuse_file(strerror(errno));

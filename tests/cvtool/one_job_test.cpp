@@ -203,6 +203,8 @@ std::vector<JobCase> job_cases() {
        "best\xC3\xA4tigt, 1 Zeilen ung\xC3\xBCltig (Exit-Code 1)",
        true},
       {"program_no_file", {"--program", "%/cvs.txt", "sim:%/r"}, nullptr, 3, "", false},
+      {"program_folder", {"--program", "%", "sim:%/r"}, nullptr, 3, "", false},
+      {"read_out_folder", {"--force", "--read-out", "%", "sim:%/r"}, nullptr, 3, "", false},
       {"program_port_fails",
        {"--program", "%/cvs.txt", "sim:%/r?unplug=16"},
        GOOD_FILE,
