@@ -2,6 +2,7 @@
 // the pace so far.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -45,3 +46,33 @@ TEST(TitleProgress, ALongJobNameIsCutNotOverrun) {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+#include <windows.h>
+
+namespace {
+
+std::string console_title(void) {
+  char text[256] = "";
+  GetConsoleTitleA(text, sizeof text);
+  return text;
+}
+
+// The console window's own title, shown and put back.
+TEST(TitleProgress, TheConsoleTitleShowsTheProgressAndComesBack) {
+  bool console = SetConsoleTitleA("before") && console_title() == "before";
+  // Wine gives a console only on a terminal: the build runs this test once
+  // more on one (ORN_REQUIRE_CONSOLE), where it must not be skipped.
+  if (!console && getenv("ORN_REQUIRE_CONSOLE") != nullptr) FAIL() << "no console";
+  if (!console) GTEST_SKIP() << "no console";
+  title_progress_begin("tarvel: Auslesen");
+  title_progress_step(0, 4);
+  EXPECT_EQ(console_title(), "tarvel: Auslesen 0%");
+  title_progress_step(2, 4);
+  EXPECT_EQ(console_title().substr(0, 20), "tarvel: Auslesen 50%");
+  title_progress_end();
+  EXPECT_EQ(console_title(), "before");
+}
+
+}  // namespace
+#endif
