@@ -53,7 +53,7 @@ std::string expand(std::string text, const std::string &dir) {
 // Runs a built program; stdout_fd -1 sends standard output to a file. Kills it
 // after 60 s of real time.
 Outcome run_program(const char *path, const std::vector<std::string> &args, const std::string &dir,
-                    int stdout_fd = -1) {
+                    int stdout_fd = -1, int stdin_fd = -1) {
   std::string out_path = dir + "/stdout", err_path = dir + "/stderr";
   int keys[2];
   if (pipe(keys) != 0) return Outcome();
@@ -62,7 +62,7 @@ Outcome run_program(const char *path, const std::vector<std::string> &args, cons
     int out =
         stdout_fd >= 0 ? stdout_fd : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(keys[0], 0);
+    dup2(stdin_fd >= 0 ? stdin_fd : keys[0], 0);
     dup2(out, 1);
     dup2(err, 2);
     close(keys[1]);
@@ -276,6 +276,22 @@ TEST_F(TarvelJob, AReadOutWritesWhatTheMenuReadOutWritesAndProgramsBack) {
   Outcome r = run({"--verify", "--program", "%/cvs.txt", "sim:%/r"});
   EXPECT_EQ(r.code, 0) << r.out;
   EXPECT_EQ(count_of(r.out, "nicht best\xC3\xA4tigt!"), 0);
+}
+
+// Keys typed on the terminal before and during a job are not read: ESC would
+// stop a read-out from the menu, but not one a script started.
+TEST_F(TarvelJob, KeysTypedOnTheTerminalDoNotStopAJob) {
+  PtyPair pty = open_pty_pair();
+  ASSERT_GE(pty.master, 0);
+  int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  ASSERT_TRUE(write_all(pty.master, (const unsigned char *)"\033\033q\033", 4));
+  Outcome r = run_program(TARVEL_PATH, {"--read-out", "%/cvs.txt", "sim:%/r"}, dir, -1, slave);
+  close(slave);
+  close(pty.master);
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(count_of(text_of(dir + "/cvs.txt"), "\n"), 398);
+  EXPECT_EQ(count_of(r.out, "Abgebrochen"), 0);
 }
 
 TEST_F(TarvelJob, TheOpenFailureNamesThePortListingAndWaitsForNoKey) {
