@@ -95,18 +95,22 @@ int take_options(int argc, char **argv) {
 
 void print_options_help(void) {
   printf(
-      "\nOptionen (vor der Schnittstelle):\n"
+      "  comx ab COM10: eine Zahl (12) oder COMn (COM12, com12)\n\n"
+      "Ein Auftrag ohne Tasten, f\x81r Skripte:\n"
+      "  tarvel [--verify] --read-out DATEI [--force] comx\n"
+      "  tarvel [--verify] --program DATEI comx\n"
+      "  tarvel --ports\n\n"
+      "Optionen (vor der Schnittstelle):\n"
       "  --ports            zeigt die vorhandenen seriellen Schnittstellen und endet\n"
-      "  --verify           best\x84tigt jeden geschriebenen CV-Wert beim Empf\x84nger\n"
-      "  --read-out DATEI   liest die CVs in DATEI aus und endet (ohne Tasten)\n"
+      "  --verify           l\x84sst jeden geschriebenen CV-Wert vom Empf\x84nger best\x84tigen\n"
+      "  --read-out DATEI   liest die CVs in DATEI aus und endet\n"
       "  --force            mit --read-out: eine vorhandene DATEI \x81"
       "berschreiben\n"
-      "  --program DATEI    programmiert die CVs aus DATEI und endet (ohne Tasten)\n"
-      "  Exit-Codes von --read-out und --program: 0 alles gelesen bzw. geschrieben\n"
-      "  (und best\x84tigt), 1 CV-Fehler, 2 ung\x81ltige Zeilen, 3 Datei nicht nutzbar,\n"
-      "  4 Schnittstelle ausgefallen, 9 Aufruf, 99 Schnittstelle nicht zu \x94"
-      "ffnen\n"
-      "  comx: auch COMn oder eine Zahl ab 10 f\x81r COMn (COM10 und h\x94her)\n");
+      "  --program DATEI    programmiert die CVs aus DATEI und endet\n\n"
+      "Exit-Codes von --read-out und --program: 0 alles gelesen bzw. geschrieben\n"
+      "(und best\x84tigt), 1 CV-Fehler, 2 ung\x81ltige Zeilen, 3 Datei nicht nutzbar,\n"
+      "4 Schnittstelle ausgefallen, 9 Aufruf, 99 Schnittstelle nicht zu \x94"
+      "ffnen\n");
 }
 
 void print_ports_hint(void) {

@@ -22,10 +22,6 @@ const char usage[] = "Usage: tarvel comx [Datenfile]\n";
 // Long enough to read in a window that closes when the program ends.
 const int FAREWELL_PAUSE_MS = 3000;
 
-int asks_for_help(int argc, char **argv) {
-  return argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "--version") == 0);
-}
-
 void print_help(void) {
   printf(
       "tarvel liest und schreibt die CVs eines Empf\x84ngers "
@@ -61,7 +57,7 @@ void take_data_file_name(const char *name) {
 
 int tarvel_main(int argc, char **argv) {
   int first = take_options(argc, argv);
-  if (asks_for_help(argc, argv) || tarvel_options.help) {
+  if (tarvel_options.help) {
     print_help();
     exit(0);
   }
