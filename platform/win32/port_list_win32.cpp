@@ -76,8 +76,14 @@ bool listed(const std::vector<Port> &ports, int number) {
 }
 
 void add_dos_devices(std::vector<Port> *ports) {
-  std::vector<char> names(65536);
-  DWORD length = QueryDosDeviceA(nullptr, names.data(), (DWORD)names.size());
+  // The list of every DOS device name; a machine with many needs a larger buffer.
+  std::vector<char> names;
+  DWORD length = 0;
+  for (size_t size = 65536; length == 0 && size <= 4 * 1024 * 1024; size *= 4) {
+    names.assign(size, '\0');
+    length = QueryDosDeviceA(nullptr, names.data(), (DWORD)names.size());
+    if (length == 0 && GetLastError() != ERROR_INSUFFICIENT_BUFFER) return;
+  }
   if (length == 0) return;
   for (const char *name = names.data(); *name != '\0' && name < names.data() + length;
        name += strlen(name) + 1) {
