@@ -4,7 +4,8 @@ knows (a port added under HKLM\\Software\\Wine\\Ports becomes a dosdevices link
 and a COM device), and tarvel's one-job commands reach a port from COM10 up in
 both forms (17 and com17) on a pseudo-terminal linked in as COM17.
 
-Usage: jobs_and_ports_wine.py ports|program_17|program_com17|refused tarvel.exe morrex.exe wine-run
+Usage: jobs_and_ports_wine.py ports|program_17|program_com17|refused|verify
+       tarvel.exe morrex.exe wine-run
 """
 import os
 import subprocess
@@ -112,6 +113,22 @@ def program_case(port_argument):
     return case
 
 
+def verify_case(tarvel, morrex, wine_run, tmp):
+    """Wine reads DSR on a pseudo-terminal as not asserted: every verify fails."""
+    with open(os.path.join(tmp, "cvs.txt"), "w") as f:
+        f.write("CV 3 = 7\nCV 4a = b1010\n")
+    code, output, wire = run_on_port(
+        [wine_run, tarvel, "--verify", "--program", "cvs.txt", "17"], tmp)
+    want = WAKE + bytes([0, 2, 7, 0xAE, 0, 2, 7, 0xAF, 1, 3, 10, 0xAE, 1, 3, 10, 0xAF]) + QUIT
+    check(wire == want, "wire", wire.hex(), "want", want.hex())
+    check(code == 1, "exit", code, output)
+    for line in ("CV   3  =   7 nicht best\u00e4tigt!", "CV   4a =  10 nicht best\u00e4tigt!",
+                 "Geschrieben: 2, best\u00e4tigt: 0, nicht best\u00e4tigt: 2",
+                 "2 CVs geschrieben, 0 best\u00e4tigt, 2 nicht best\u00e4tigt, 0 Zeilen"):
+        check(line in output, "missing:", line, "in", output)
+    return "tarvel --verify --program ... 17: a verify after each write, exit 1, reports"
+
+
 def refused_case(tarvel, morrex, wine_run, tmp):
     with open(os.path.join(tmp, "cvs.txt"), "w") as f:
         f.write("keep\n")
@@ -125,7 +142,8 @@ def refused_case(tarvel, morrex, wine_run, tmp):
 
 def main():
     cases = {"ports": ports_case, "program_17": program_case("17"),
-             "program_com17": program_case("COM17"), "refused": refused_case}
+             "program_com17": program_case("COM17"), "refused": refused_case,
+             "verify": verify_case}
     case = cases[sys.argv[1]]
     tarvel, morrex, wine_run = (os.path.abspath(a) for a in sys.argv[2:5])
     with tempfile.TemporaryDirectory() as tmp:
