@@ -10,6 +10,7 @@
 
 HANDLE console_input = NULL;
 HANDLE console_output = NULL;
+int console_keys_ignored = 0;
 
 namespace {
 
@@ -121,6 +122,7 @@ int poll_key(void) {
 }
 
 int key_waiting(void) {
+  if (console_keys_ignored) return 0;
   if (held_key != KEY_NONE) return 1;
   // Keys from a pipe or a file are a script written for the prompts: a running
   // command must not take them as typed-ahead keys (nor the ESC that stands
@@ -132,6 +134,7 @@ int key_waiting(void) {
 }
 
 int wait_key(void) {
+  if (console_keys_ignored) return KEY_ESC;
   if (held_key != KEY_NONE) {
     int key = held_key;
     held_key = KEY_NONE;

@@ -64,3 +64,6 @@ int poll_key(void);
 int key_waiting(void);
 // The next key press, waiting as long as it takes.
 int wait_key(void);
+// Set for a job started from the command line: no key is read, key_waiting
+// reports none and wait_key answers ESC at once.
+extern int console_keys_ignored;

@@ -2,7 +2,11 @@
 // commands of the menu.
 #pragma once
 
+#include <cstdio>
+
 #define DATA_FILE_NAME_SIZE 1000
+// A read-out reads CVs 1 to 199 of both banks.
+#define READ_OUT_CVS 398
 
 // Name of the CV data file; empty when none is chosen.
 extern char data_file_name[DATA_FILE_NAME_SIZE];
@@ -25,3 +29,64 @@ void read_out_cvs(void);
 void program_cvs(void);
 // Makes sure the data file name is set; ends the process with 77 on cancel.
 void select_data_file(void);
+
+// ---------------------------------------------------------------- options
+// The long options before the port (command_options.cpp). None of them given,
+// the program behaves byte for byte as without them.
+struct TarvelOptions {
+  int verify;            // --verify: every CV write is followed by a verify
+  int force;             // --force: --read-out may overwrite its file
+  const char *read_out;  // --read-out FILE: one read-out, then quit
+  const char *program;   // --program FILE: one programming run, then quit
+  int help;              // --help
+  int version;           // --version
+};
+extern TarvelOptions tarvel_options;
+// Takes the options from argv[1] on; --help, --version and --ports are
+// answered at once (exit 0), a wrong option ends with 9. Returns the index of
+// the first argument after them (the port).
+int take_options(int argc, char **argv);
+// Prints the lines of --help that describe the options.
+void print_options_help(void);
+// The line after a port that cannot be opened: where to find the ports.
+void print_ports_hint(void);
+
+// ---------------------------------------------------------------- write check
+// What the data file commands and the CV writes did (for the summaries).
+struct JobCounts {
+  int cvs_read;            // read-out: CVs read
+  int read_failures;       // read-out: CVs that failed five reads
+  int lines_refused;       // programming: lines that could not be programmed
+  int cvs_written;         // CV writes, from the file or the dialogue
+  int writes_unconfirmed;  // of them, with --verify, not confirmed
+  int file_errors;         // the data file could not be opened, read or written
+};
+extern JobCounts job_counts;
+// Writes the selected CV; with --verify then asks the receiver to confirm the
+// value and reports a write it does not confirm. in_dialogue: the single-CV
+// dialogue (its report begins on a new line); else the programming run.
+void write_selected_cv(int in_dialogue);
+// With --verify, the end of a programming run: written, confirmed, not
+// confirmed since write_summary_begin().
+void write_summary_begin(void);
+void write_summary_end(void);
+
+// ---------------------------------------------------------------- progress
+// The progress of a read-out or a programming run in the window title
+// (job_progress.cpp); the console lines stay as they are.
+void progress_begin(const char *job);
+void progress_step(long done, long total);
+// A programming run: its progress is how far it has read into its file.
+void progress_file_begin(FILE *file, const char *job);
+void progress_file_step(FILE *file);
+void progress_end(void);
+
+// ---------------------------------------------------------------- one job
+// Non-zero when --read-out or --program asks for one job instead of the menu.
+int one_job_requested(void);
+// Checks the job's file before the port is touched; ends with 3 when it cannot
+// be used.
+void check_one_job_file(void);
+// Runs the job on the woken receiver, sends the quit sequence and exits with
+// the job's code. Never returns.
+void run_one_job(void);

@@ -20,13 +20,14 @@ int program_line(const char *line) {
   const char *refusal = parse_data_file_line(line, &number, &bank, &value);
   if (refusal != nullptr) {
     printf(refusal, message_copy);
+    job_counts.lines_refused++;
     return 0;
   }
   cv_selection.number = number;
   cv_selection.bank = bank;
   cv_selection.value = value;
   printf(bank ? "CV %3da = %3d\r" : "CV %3d  = %3d\r", number, value);
-  write_cv();
+  write_selected_cv(0);
   return 1;
 }
 
@@ -53,19 +54,28 @@ void program_cvs(void) {
   if (file == nullptr) {
     report_file_error(data_file_name, errno);
     memset(data_file_name, 0, DATA_FILE_NAME_SIZE);
+    job_counts.file_errors++;
     Sleep(1000);
     return;
   }
   printf("\nAbbruch mit ESC\n");
   unsigned failed_before = failed_writes;
+  write_summary_begin();
+  progress_file_begin(file, "tarvel: Programmieren");
   unsigned line_number = 0;
   int read;
   while ((read = read_data_file_line(file, line)) >= 0) {
     line_number++;
+    progress_file_step(file);
     if (read == 1) report_long_line(line_number);
     // Keys are looked at only after a line that reached the receiver.
     if (program_line(line) && key_waiting() && wait_key() == KEY_ESC) break;
   }
-  if (ferror(file)) perror(data_file_name);
+  progress_end();
+  if (ferror(file)) {
+    perror(data_file_name);
+    job_counts.file_errors++;
+  }
   report_failed_writes(failed_before);
+  write_summary_end();
 }

@@ -34,6 +34,7 @@ int refuse_unusable_file(void) {
   struct stat status;
   if (stat(data_file_name, &status) != 0 || S_ISREG(status.st_mode)) return 0;
   report_file_error(data_file_name, S_ISDIR(status.st_mode) ? EISDIR : ENOTREGULAR);
+  job_counts.file_errors++;
   memset(data_file_name, 0, DATA_FILE_NAME_SIZE);
   Sleep(1000);
   return -1;
@@ -42,6 +43,7 @@ int refuse_unusable_file(void) {
 // Asks before an existing file is overwritten. Returns 0 to go on; otherwise
 // the name is emptied so that the next command asks for a file.
 int confirm_overwrite(void) {
+  if (tarvel_options.force) return 0;
   // stat, not an open for reading: a file we may not read can still be one
   // we would overwrite.
   struct stat status;
@@ -71,6 +73,7 @@ int read_out_one(FILE *file) {
     fprintf(file, failed, number);
     note_file_error(file);
     printf(failed, number);
+    job_counts.read_failures++;
     return 0;
   }
   char binary[BINARY_TEXT_SIZE];
@@ -79,6 +82,7 @@ int read_out_one(FILE *file) {
           binary);
   note_file_error(file);
   printf("CV %3d  = %3d (b%s)\r", number, value, binary);
+  job_counts.cvs_read++;
   return 0;
 }
 
@@ -92,6 +96,7 @@ int read_out_step(FILE *file, int number, int bank) {
   cv_selection.number = number;
   cv_selection.bank = bank;
   if (read_out_one(file) != 0) return READ_OUT_PORT_FAILED;
+  progress_step(2 * number - 1 + bank, READ_OUT_CVS);
   if (ferror(file)) return READ_OUT_FILE_FAILED;
   return escape_pressed() ? READ_OUT_ESCAPED : READ_OUT_DONE;
 }
@@ -112,6 +117,7 @@ FILE *open_read_out_file(void) {
   if (file != nullptr) return file;
   int error = errno;
   report_file_error(data_file_name, error);
+  job_counts.file_errors++;
   // Something other than a file appeared after the check: not to be used again.
   if (error == EISDIR || error == ENOTREGULAR) memset(data_file_name, 0, DATA_FILE_NAME_SIZE);
   Sleep(1000);
@@ -126,7 +132,9 @@ void read_out_cvs(void) {
   printf("\nAbbruch mit ESC\n");
   file_error = 0;
   unsigned failed_before = failed_writes;
+  progress_begin("tarvel: Auslesen");
   int stopped = read_out_all(file);
+  progress_end();
   // The menu closes the file; flush it here so that a failed write is told,
   // not lost at the close.
   if (fflush(file) != 0) note_file_error(file);
@@ -134,6 +142,7 @@ void read_out_cvs(void) {
     printf("\n");
     report_file_error(data_file_name, file_error != 0 ? file_error : EIO);
     printf("Die Datei %s ist unvollst\x84ndig.\n", data_file_name);
+    job_counts.file_errors++;
     Sleep(1000);
   } else if (stopped == READ_OUT_PORT_FAILED) {
     printf("\nSchreibfehler: %u Bytes nicht gesendet!\n", failed_writes - failed_before);

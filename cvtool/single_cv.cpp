@@ -98,7 +98,7 @@ static int program_selected_cv(void) {
       continue;
     }
     if (cv_selection.value >= 0 && cv_selection.value <= 255) {
-      write_cv();
+      write_selected_cv(1);
       return 0;
     }
     printf(

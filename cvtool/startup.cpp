@@ -22,10 +22,6 @@ const char usage[] = "Usage: tarvel comx [Datenfile]\n";
 // Long enough to read in a window that closes when the program ends.
 const int FAREWELL_PAUSE_MS = 3000;
 
-int asks_for(const char *option, int argc, char **argv) {
-  return argc == 2 && strcmp(argv[1], option) == 0;
-}
-
 void print_help(void) {
   printf(
       "tarvel liest und schreibt die CVs eines Empf\x84ngers "
@@ -35,6 +31,7 @@ void print_help(void) {
   printf("  comx       Schnittstelle: eine Ziffer n f\x81r COMn, sonst der Ger\x84tename\n");
   printf("  Datenfile  CV-Datei f\x81r die Kommandos p und a\n");
   printf("  ORN_HOME   gesetzt: 2 statt 10 Sekunden Reset\n");
+  print_options_help();
 }
 
 // The package's version first, as GNU programs do; then the program's own.
@@ -64,14 +61,22 @@ void take_data_file_name(const char *name) {
 }  // namespace
 
 int tarvel_main(int argc, char **argv) {
-  if (asks_for("--help", argc, argv)) {
+  int first = take_options(argc, argv);
+  if (tarvel_options.help) {
     print_help();
     exit(0);
   }
-  if (asks_for("--version", argc, argv)) {
+  if (tarvel_options.version) {
     print_version();
     exit(0);
   }
+  if (first > 1) {
+    // The options are taken; what follows them is read as without options.
+    argv[first - 1] = argv[0];
+    argc -= first - 1;
+    argv += first - 1;
+  }
+  if (one_job_requested()) check_one_job_file();
   if (framework_init() != 0) {
     fprintf(stderr, "Fatal Error: MFC initialization failed\n");
     exit(99);
@@ -91,10 +96,12 @@ int tarvel_main(int argc, char **argv) {
   }
   if (argc >= 3) take_data_file_name(argv[2]);
   if (open_port(argv[1], 38400, 8, 0, 1, 12, 12) != 0) {
-    wait_key();
+    print_ports_hint();
+    if (!one_job_requested()) wait_key();
     exit(99);
   }
   reset_receiver(reset_wait_ms);
+  if (one_job_requested()) run_one_job();
   command_loop();
   return 0;
 }

@@ -97,6 +97,12 @@ void write_cv(void) {
   Sleep(AFTER_WRITE_MS);
 }
 
+int verify_cv(void) {
+  int confirmed = ask(cv_selection.value & 0xFF, CMD_VERIFY);
+  Sleep(AFTER_SAMPLE_MS);
+  return confirmed;
+}
+
 void reset_receiver(int reset_wait_ms) {
   reconfigure(set_service_line);
   Sleep(500);

@@ -21,6 +21,9 @@ extern CvSelection cv_selection;
 int read_cv(void);
 // Writes the selected CV's value (its low 8 bits) without reading it back.
 void write_cv(void);
+// Asks the receiver to confirm the selected CV's value with one verify, as a
+// read ends: 1 when it confirms, 0 when not. Changes nothing in cv_selection.
+int verify_cv(void);
 // Holds the receiver in reset for reset_wait_ms, then wakes it into service mode.
 void reset_receiver(int reset_wait_ms);
 // Releases the receiver from service mode.

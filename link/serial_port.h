@@ -23,8 +23,19 @@ int open_port(const char *port, int baud_rate, int data_bits, int parity, int st
 void write_byte(int value);
 
 // Forms the device name for a port text into name (size bytes). Returns 0, or
-// -1 when it does not fit (name is then empty).
+// -1 when it does not fit (name is then empty). One character n names COMn; a
+// port from COM10 up (a number, or COMn in any case) names \\.\COMn on
+// Windows, which CreateFileA needs for it, and "COMn" elsewhere.
 int form_device_name(const char *port, char *name, size_t size);
+// The n of a port text that names COMn from COM10 up: a whole number of two or
+// more digits ("12"), or "COMn" in any case with n from 10; 0 for any other.
+unsigned com_port_number(const char *port);
+#ifdef _WIN32
+#define COM_PORT_FORMAT "\\\\.\\COM%u"
+#else
+// The stand-in maps COMn to /dev/ttyS<n-1>.
+#define COM_PORT_FORMAT "COM%u"
+#endif
 // The changes open_port makes to the driver's DCB; fields not named stay.
 void apply_line_settings(DCB *dcb, int baud_rate, int data_bits, int parity, int stop_bits, int dtr,
                          int rts);

@@ -87,7 +87,8 @@ void print_information(void) {
       "  COMx          Nummer der Schnittstelle (3 f\x81r COM3); davor wahlweise\n"
       "                x (kurzer Reset, 2 Sekunden) oder r (ohne Reset).\n"
       "                Ein Name mit / oder : ist ein Ger\x84t (/dev/ttyUSB0, sim:DIR).\n"
-      "  Programmfile  die Programmdatei (CPU-Kennung, Handshake-Byte, Records)\n\n"
+      "  Programmfile  die Programmdatei (CPU-Kennung, Handshake-Byte, Records)\n"
+      "  --ports       zeigt die vorhandenen seriellen Schnittstellen und endet\n\n"
       "Exit-Codes: 0 fertig, 1 Schnittstelle, 2 Programmdatei nicht lesbar,\n"
       "            3 CPU-Kennung, 4 und 5 Programmdatei fehlerhaft, 9 Aufruf\n\n"
       "Version 1.1, 11.1.2005\n");

@@ -2,6 +2,7 @@
 // before the reset, so that a broken file never leaves the receiver half-written;
 // then the handshake and the records go out exactly as the file lists them.
 #include "updater/updater.h"
+#include "platform/title_progress.h"
 
 #include <cerrno>
 
@@ -103,6 +104,8 @@ int transfer_firmware(void) {
   record_counter = 0;
   send_handshake();
   size_t at = 0;
+  title_progress_begin("morrex: Update");
+  title_progress_step(0, (long)program_records.size());
   while (at < program_records.size()) {
     BYTE lead = program_records[at++];
     write_byte(lead);
@@ -113,7 +116,9 @@ int transfer_firmware(void) {
       Sleep(RECORD_PAUSE);
     }
     show_progress();
+    title_progress_step((long)at, (long)program_records.size());
   }
+  title_progress_end();
   if (failed_writes > 0) {
     // Bytes that never left the port: the receiver's flash is not what the
     // file holds, which must not read as done.

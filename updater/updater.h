@@ -47,6 +47,14 @@ void print_information(void);
 // The package's version (after the banner).
 void print_version(void);
 
+// ---------------------------------------------------------------- ports (port_listing.cpp)
+// Non-zero for "--ports".
+int is_ports_request(const char *argument);
+// Lists the serial ports present, opening none; returns EXIT_DONE at once.
+int print_ports(void);
+// The line after "Open %s: Error %ld": where to find the ports.
+void print_ports_hint(void);
+
 // ---------------------------------------------------------------- port (updater_port.cpp)
 extern HANDLE port_handle;
 

@@ -41,6 +41,7 @@ int open_port(void) {
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (port_handle == INVALID_HANDLE_VALUE) {
     fprintf(stderr, "Open %s: Error %ld\n", port_name.c_str(), (long)GetLastError());
+    print_ports_hint();
     return end_run(EXIT_PORT);
   }
   GetCommConfig(port_handle, &port_config, &config_size);

@@ -21,6 +21,7 @@ int end_run(int code) {
 }
 
 int run_updater(int argc, char **argv) {
+  if (argc >= 2 && is_ports_request(argv[1])) return print_ports();
   print_banner();
   if (argc == 2 && is_information_request(argv[1])) {
     if (strcmp(argv[1], "--version") == 0)

@@ -15,11 +15,31 @@ struct NameCase {
   std::string device;
 };
 
-TEST(DeviceName, FormsComNamesOnlyFromOneCharacter) {
+#ifdef _WIN32
+#define HIGH_COM(n) "\\\\.\\COM" n  // CreateFileA reaches COM10 and up only so
+#else
+#define HIGH_COM(n) "COM" n  // the stand-in opens /dev/ttyS<n-1>
+#endif
+
+TEST(DeviceName, FormsComNamesFromOneCharacterAndFromCom10Up) {
   const NameCase cases[] = {
       {"3", 0, "COM3"},
-      {"COM3", 0, "COM3"},
-      {"12", 0, "12"},  // a device named 12, not COM12
+      {"COM3", 0, "COM3"},  // worked as it stands; its messages keep the name
+      {"com3", 0, "com3"},
+      {"12", 0, HIGH_COM("12")},
+      {"10", 0, HIGH_COM("10")},
+      {"256", 0, HIGH_COM("256")},
+      {"COM12", 0, HIGH_COM("12")},
+      {"com12", 0, HIGH_COM("12")},
+      {"cOm255", 0, HIGH_COM("255")},
+      {"257", 0, "257"},  // beyond the COM ports: a name as it stands
+      {"012", 0, "012"},
+      {"07", 0, "07"},
+      {"COM012", 0, "COM012"},
+      {"COM1x", 0, "COM1x"},
+      {"12a", 0, "12a"},
+      {"-12", 0, "-12"},
+      {"COM", 0, "COM"},
       {"/dev/ttyUSB0", 0, "/dev/ttyUSB0"},
       {"sim:dir?instant", 0, "sim:dir?instant"},
       {"", 0, ""},

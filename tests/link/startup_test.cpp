@@ -152,6 +152,9 @@ TEST_F(TarvelStartup, HelpAndVersionTellWhatItIsAndEndWith0) {
   EXPECT_NE(help.stdout_text.find("tarvel"), std::string::npos);
   EXPECT_NE(help.stdout_text.find(usage), std::string::npos);
   EXPECT_NE(help.stdout_text.find("Version 1.0"), std::string::npos);
+  for (const char *named : {"--ports", "--verify", "--read-out", "--program", "--force"}) {
+    EXPECT_NE(help.stdout_text.find(named), std::string::npos) << named;
+  }
   EXPECT_EQ(help.stderr_text, "");
 
   // The package's version first, then the program's own banner.
@@ -161,6 +164,9 @@ TEST_F(TarvelStartup, HelpAndVersionTellWhatItIsAndEndWith0) {
   EXPECT_EQ(version.stderr_text, "");
 }
 
+// The line after every open failure that names the port listing.
+const std::string ports_hint = "Vorhandene Schnittstellen zeigt: tarvel --ports\n";
+
 struct OpenFailure {
   std::string port;
   std::string message;
@@ -169,8 +175,9 @@ struct OpenFailure {
 TEST_F(TarvelStartup, UnopenablePortIsReportedAndEndsWith99AfterAKey) {
   std::string long_name(100, 'p');
   const OpenFailure cases[] = {
-      {"/nonexistent-tarvel-dir/ttyX", "Open_in /nonexistent-tarvel-dir/ttyX: Error 2\n"},
-      {long_name, "Open_in " + long_name + ": Error 206\n"},
+      {"/nonexistent-tarvel-dir/ttyX",
+       "Open_in /nonexistent-tarvel-dir/ttyX: Error 2\n" + ports_hint},
+      {long_name, "Open_in " + long_name + ": Error 206\n" + ports_hint},
   };
   for (const OpenFailure &c : cases) {
     Tarvel t = run({c.port}, "x");
@@ -188,7 +195,7 @@ TEST_F(TarvelStartup, PortHeldByAnotherProgramIsRefusedWithAccessDenied) {
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   Tarvel t = run({pty.slave}, "x");
   EXPECT_EQ(t.exit_code, 99);
-  EXPECT_EQ(t.stderr_text, "Open_in " + pty.slave + ": Error 5\n");
+  EXPECT_EQ(t.stderr_text, "Open_in " + pty.slave + ": Error 5\n" + ports_hint);
   CloseHandle(held);
   close(pty.master);
 }

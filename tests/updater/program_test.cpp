@@ -119,7 +119,8 @@ std::vector<ExitCase> exit_cases() {
        {'8', 0, '3'},
        1,
        "",
-       "Open /nonexistent/tty: Error 2\n"},
+       "Open /nonexistent/tty: Error 2\n"
+       "Vorhandene Schnittstellen zeigt: morrex --ports\n"},
       {"no_file",
        {"rsim:%/receiver", "%/missing.bin"},
        {},

@@ -20,6 +20,8 @@ namespace {
 
 const int64_t MS = 1000;
 const char BANNER[] = "Update Amtel-Flash Version 1.1, 11.1.2005\n";
+// The line after every open failure that names the port listing.
+#define PORTS_HINT "Vorhandene Schnittstellen zeigt: morrex --ports\n"
 const char WAKE_TEXT[] =
     "\nEmpfaenger sollte kurz hupen/blinken bzw. Dauerton/Dauerblinken beenden\n";
 
@@ -327,8 +329,8 @@ TEST_F(UpdaterRun, APortThatCannotBeOpenedEndsTheRunOnStandardError) {
     const char *argument;
     const char *err;
   } cases[] = {
-      {"r/nonexistent/tty", "Open /nonexistent/tty: Error 2\n"},
-      {"x/nonexistent/ttyUSB9", "Open /nonexistent/ttyUSB9: Error 2\n"},
+      {"r/nonexistent/tty", "Open /nonexistent/tty: Error 2\n" PORTS_HINT},
+      {"x/nonexistent/ttyUSB9", "Open /nonexistent/ttyUSB9: Error 2\n" PORTS_HINT},
   };
   for (const auto &c : cases) {
     run({c.argument, file({'8', 0, '3'})});
@@ -345,6 +347,7 @@ TEST_F(UpdaterRun, HelpAndVersionTellWhatTheProgramIsAndEndAtOnce) {
   EXPECT_EQ(elapsed_us, 0);
   EXPECT_EQ(out.compare(0, strlen(BANNER), BANNER), 0) << out;
   EXPECT_NE(out.find("Flash-Speicher"), std::string::npos) << out;
+  EXPECT_NE(out.find("--ports"), std::string::npos) << out;
   EXPECT_NE(out.find("Usage: morrex COMx Programmfile\n"), std::string::npos) << out;
   EXPECT_NE(out.find("Version 1.1, 11.1.2005\n", strlen(BANNER)), std::string::npos) << out;
   EXPECT_EQ(err, "");

@@ -1,0 +1,116 @@
+// One job from the command line: `tarvel --read-out FILE PORT` or
+// `tarvel --program FILE PORT`. The usual start, the one command on FILE, the
+// quit sequence, and an exit code that a script can trust. No key is read and
+// nothing waits for a user.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "console/console.h"
+#include "cvtool/cvtool.h"
+#include "link/receiver_protocol.h"
+#include "link/serial_port.h"
+
+namespace {
+
+// The exit codes of a job; where several apply, the first in this order.
+enum {
+  JOB_DONE = 0,
+  JOB_CV_FAILED = 1,      // a CV could not be read, or a write was not confirmed
+  JOB_LINES_REFUSED = 2,  // lines of the file could not be programmed
+  JOB_FILE_FAILED = 3,    // the file could not be used
+  JOB_PORT_FAILED = 4     // bytes did not reach the port
+};
+
+const char *job_file(void) {
+  return tarvel_options.read_out != nullptr ? tarvel_options.read_out : tarvel_options.program;
+}
+
+void refuse_file(const char *why) {
+  fprintf(stderr, "%s: %s\n", job_file(), why);
+  exit(JOB_FILE_FAILED);
+}
+
+// Whether a file can be made in the folder that name lies in.
+bool folder_writable(const char *name) {
+  std::string folder = name;
+  size_t slash = folder.find_last_of("/\\");
+  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+  return access(folder.c_str(), W_OK) == 0;
+}
+
+int exit_code(unsigned failed_writes_before) {
+  if (failed_writes != failed_writes_before) return JOB_PORT_FAILED;
+  if (job_counts.file_errors > 0) return JOB_FILE_FAILED;
+  int cvs_done = job_counts.cvs_read + job_counts.read_failures;
+  if (tarvel_options.read_out != nullptr && cvs_done != READ_OUT_CVS) return JOB_FILE_FAILED;
+  if (job_counts.read_failures > 0 || job_counts.writes_unconfirmed > 0) return JOB_CV_FAILED;
+  if (job_counts.lines_refused > 0) return JOB_LINES_REFUSED;
+  return JOB_DONE;
+}
+
+void print_summary(int code) {
+  if (tarvel_options.read_out != nullptr) {
+    printf("\ntarvel --read-out %s: %d von %d CVs gelesen, %d Lesefehler", job_file(),
+           job_counts.cvs_read, READ_OUT_CVS, job_counts.read_failures);
+  } else {
+    printf("\ntarvel --program %s: %d CVs geschrieben", job_file(), job_counts.cvs_written);
+    if (tarvel_options.verify) {
+      printf(", %d best\x84tigt, %d nicht best\x84tigt",
+             job_counts.cvs_written - job_counts.writes_unconfirmed, job_counts.writes_unconfirmed);
+    }
+    printf(", %d Zeilen ung\x81ltig", job_counts.lines_refused);
+  }
+  if (code == JOB_FILE_FAILED) printf(", Datei fehlerhaft");
+  if (code == JOB_PORT_FAILED) printf(", Schnittstelle ausgefallen");
+  printf(" (Exit-Code %d)\n", code);
+  fflush(stdout);
+}
+
+}  // namespace
+
+int one_job_requested(void) {
+  return tarvel_options.read_out != nullptr || tarvel_options.program != nullptr;
+}
+
+void check_one_job_file(void) {
+  const char *name = job_file();
+  struct stat status;
+  if (stat(name, &status) == 0 && S_ISDIR(status.st_mode)) refuse_file(strerror(EISDIR));
+  if (tarvel_options.program != nullptr) {
+    FILE *file = fopen(name, "r");
+    if (file == nullptr) refuse_file(strerror(errno));
+    fclose(file);
+  } else if (stat(name, &status) == 0 && !tarvel_options.force) {
+    refuse_file(
+        "existiert bereits (--force \x81"
+        "berschreibt)");
+  } else if (tarvel_options.read_out != nullptr && !folder_writable(name)) {
+    refuse_file(strerror(errno));
+  }
+  // The read-out's file is made only once the receiver answers: a port that
+  // fails to open must not leave an empty file that the next run refuses.
+  memcpy(data_file_name, name, strlen(name) + 1);
+}
+
+void run_one_job(void) {
+  unsigned failed_writes_before = failed_writes;
+  memset(&job_counts, 0, sizeof job_counts);
+  // A key typed meanwhile must not stop a job that a script started.
+  console_keys_ignored = 1;
+  if (tarvel_options.read_out != nullptr) {
+    read_out_cvs();
+  } else {
+    program_cvs();
+  }
+  _fcloseall();
+  int code = exit_code(failed_writes_before);
+  quit_receiver();
+  print_summary(code);
+  exit(code);
+}

@@ -1,0 +1,36 @@
+// CV writes as the dialogue and the programming run make them, and with
+// --verify the check that the receiver holds the value: the write itself is
+// never acknowledged, but the verify that ends a read works for any value.
+#include <cstdio>
+
+#include "cvtool/cvtool.h"
+#include "link/receiver_protocol.h"
+
+JobCounts job_counts;
+
+namespace {
+JobCounts at_begin;
+}  // namespace
+
+void write_selected_cv(int in_dialogue) {
+  write_cv();
+  job_counts.cvs_written++;
+  if (!tarvel_options.verify || verify_cv()) return;
+  job_counts.writes_unconfirmed++;
+  // In a programming run the line replaces the progress line of this CV.
+  printf(cv_selection.bank ? "%sCV %3da = %3d nicht best\x84tigt!\n"
+                           : "%sCV %3d  = %3d nicht best\x84tigt!\n",
+         in_dialogue ? "\n" : "", cv_selection.number, cv_selection.value & 0xFF);
+}
+
+void write_summary_begin(void) {
+  at_begin = job_counts;
+}
+
+void write_summary_end(void) {
+  if (!tarvel_options.verify) return;
+  int written = job_counts.cvs_written - at_begin.cvs_written;
+  int unconfirmed = job_counts.writes_unconfirmed - at_begin.writes_unconfirmed;
+  printf("\nGeschrieben: %d, best\x84tigt: %d, nicht best\x84tigt: %d\n", written,
+         written - unconfirmed, unconfirmed);
+}

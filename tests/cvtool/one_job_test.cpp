@@ -1,0 +1,495 @@
+// tarvel's command-line jobs and --verify, from the outside: the built program
+// on the virtual receiver and the virtual clock, with standard input an open
+// pipe that never brings a key (a job that waited for one would hang and be
+// killed), checked on its exit code, its summary, its files and the wire.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/receiver_protocol.h"
+#include "tests/link/link_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int code = -1;
+  std::string out, err;
+};
+
+std::string text_of(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+int count_of(const std::string &text, const std::string &part) {
+  int n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
+  return n;
+}
+
+// "%" in an argument stands for the test's folder.
+std::string expand(std::string text, const std::string &dir) {
+  for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1)) {
+    text.replace(at, 1, dir);
+  }
+  return text;
+}
+
+// Runs a built program; stdout_fd -1 sends standard output to a file. Kills it
+// after 60 s of real time.
+Outcome run_program(const char *path, const std::vector<std::string> &args, const std::string &dir,
+                    int stdout_fd = -1, int stdin_fd = -1) {
+  std::string out_path = dir + "/stdout", err_path = dir + "/stderr";
+  int keys[2];
+  if (pipe(keys) != 0) return Outcome();
+  pid_t child = fork();
+  if (child == 0) {
+    int out =
+        stdout_fd >= 0 ? stdout_fd : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(stdin_fd >= 0 ? stdin_fd : keys[0], 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    close(keys[1]);
+    setenv("ORN_VIRTUAL_CLOCK", "1", 1);
+    setenv("ORN_HOME", "", 1);
+    std::vector<char *> argv = {const_cast<char *>(path)};
+    std::vector<std::string> expanded;
+    for (const std::string &a : args) expanded.push_back(expand(a, dir));
+    for (std::string &a : expanded) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    execv(path, argv.data());
+    _exit(127);
+  }
+  close(keys[0]);
+  Outcome run;
+  int status = 0;
+  for (int waited_ms = 0; waitpid(child, &status, WNOHANG) == 0; waited_ms += 10) {
+    if (waited_ms > 60000) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      break;
+    }
+    usleep(10000);
+  }
+  close(keys[1]);
+  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (stdout_fd < 0) run.out = text_of(out_path);
+  run.err = text_of(err_path);
+  return run;
+}
+
+class TarvelJob : public ::testing::Test {
+ protected:
+  std::string dir;
+  void SetUp() override {
+    char name[] = "/tmp/tarvel_job_XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    dir = name;
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  Outcome run(const std::vector<std::string> &args) { return run_program(TARVEL_PATH, args, dir); }
+  std::string receiver_cvs() { return text_of(dir + "/r/cvs.txt"); }
+  std::vector<int> wire() { return sent_bytes(parse_wire_log(text_of(dir + "/r/wire.log"))); }
+  // The commands (bank, index, data, opcode) sent after the wake sequence,
+  // without the quit bytes.
+  std::vector<std::vector<int>> commands() {
+    std::vector<int> bytes = wire();
+    size_t at = 0;
+    while (at + 1 < bytes.size() && !(bytes[at] == 0xFE && bytes[at + 1] == 0x55)) at++;
+    at += 2;
+    if (ends_with_quit()) bytes.resize(bytes.size() - 4);
+    std::vector<std::vector<int>> found;
+    for (; at + 4 <= bytes.size(); at += 4) {
+      found.push_back(std::vector<int>(bytes.begin() + (long)at, bytes.begin() + (long)at + 4));
+    }
+    return found;
+  }
+  bool ends_with_quit() {
+    std::vector<int> bytes = wire();
+    return bytes.size() >= 4 && std::vector<int>(bytes.end() - 4, bytes.end()) ==
+                                    std::vector<int>{0xEE, 0xEE, 0xEE, 0xEE};
+  }
+};
+
+// ---------------------------------------------------------------- one job
+
+struct JobCase {
+  const char *name;
+  std::vector<std::string> args;
+  const char *existing;  // text of %/cvs.txt before the run, or null
+  int code;
+  const char *summary;  // the last line of standard output; "" for none
+  bool port_used;       // the receiver was opened (and then released)
+};
+
+const char GOOD_FILE[] = "CV 3 = 7\nCV 4a = b1010\n";
+const char WITH_BAD_LINE[] = "CV 3 = 7\nCV 300 = 1\nCV 4a = b1010\n";
+
+std::vector<JobCase> job_cases() {
+  return {
+      {"read_out",
+       {"--read-out", "%/cvs.txt", "sim:%/r"},
+       nullptr,
+       0,
+       "tarvel --read-out %/cvs.txt: 398 von 398 CVs gelesen, 0 Lesefehler (Exit-Code 0)",
+       true},
+      {"read_out_equals_form",
+       {"--read-out=%/cvs.txt", "sim:%/r"},
+       nullptr,
+       0,
+       "tarvel --read-out %/cvs.txt: 398 von 398 CVs gelesen, 0 Lesefehler (Exit-Code 0)",
+       true},
+      {"read_out_no_receiver",
+       {"--read-out", "%/cvs.txt", "sim:%/r?absent"},
+       nullptr,
+       1,
+       "tarvel --read-out %/cvs.txt: 0 von 398 CVs gelesen, 398 Lesefehler (Exit-Code 1)",
+       true},
+      {"read_out_file_exists", {"--read-out", "%/cvs.txt", "sim:%/r"}, "keep\n", 3, "", false},
+      {"read_out_force",
+       {"--force", "--read-out", "%/cvs.txt", "sim:%/r"},
+       "old\n",
+       0,
+       "tarvel --read-out %/cvs.txt: 398 von 398 CVs gelesen, 0 Lesefehler (Exit-Code 0)",
+       true},
+      {"read_out_no_folder", {"--read-out", "%/none/cvs.txt", "sim:%/r"}, nullptr, 3, "", false},
+      {"read_out_port_fails",
+       {"--read-out", "%/cvs.txt", "sim:%/r?unplug=400"},
+       nullptr,
+       4,
+       "Schnittstelle ausgefallen (Exit-Code 4)",
+       true},
+      {"program",
+       {"--program", "%/cvs.txt", "sim:%/r"},
+       GOOD_FILE,
+       0,
+       "tarvel --program %/cvs.txt: 2 CVs geschrieben, 0 Zeilen ung\xC3\xBCltig (Exit-Code 0)",
+       true},
+      {"program_line_refused",
+       {"--program", "%/cvs.txt", "sim:%/r"},
+       WITH_BAD_LINE,
+       2,
+       "tarvel --program %/cvs.txt: 2 CVs geschrieben, 1 Zeilen ung\xC3\xBCltig (Exit-Code 2)",
+       true},
+      {"program_verified",
+       {"--verify", "--program", "%/cvs.txt", "sim:%/r"},
+       GOOD_FILE,
+       0,
+       "tarvel --program %/cvs.txt: 2 CVs geschrieben, 2 best\xC3\xA4tigt, 0 nicht "
+       "best\xC3\xA4tigt, 0 Zeilen ung\xC3\xBCltig (Exit-Code 0)",
+       true},
+      // An unconfirmed write weighs more than a refused line.
+      {"program_unconfirmed",
+       {"--verify", "--program", "%/cvs.txt", "sim:%/r?fail=2"},
+       WITH_BAD_LINE,
+       1,
+       "tarvel --program %/cvs.txt: 2 CVs geschrieben, 1 best\xC3\xA4tigt, 1 nicht "
+       "best\xC3\xA4tigt, 1 Zeilen ung\xC3\xBCltig (Exit-Code 1)",
+       true},
+      {"program_no_file", {"--program", "%/cvs.txt", "sim:%/r"}, nullptr, 3, "", false},
+      {"program_folder", {"--program", "%", "sim:%/r"}, nullptr, 3, "", false},
+      {"read_out_folder", {"--force", "--read-out", "%", "sim:%/r"}, nullptr, 3, "", false},
+      {"program_port_fails",
+       {"--program", "%/cvs.txt", "sim:%/r?unplug=16"},
+       GOOD_FILE,
+       4,
+       "tarvel --program %/cvs.txt: 2 CVs geschrieben, 0 Zeilen ung\xC3\xBCltig, Schnittstelle "
+       "ausgefallen (Exit-Code 4)",
+       true},
+      {"port_cannot_open", {"--program", "%/cvs.txt", "%/no-such-tty"}, GOOD_FILE, 99, "", false},
+      {"no_port", {"--read-out", "%/cvs.txt"}, nullptr, 9, "", false},
+      {"two_ports", {"--program", "%/cvs.txt", "sim:%/r", "x.txt"}, GOOD_FILE, 9, "", false},
+      {"both_jobs",
+       {"--read-out", "%/a.txt", "--program", "%/cvs.txt", "sim:%/r"},
+       GOOD_FILE,
+       9,
+       "",
+       false},
+      {"force_without_read_out",
+       {"--force", "--program", "%/cvs.txt", "sim:%/r"},
+       GOOD_FILE,
+       9,
+       "",
+       false},
+      {"no_file_name", {"--read-out"}, nullptr, 9, "", false},
+      {"unknown_option", {"--quiet", "sim:%/r"}, nullptr, 9, "", false},
+  };
+}
+
+class OneJob : public TarvelJob, public ::testing::WithParamInterface<JobCase> {};
+
+TEST_P(OneJob, EndsWithItsCodeAndSaysWhatHappened) {
+  const JobCase &c = GetParam();
+  if (c.existing != nullptr) std::ofstream(dir + "/cvs.txt") << c.existing;
+  Outcome r = run(c.args);
+  EXPECT_EQ(r.code, c.code) << r.out << r.err;
+  std::string summary = expand(c.summary, dir);
+  if (!summary.empty()) {
+    ASSERT_GE(r.out.size(), summary.size() + 1) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - summary.size() - 1), summary + "\n");
+    EXPECT_EQ(count_of(r.out, "(Exit-Code"), 1);
+  } else {
+    EXPECT_EQ(count_of(r.out, "(Exit-Code"), 0) << r.out;
+    EXPECT_NE(r.err, "") << "a job that fails says why";
+  }
+  // The receiver is released after the job; a job refused before it never
+  // touches the port.
+  EXPECT_EQ(fs::exists(dir + "/r/wire.log"), c.port_used);
+  if (c.port_used && c.code != 4) {
+    EXPECT_TRUE(ends_with_quit());
+  }
+  if (c.existing != nullptr && c.code == 3) {
+    EXPECT_EQ(text_of(dir + "/cvs.txt"), c.existing);
+  }
+  EXPECT_EQ(count_of(r.out, "Kommandos"), 0) << "no menu in a job";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OneJob, ::testing::ValuesIn(job_cases()),
+                         [](const testing::TestParamInfo<JobCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(TarvelJob, AReadOutWritesWhatTheMenuReadOutWritesAndProgramsBack) {
+  ASSERT_EQ(run({"--read-out", "%/cvs.txt", "sim:%/r"}).code, 0);
+  std::string read_out = text_of(dir + "/cvs.txt");
+  EXPECT_EQ(count_of(read_out, "\n"), 398);
+  EXPECT_EQ(read_out.substr(0, 54), "CV   1  =   0 (b0000 0000)\nCV   1a = 255 (b1111 1111)\n");
+  EXPECT_EQ(commands().size(), 398u * 9);
+  // The same file into a second receiver, each write confirmed.
+  fs::rename(dir + "/r", dir + "/first");
+  Outcome r = run({"--verify", "--program", "%/cvs.txt", "sim:%/r"});
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(count_of(r.out, "nicht best\xC3\xA4tigt!"), 0);
+}
+
+// Keys typed on the terminal before and during a job are not read: ESC would
+// stop a read-out from the menu, but not one a script started.
+TEST_F(TarvelJob, KeysTypedOnTheTerminalDoNotStopAJob) {
+  PtyPair pty = open_pty_pair();
+  ASSERT_GE(pty.master, 0);
+  int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  ASSERT_TRUE(write_all(pty.master, (const unsigned char *)"\033\033q\033", 4));
+  Outcome r = run_program(TARVEL_PATH, {"--read-out", "%/cvs.txt", "sim:%/r"}, dir, -1, slave);
+  close(slave);
+  close(pty.master);
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(count_of(text_of(dir + "/cvs.txt"), "\n"), 398);
+  EXPECT_EQ(count_of(r.out, "Abgebrochen"), 0);
+}
+
+TEST_F(TarvelJob, TheOpenFailureNamesThePortListingAndWaitsForNoKey) {
+  std::ofstream(dir + "/cvs.txt") << GOOD_FILE;
+  Outcome r = run({"--program", "%/cvs.txt", "%/no-such-tty"});
+  EXPECT_EQ(r.code, 99);
+  EXPECT_EQ(r.err, "Open_in " + dir +
+                       "/no-such-tty: Error 2\n"
+                       "Vorhandene Schnittstellen zeigt: tarvel --ports\n");
+}
+
+// ---------------------------------------------------------------- --verify
+
+struct VerifyCase {
+  const char *options;  // receiver options
+  bool verify;
+  std::vector<int> unconfirmed;  // the lines of the file whose write is not confirmed
+};
+
+// Five writes; fail=N leaves every N-th verify unconfirmed.
+const char FIVE_LINES[] = "CV 1 = 10\nCV 2a = 20\nCV 256 = 255\nCV 7 = 0\nCV 256a = 128\n";
+const char *const FIVE_REPORTS[] = {
+    "CV   1  =  10 nicht best\xC3\xA4tigt!\n", "CV   2a =  20 nicht best\xC3\xA4tigt!\n",
+    "CV 256  = 255 nicht best\xC3\xA4tigt!\n", "CV   7  =   0 nicht best\xC3\xA4tigt!\n",
+    "CV 256a = 128 nicht best\xC3\xA4tigt!\n"};
+
+TEST_F(TarvelJob, VerifyReportsExactlyTheUnconfirmedWritesOfAProgrammingRun) {
+  const VerifyCase cases[] = {
+      {"", true, {}},
+      {"?fail=1", true, {0, 1, 2, 3, 4}},
+      {"?fail=2", true, {1, 3}},
+      {"?fail=5", true, {4}},
+      {"?fail=6", true, {}},
+      {"?fail=1", false, {}},
+      {"?absent", true, {0, 1, 2, 3, 4}},
+  };
+  std::ofstream(dir + "/cvs.txt") << FIVE_LINES;
+  for (const VerifyCase &c : cases) {
+    fs::remove_all(dir + "/r");
+    std::vector<std::string> args = {"sim:%/r" + std::string(c.options), "%/cvs.txt"};
+    if (c.verify) args.insert(args.begin(), "--verify");
+    std::string label = std::string(c.options) + (c.verify ? " --verify" : "");
+    // p, then q: keys from the pipe, as a user scripts the menu.
+    int keys[2];
+    ASSERT_EQ(pipe(keys), 0);
+    Outcome r;
+    {
+      std::string command = std::string(TARVEL_PATH);
+      for (const std::string &a : args) command += " '" + expand(a, dir) + "'";
+      command = "printf pq | ORN_VIRTUAL_CLOCK=1 ORN_HOME= " + command + " 2>&1";
+      FILE *pipe_in = popen(command.c_str(), "r");
+      ASSERT_NE(pipe_in, nullptr);
+      char buffer[4096];
+      size_t got;
+      while ((got = fread(buffer, 1, sizeof buffer, pipe_in)) > 0) r.out.append(buffer, got);
+      int status = pclose(pipe_in);
+      r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    close(keys[0]);
+    close(keys[1]);
+    EXPECT_EQ(r.code, 0) << label;
+    std::string reports;
+    for (int line : c.unconfirmed) reports += FIVE_REPORTS[line];
+    std::string shown;
+    for (const char *report : FIVE_REPORTS) {
+      if (r.out.find(report) != std::string::npos) shown += report;
+    }
+    EXPECT_EQ(shown, reports) << label;
+    int unconfirmed = (int)c.unconfirmed.size();
+    std::string summary = "\nGeschrieben: 5, best\xC3\xA4tigt: " + std::to_string(5 - unconfirmed) +
+                          ", nicht best\xC3\xA4tigt: " + std::to_string(unconfirmed) + "\n";
+    EXPECT_EQ(count_of(r.out, summary), c.verify ? 1 : 0) << label << r.out;
+    EXPECT_EQ(count_of(r.out, "Geschrieben:"), c.verify ? 1 : 0) << label;
+    // Each write is followed by one verify of the written value, and only then.
+    int verifies = 0, writes = 0;
+    std::vector<std::vector<int>> sent = commands();
+    for (size_t i = 0; i < sent.size(); i++) {
+      if (sent[i][3] == CMD_WRITE) writes++;
+      if (sent[i][3] != CMD_VERIFY) continue;
+      verifies++;
+      ASSERT_GT(i, 0u);
+      EXPECT_EQ(sent[i - 1][3], CMD_WRITE) << label;
+      EXPECT_EQ(std::vector<int>(sent[i].begin(), sent[i].begin() + 3),
+                std::vector<int>(sent[i - 1].begin(), sent[i - 1].begin() + 3))
+          << label;
+    }
+    EXPECT_EQ(writes, 5) << label;
+    EXPECT_EQ(verifies, c.verify ? 5 : 0) << label;
+  }
+}
+
+// The verify is sampled as a read's: DSR 1 ms after its opcode, the next byte
+// 3 ms after that.
+TEST_F(TarvelJob, TheVerifyAfterAWriteIsTimedLikeARead) {
+  std::ofstream(dir + "/cvs.txt") << FIVE_LINES;
+  ASSERT_EQ(run({"--verify", "--program", "%/cvs.txt", "sim:%/r"}).code, 0);
+  std::vector<WireEvent> events = parse_wire_log(text_of(dir + "/r/wire.log"));
+  int checked = 0;
+  for (size_t i = 0; i + 2 < events.size(); i++) {
+    if (events[i].event != "TX" || events[i].value != "AF") continue;
+    ASSERT_EQ(events[i + 1].event, "DSR");
+    EXPECT_EQ(events[i + 1].us - events[i].us, 1000);
+    ASSERT_EQ(events[i + 2].event, "TX");
+    // 3 ms, then the next byte's own line time.
+    EXPECT_EQ(events[i + 2].us - events[i + 1].us, 3000 + 260);
+    checked++;
+  }
+  EXPECT_EQ(checked, 5);
+}
+
+TEST_F(TarvelJob, TheDialogueReportsAnUnconfirmedWriteOnALineOfItsOwn) {
+  struct Case {
+    const char *options;
+    bool verify;
+    bool reported;
+  } cases[] = {{"?fail=1", true, true}, {"", true, false}, {"?fail=1", false, false}};
+  for (const Case &c : cases) {
+    fs::remove_all(dir + "/r");
+    // e, CV 3, p, value 9, then back to the menu and out.
+    std::string command = std::string(
+                              "printf 'e\\b3\\rp\\b\\b\\b9\\r\\033q' | ORN_VIRTUAL_CLOCK=1 "
+                              "ORN_HOME= ") +
+                          TARVEL_PATH + (c.verify ? " --verify" : "") + " 'sim:" + dir + "/r" +
+                          c.options + "' 2>&1";
+    FILE *pipe_in = popen(command.c_str(), "r");
+    ASSERT_NE(pipe_in, nullptr);
+    std::string out;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe_in)) > 0) out.append(buffer, got);
+    EXPECT_EQ(pclose(pipe_in), 0);
+    EXPECT_EQ(count_of(out, "\nCV   3  =   9 nicht best\xC3\xA4tigt!\n"), c.reported ? 1 : 0)
+        << c.options << c.verify << out;
+    EXPECT_NE(receiver_cvs().find("CV   3  =   9 (b0000 1001)"), std::string::npos);
+  }
+}
+
+// ---------------------------------------------------------------- window title
+
+struct TitleCase {
+  const char *program;
+  std::vector<std::string> args;
+  const char *first, *last;  // the first and last title shown
+};
+
+TEST_F(TarvelJob, LongJobsShowTheirProgressInTheTerminalTitleAndPutItBack) {
+  std::ofstream(dir + "/cvs.txt") << FIVE_LINES;
+  std::string firmware = std::string("8\x5a", 2) + "u" + std::string(1, '\0') +
+                         std::string(64, 'x') + "u\x01" + std::string(64, 'y') + "3";
+  std::ofstream(dir + "/fw.bin", std::ios::binary) << firmware;
+  const TitleCase cases[] = {
+      {TARVEL_PATH,
+       {"--read-out", "%/out.txt", "sim:%/r"},
+       "tarvel: Auslesen 0%",
+       "tarvel: Auslesen 100% (noch 0:00)"},
+      {TARVEL_PATH,
+       {"--program", "%/cvs.txt", "sim:%/r"},
+       "tarvel: Programmieren 0%",
+       "tarvel: Programmieren 100% (noch 0:00)"},
+      {MORREX_PATH,
+       {"xsim:%/m", "%/fw.bin"},
+       "morrex: Update 0%",
+       "morrex: Update 99% (noch 0:01)"},
+  };
+  for (const TitleCase &c : cases) {
+    PtyPair pty = open_pty_pair();
+    ASSERT_GE(pty.master, 0);
+    int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    std::string shown;
+    bool done = false;
+    std::thread reader([&] {
+      while (!done) shown += read_some(pty.master, 1 << 20, 50);
+    });
+    Outcome r = run_program(c.program, c.args, dir, slave);
+    close(slave);
+    usleep(200000);
+    done = true;
+    reader.join();
+    close(pty.master);
+    EXPECT_EQ(r.code, 0) << c.program << r.err;
+    size_t push = shown.find("\033[22;0t");
+    size_t first = shown.find(std::string("\033]0;") + c.first + "\007");
+    size_t last = shown.find(std::string("\033]0;") + c.last + "\007");
+    size_t pop = shown.find("\033]0;\007\033[23;0t");
+    EXPECT_NE(push, std::string::npos) << c.first;
+    EXPECT_LT(push, first) << c.first;
+    EXPECT_LT(first, last) << c.first;
+    EXPECT_LT(last, pop) << c.first;
+    EXPECT_NE(pop, std::string::npos) << c.first;
+    EXPECT_EQ(shown.find("\033]0;", pop + 1), std::string::npos) << "nothing after the end";
+    // Not on a file: the title is for terminals only.
+    fs::remove_all(dir + "/r");
+    fs::remove(dir + "/out.txt");
+    Outcome to_file = run_program(c.program, c.args, dir);
+    EXPECT_EQ(to_file.code, 0);
+    EXPECT_EQ(to_file.out.find("\033]"), std::string::npos) << c.first;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+// The port listing on a fake sysfs tree (ORN_PORTS_ROOT): which ttys are
+// ports, what identifies them, in which order; and the listing seen through
+// both programs' --ports.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/port_list.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class PortList : public ::testing::Test {
+ protected:
+  std::string root;
+
+  void SetUp() override {
+    char name[] = "/tmp/port_list_XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    root = name;
+    setenv("ORN_PORTS_ROOT", root.c_str(), 1);
+    fs::create_directories(root + "/sys/class/tty");
+  }
+  void TearDown() override {
+    unsetenv("ORN_PORTS_ROOT");
+    fs::remove_all(root);
+  }
+
+  void write(const std::string &path, const std::string &text) {
+    fs::create_directories(fs::path(root + path).parent_path());
+    std::ofstream(root + path) << text << "\n";
+  }
+  void link(const std::string &target, const std::string &path) {
+    fs::create_directories(fs::path(root + path).parent_path());
+    fs::create_directory_symlink(target, root + path);
+  }
+  // A tty as the kernel shows it: its class entry links into the device tree,
+  // and its "device" link (when it has a device) to the device above it.
+  void tty(const std::string &name, const std::string &device_folder, const char *type) {
+    std::string node = "/sys/devices/" + device_folder + "/tty/" + name;
+    fs::create_directories(root + node);
+    if (type != nullptr) write(node + "/type", type);
+    if (!device_folder.empty() && device_folder.find("virtual") == std::string::npos) {
+      fs::create_directory_symlink(root + "/sys/devices/" + device_folder, root + node + "/device");
+    }
+    link("../../devices/" + device_folder + "/tty/" + name, "/sys/class/tty/" + name);
+  }
+  void usb_adapter(const std::string &usb, const std::string &vendor, const std::string &product,
+                   const char *maker, const char *model, const char *serial) {
+    std::string folder = "/sys/devices/pci0000:00/0000:00:14.0/" + usb;
+    write(folder + "/idVendor", vendor);
+    write(folder + "/idProduct", product);
+    if (maker) write(folder + "/manufacturer", maker);
+    if (model) write(folder + "/product", model);
+    if (serial) write(folder + "/serial", serial);
+  }
+
+  std::string listing(int *count) {
+    FILE *out = tmpfile();
+    *count = print_serial_ports(out);
+    rewind(out);
+    std::string text;
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, out)) text += buffer;
+    fclose(out);
+    return text;
+  }
+};
+
+TEST_F(PortList, ListsRealUartsAndUsbAdaptersButNoPhantomsOrConsoles) {
+  tty("ttyS0", "platform/serial8250", "4");
+  tty("ttyS1", "platform/serial8250", "0");  // one of the 32 phantoms
+  tty("ttyS10", "pnp0/00:05", "10");
+  tty("ttyS2", "pci0000:00/0000:00:16.3", "4");
+  tty("tty0", "virtual", nullptr);
+  tty("ttyprintk", "virtual", nullptr);
+  usb_adapter("usb1/1-2", "0403", "6001", "FTDI", "FT232R USB UART", "A9XK3Q1Z");
+  tty("ttyUSB0", "pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/ttyUSB0", nullptr);
+  usb_adapter("usb1/1-3", "1a86", "7523", nullptr, "USB Serial", nullptr);
+  tty("ttyUSB1", "pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0/ttyUSB1", nullptr);
+  usb_adapter("usb1/1-4", "2341", "0043", "Arduino (www.arduino.cc)", nullptr, "7523230313535");
+  tty("ttyACM0", "pci0000:00/0000:00:14.0/usb1/1-4/1-4:1.0", nullptr);
+  link("../../ttyUSB0", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9XK3Q1Z-if00-port0");
+  link("../../ttyACM0", "/dev/serial/by-id/usb-Arduino_7523230313535-if00");
+  link("../../ttyUSB0", "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
+
+  int count = 0;
+  std::string text = listing(&count);
+  EXPECT_EQ(count, 6);
+  EXPECT_EQ(text,
+            "/dev/ttyACM0  USB 2341:0043 Arduino (www.arduino.cc), Seriennummer 7523230313535"
+            "  /dev/serial/by-id/usb-Arduino_7523230313535-if00\n"
+            "/dev/ttyS0  UART 16550A  (COM1)\n"
+            "/dev/ttyS2  UART 16550A  (COM3)\n"
+            "/dev/ttyS10  UART 16C950  (COM11)\n"
+            "/dev/ttyUSB0  USB 0403:6001 FTDI FT232R USB UART, Seriennummer A9XK3Q1Z"
+            "  /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9XK3Q1Z-if00-port0\n"
+            "/dev/ttyUSB1  USB 1a86:7523 USB Serial\n");
+}
+
+TEST_F(PortList, ATreeWithoutPortsListsNothing) {
+  struct Case {
+    const char *what;
+    bool class_folder;
+  } cases[] = {{"no tty class at all", false}, {"only phantoms and consoles", true}};
+  for (const Case &c : cases) {
+    fs::remove_all(root + "/sys");
+    if (c.class_folder) {
+      fs::create_directories(root + "/sys/class/tty");
+      tty("ttyS0", "platform/serial8250", "0");
+      tty("console", "virtual", nullptr);
+    }
+    int count = -1;
+    EXPECT_EQ(listing(&count), "") << c.what;
+    EXPECT_EQ(count, 0) << c.what;
+  }
+}
+
+// Both programs answer --ports with the listing and 0, before their banner,
+// and touch no port.
+TEST_F(PortList, BothProgramsListThePortsAndEndWith0) {
+  tty("ttyS3", "platform/serial8250", "4");
+  struct Case {
+    const char *program;
+    bool ports;
+    const char *out;
+  } cases[] = {
+      {TARVEL_PATH, true, "/dev/ttyS3  UART 16550A  (COM4)\n"},
+      {MORREX_PATH, true, "/dev/ttyS3  UART 16550A  (COM4)\n"},
+      {TARVEL_PATH, false, "Keine serielle Schnittstelle gefunden.\n"},
+      {MORREX_PATH, false, "Keine serielle Schnittstelle gefunden.\n"},
+  };
+  for (const Case &c : cases) {
+    if (!c.ports) fs::remove_all(root + "/sys/class/tty/ttyS3");
+    std::string command = std::string(c.program) + " --ports </dev/null 2>&1";
+    FILE *pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string text;
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe)) text += buffer;
+    int status = pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.program;
+    EXPECT_EQ(text, c.out) << c.program;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+#!/usr/bin/env python3
+"""The Windows programs' additions under Wine: --ports lists the COM ports Wine
+knows (a port added under HKLM\\Software\\Wine\\Ports becomes a dosdevices link
+and a COM device), and tarvel's one-job commands reach a port from COM10 up in
+both forms (17 and com17) on a pseudo-terminal linked in as COM17.
+
+Usage: jobs_and_ports_wine.py ports|program_17|program_com17|refused|verify
+       tarvel.exe morrex.exe wine-run
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wire_trace_over_pty import Failure, check  # noqa: E402
+
+import pty  # noqa: E402
+import select  # noqa: E402
+import time  # noqa: E402
+import tty  # noqa: E402
+
+PORT = "com17"
+WAKE = bytes([0x41]) + bytes(range(0xF3, 0xFF)) + bytes([0x55])
+QUIT = bytes([0xEE] * 4)
+
+
+def wine(wine_run, *args, cwd=None, env=None):
+    proc = subprocess.run([wine_run, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, cwd=cwd, env=env, timeout=120)
+    return proc.returncode, proc.stdout.decode("cp850", "replace"), \
+        proc.stderr.decode("cp850", "replace")
+
+
+def ports_case(tarvel, morrex, wine_run, tmp):
+    key = "HKLM\\Software\\Wine\\Ports"
+    link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "com23")
+    # A FIFO as the port: opening it would hang the listing, so a listing
+    # that returns has not opened it.
+    fifo = os.path.join(tmp, "fifo")
+    os.mkfifo(fifo)
+    wine(wine_run, "reg", "add", key, "/v", "COM23", "/d", fifo, "/f")
+    subprocess.run(["wineserver", "-k"], check=False)
+    try:
+        for program in (tarvel, morrex):
+            code, out, err = wine(wine_run, program, "--ports")
+            check(code == 0, program, "exit", code, out, err)
+            lines = out.replace("\r", "").split("\n")
+            check("COM23" in lines, program, "does not list COM23:", out)
+            check(err == "", program, "stderr:", err)
+    finally:
+        wine(wine_run, "reg", "delete", key, "/v", "COM23", "/f")
+        subprocess.run(["wineserver", "-k"], check=False)
+        if os.path.lexists(link):
+            os.remove(link)
+    return "COM23 listed by tarvel and morrex, its FIFO never opened"
+
+
+def run_on_port(command, cwd):
+    """Runs command with COM17 linked to a pseudo-terminal; (exit, output, wire)."""
+    master, slave = pty.openpty()
+    tty.setraw(slave)
+    os.set_blocking(master, False)
+    link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", PORT)
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(os.ttyname(slave), link)
+    received = bytearray()
+    env = dict(os.environ, ORN_HOME="1")
+    try:
+        # Standard input stays an open pipe with no key in it: a job that
+        # waited for a key would run into the time limit.
+        proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, cwd=cwd, env=env)
+        deadline = time.monotonic() + 60
+        while proc.poll() is None and time.monotonic() < deadline:
+            ready, _, _ = select.select([master], [], [], 0.2)
+            if ready:
+                try:
+                    received += os.read(master, 4096)
+                except BlockingIOError:
+                    pass
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+            raise Failure("the job did not end within 60 s")
+        try:
+            received += os.read(master, 4096)
+        except (BlockingIOError, OSError):
+            pass
+        output = proc.stdout.read().decode("cp850", "replace")
+        proc.stdin.close()
+    finally:
+        subprocess.run(["wineserver", "-k"], check=False)
+        os.remove(link)
+        os.close(slave)
+        os.close(master)
+    return proc.returncode, output, bytes(received)
+
+
+def program_case(port_argument):
+    def case(tarvel, morrex, wine_run, tmp):
+        with open(os.path.join(tmp, "cvs.txt"), "w") as f:
+            f.write("CV 3 = 7\nCV 300 = 1\nCV 4a = b1010\n")
+        code, output, wire = run_on_port(
+            [wine_run, tarvel, "--program", "cvs.txt", port_argument], tmp)
+        want = WAKE + bytes([0, 2, 7, 0xAE, 1, 3, 10, 0xAE]) + QUIT
+        check(wire == want, "wire", wire.hex(), "want", want.hex())
+        check(code == 2, "exit", code, output)
+        check("2 CVs geschrieben, 1 Zeilen ung" in output, "summary:", output)
+        check("(Exit-Code 2)" in output, "summary:", output)
+        return "tarvel --program ... %s: wire, exit 2, summary" % port_argument
+    return case
+
+
+def verify_case(tarvel, morrex, wine_run, tmp):
+    """Wine reads DSR on a pseudo-terminal as not asserted: every verify fails."""
+    with open(os.path.join(tmp, "cvs.txt"), "w") as f:
+        f.write("CV 3 = 7\nCV 4a = b1010\n")
+    code, output, wire = run_on_port(
+        [wine_run, tarvel, "--verify", "--program", "cvs.txt", "17"], tmp)
+    want = WAKE + bytes([0, 2, 7, 0xAE, 0, 2, 7, 0xAF, 1, 3, 10, 0xAE, 1, 3, 10, 0xAF]) + QUIT
+    check(wire == want, "wire", wire.hex(), "want", want.hex())
+    check(code == 1, "exit", code, output)
+    for line in ("CV   3  =   7 nicht best\u00e4tigt!", "CV   4a =  10 nicht best\u00e4tigt!",
+                 "Geschrieben: 2, best\u00e4tigt: 0, nicht best\u00e4tigt: 2",
+                 "2 CVs geschrieben, 0 best\u00e4tigt, 2 nicht best\u00e4tigt, 0 Zeilen"):
+        check(line in output, "missing:", line, "in", output)
+    return "tarvel --verify --program ... 17: a verify after each write, exit 1, reports"
+
+
+def refused_case(tarvel, morrex, wine_run, tmp):
+    with open(os.path.join(tmp, "cvs.txt"), "w") as f:
+        f.write("keep\n")
+    code, output, wire = run_on_port([wine_run, tarvel, "--read-out", "cvs.txt", "17"], tmp)
+    check(code == 3, "exit", code, output)
+    check(wire == b"", "the port was used:", wire.hex())
+    with open(os.path.join(tmp, "cvs.txt")) as f:
+        check(f.read() == "keep\n", "the file was changed")
+    return "--read-out onto an existing file: exit 3, port untouched, file kept"
+
+
+def main():
+    cases = {"ports": ports_case, "program_17": program_case("17"),
+             "program_com17": program_case("COM17"), "refused": refused_case,
+             "verify": verify_case}
+    case = cases[sys.argv[1]]
+    tarvel, morrex, wine_run = (os.path.abspath(a) for a in sys.argv[2:5])
+    with tempfile.TemporaryDirectory() as tmp:
+        try:
+            print("ok:", case(tarvel, morrex, wine_run, tmp))
+        except Failure as failure:
+            print("FAILED:", failure)
+            return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,20 @@
+// `morrex --ports`: which ports there are, without opening any (opening one
+// raises DTR, which resets a receiver).
+#include <cstring>
+
+#include "platform/port_list.h"
+#include "updater/updater.h"
+
+int is_ports_request(const char *argument) {
+  return strcmp(argument, "--ports") == 0;
+}
+
+int print_ports(void) {
+  if (print_serial_ports(stdout) == 0) printf("Keine serielle Schnittstelle gefunden.\n");
+  fflush(stdout);
+  return EXIT_DONE;
+}
+
+void print_ports_hint(void) {
+  fprintf(stderr, "Vorhandene Schnittstellen zeigt: morrex --ports\n");
+}
