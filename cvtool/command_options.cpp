@@ -7,7 +7,7 @@
 #include "cvtool/cvtool.h"
 #include "platform/port_list.h"
 
-TarvelOptions tarvel_options = {0, 0, nullptr, nullptr, 0};
+TarvelOptions tarvel_options = {0, 0, nullptr, nullptr, 0, 0};
 
 namespace {
 
