@@ -46,7 +46,9 @@ std::mutex model_mutex;
 bool ready = false;
 int width = 80;
 int height = 25;
-std::unique_ptr<cell[]> cells;
+// Never destroyed: the port's reader thread may still print while the process
+// exits, after the static destructors have run.
+std::unique_ptr<cell[]> &cells = *new std::unique_ptr<cell[]>;
 int cursor_x = 0;
 int cursor_y = 0;
 WORD attribute = default_attribute;
