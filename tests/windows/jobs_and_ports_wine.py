@@ -13,11 +13,9 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wire_trace_over_pty import Failure, check  # noqa: E402
+from wire_trace_over_pty import Failure, check, collect_wire  # noqa: E402
 
 import pty  # noqa: E402
-import select  # noqa: E402
-import time  # noqa: E402
 import tty  # noqa: E402
 
 PORT = "com17"
@@ -65,29 +63,15 @@ def run_on_port(command, cwd):
     if os.path.lexists(link):
         os.remove(link)
     os.symlink(os.ttyname(slave), link)
-    received = bytearray()
     env = dict(os.environ, ORN_HOME="1")
     try:
         # Standard input stays an open pipe with no key in it: a job that
         # waited for a key would run into the time limit.
         proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.STDOUT, cwd=cwd, env=env)
-        deadline = time.monotonic() + 60
-        while proc.poll() is None and time.monotonic() < deadline:
-            ready, _, _ = select.select([master], [], [], 0.2)
-            if ready:
-                try:
-                    received += os.read(master, 4096)
-                except BlockingIOError:
-                    pass
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
+        ended, received = collect_wire(proc, master, 60)
+        if not ended:
             raise Failure("the job did not end within 60 s")
-        try:
-            received += os.read(master, 4096)
-        except (BlockingIOError, OSError):
-            pass
         output = proc.stdout.read().decode("cp850", "replace")
         proc.stdin.close()
     finally:

@@ -8,28 +8,20 @@ Usage: morrex_hostile_files.py morrex.exe wine-run
 """
 import os
 import pty
-import select
 import subprocess
 import sys
 import tempfile
-import time
 import tty
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wire_trace_over_pty import collect_wire  # noqa: E402
 
 
 def run(wine_run, morrex, master, argument, cwd):
     proc = subprocess.Popen([wine_run, morrex, "r7", argument], stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT, cwd=cwd)
-    received = bytearray()
-    deadline = time.monotonic() + 60
-    while proc.poll() is None and time.monotonic() < deadline:
-        ready, _, _ = select.select([master], [], [], 0.2)
-        if ready:
-            try:
-                received += os.read(master, 4096)
-            except BlockingIOError:
-                pass
-    if proc.poll() is None:
-        proc.kill()
+    ended, received = collect_wire(proc, master, 60)
+    if not ended:
         return None, "", received
     return proc.returncode, proc.stdout.read().decode("utf-8", "replace"), received
 

@@ -56,32 +56,41 @@ def close_com7(master, slave, link):
     os.close(master)
 
 
+def collect_wire(proc, master, seconds):
+    """Reads what reaches the pseudo-terminal's master until proc ends or
+    seconds pass (then proc is killed). Returns (ended, the bytes read)."""
+    received = bytearray()
+    deadline = time.monotonic() + seconds
+    while proc.poll() is None and time.monotonic() < deadline:
+        ready, _, _ = select.select([master], [], [], 0.2)
+        if ready:
+            try:
+                received += os.read(master, 4096)
+            except BlockingIOError:
+                pass
+    if proc.poll() is None:
+        proc.kill()
+        proc.wait()
+        return False, received
+    try:
+        received += os.read(master, 4096)
+    except (BlockingIOError, OSError):
+        pass
+    return True, received
+
+
 def run_on_com7(command, cwd, keys, seconds):
     """Runs command with ORN_TRACE=trace.log in cwd; returns (exit, output, wire bytes)."""
     master, slave, link = open_com7()
     env = dict(os.environ, ORN_TRACE="trace.log", ORN_HOME="1")
-    received = bytearray()
     try:
         proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.STDOUT, cwd=cwd, env=env)
         proc.stdin.write(keys)
         proc.stdin.close()
-        deadline = time.monotonic() + seconds
-        while proc.poll() is None and time.monotonic() < deadline:
-            ready, _, _ = select.select([master], [], [], 0.2)
-            if ready:
-                try:
-                    received += os.read(master, 4096)
-                except BlockingIOError:
-                    pass
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
+        ended, received = collect_wire(proc, master, seconds)
+        if not ended:
             raise Failure("the program did not finish within %d s" % seconds)
-        try:
-            received += os.read(master, 4096)
-        except (BlockingIOError, OSError):
-            pass
         output = proc.stdout.read().decode("cp850", "replace")
     finally:
         close_com7(master, slave, link)
