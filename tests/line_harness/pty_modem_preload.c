@@ -108,12 +108,16 @@ static void wake_far_end(void) {
   }
 }
 
+/* A sample does not wake the far end: waking another process costs the
+ * program time a real line does not, and the far end takes the sample in with
+ * the next byte or event (every sample first waits for all before it). */
 static void add_event(uint32_t kind, uint32_t value, int64_t at_us) {
   uint64_t n = __atomic_fetch_add(&state->events_claimed, 1, __ATOMIC_ACQ_REL);
   int64_t give_up = now_us() + FAR_END_PATIENCE_US;
   for (int round = 0;
        n - __atomic_load_n(&state->events_done, __ATOMIC_ACQUIRE) >= PTY_MODEM_EVENTS; round++) {
     if (waiting_is_over(give_up)) return; /* the far end is gone: the event is lost */
+    if (round == 0) wake_far_end();
     pause_a_little(round);
   }
   struct pty_modem_event *event = &state->events[n % PTY_MODEM_EVENTS];
@@ -121,7 +125,7 @@ static void add_event(uint32_t kind, uint32_t value, int64_t at_us) {
   event->kind = kind;
   event->value = value;
   __atomic_store_n(&event->ready, n + 1, __ATOMIC_RELEASE);
-  wake_far_end();
+  if (kind != PTY_EVENT_SAMPLE) wake_far_end();
 }
 
 static void stamp_bytes(size_t count) {
