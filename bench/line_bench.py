@@ -84,6 +84,14 @@ def read_out(command, far_end, preload, link, tmp):
     return per_cv_ms, parts
 
 
+def pauses_here(linux):
+    """The machine's own share: how much longer the short pauses take than asked."""
+    bench = os.path.join(linux, "bench/pause_bench")
+    if os.path.exists(bench):
+        out = subprocess.run([bench, "500"], stdout=subprocess.PIPE, check=False).stdout.decode()
+        print("this machine's pauses (%s):\n    %s" % (bench, out.strip().replace("\n", "\n    ")))
+
+
 def report(name, measured):
     per_cv_ms, parts = measured
     print("%-32s %7.3f ms per CV  minimum %6.3f ms  ratio %.3f\n    %s"
@@ -96,6 +104,7 @@ def main():
     far_end = os.path.join(linux, "tests/line_harness/pty_receiver")
     preload = os.path.join(linux, "tests/line_harness/pty_modem_preload.so")
     print("load average before: %.2f %.2f %.2f on %d cores" % (os.getloadavg() + (os.cpu_count(),)))
+    pauses_here(linux)
     with tempfile.TemporaryDirectory() as tmp:
         report("Linux build, /dev/pts/N", read_out([os.path.join(linux, "cvtool/tarvel")], far_end,
                                                    preload, None, tmp))
