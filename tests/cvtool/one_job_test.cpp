@@ -19,6 +19,7 @@
 
 #include "link/receiver_protocol.h"
 #include "tests/link/link_test_support.h"
+#include "tests/temp_dir_fixture.h"
 
 namespace {
 
@@ -94,15 +95,9 @@ Outcome run_program(const char *path, const std::vector<std::string> &args, cons
   return run;
 }
 
-class TarvelJob : public ::testing::Test {
+class TarvelJob : public TempDirFixture {
  protected:
-  std::string dir;
-  void SetUp() override {
-    char name[] = "/tmp/tarvel_job_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    dir = name;
-  }
-  void TearDown() override { fs::remove_all(dir); }
+  TarvelJob() : TempDirFixture("tarvel_job") {}
   Outcome run(const std::vector<std::string> &args) { return run_program(TARVEL_PATH, args, dir); }
   std::string receiver_cvs() { return text_of(dir + "/r/cvs.txt"); }
   std::vector<int> wire() { return sent_bytes(parse_wire_log(text_of(dir + "/r/wire.log"))); }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "link_test_support.h"
+#include "tests/temp_dir_fixture.h"
 
 namespace {
 
@@ -113,16 +114,13 @@ int count_of(const std::string &text, const std::string &part) {
   return n;
 }
 
-class TarvelStartup : public ::testing::Test {
+class TarvelStartup : public TempDirFixture {
  protected:
-  std::string dir;
+  TarvelStartup() : TempDirFixture("tarvel_startup") {}
   void SetUp() override {
     clock_use_virtual(false);  // the child runs on the virtual clock, we wait in real time
-    char name[] = "/tmp/tarvel_startup_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    dir = name;
+    TempDirFixture::SetUp();
   }
-  void TearDown() override { std::filesystem::remove_all(dir); }
   std::string port() { return "sim:" + dir + "?instant"; }
   std::string wire_log() {
     std::ifstream file(dir + "/wire.log");

@@ -15,43 +15,43 @@
 #include <string>
 
 #include "platform/port_list.h"
+#include "tests/temp_dir_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class PortList : public ::testing::Test {
+// dir is the fake root: the listing reads ORN_PORTS_ROOT/sys.
+class PortList : public TempDirFixture {
  protected:
-  std::string root;
+  PortList() : TempDirFixture("port_list") {}
 
   void SetUp() override {
-    char name[] = "/tmp/port_list_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    root = name;
-    setenv("ORN_PORTS_ROOT", root.c_str(), 1);
-    fs::create_directories(root + "/sys/class/tty");
+    TempDirFixture::SetUp();
+    setenv("ORN_PORTS_ROOT", dir.c_str(), 1);
+    fs::create_directories(dir + "/sys/class/tty");
   }
   void TearDown() override {
     unsetenv("ORN_PORTS_ROOT");
-    fs::remove_all(root);
+    TempDirFixture::TearDown();
   }
 
   void write(const std::string &path, const std::string &text) {
-    fs::create_directories(fs::path(root + path).parent_path());
-    std::ofstream(root + path) << text << "\n";
+    fs::create_directories(fs::path(dir + path).parent_path());
+    std::ofstream(dir + path) << text << "\n";
   }
   void link(const std::string &target, const std::string &path) {
-    fs::create_directories(fs::path(root + path).parent_path());
-    fs::create_directory_symlink(target, root + path);
+    fs::create_directories(fs::path(dir + path).parent_path());
+    fs::create_directory_symlink(target, dir + path);
   }
   // A tty as the kernel shows it: its class entry links into the device tree,
   // and its "device" link (when it has a device) to the device above it.
   void tty(const std::string &name, const std::string &device_folder, const char *type) {
     std::string node = "/sys/devices/" + device_folder + "/tty/" + name;
-    fs::create_directories(root + node);
+    fs::create_directories(dir + node);
     if (type != nullptr) write(node + "/type", type);
     if (!device_folder.empty() && device_folder.find("virtual") == std::string::npos) {
-      fs::create_directory_symlink(root + "/sys/devices/" + device_folder, root + node + "/device");
+      fs::create_directory_symlink(dir + "/sys/devices/" + device_folder, dir + node + "/device");
     }
     link("../../devices/" + device_folder + "/tty/" + name, "/sys/class/tty/" + name);
   }
@@ -114,9 +114,9 @@ TEST_F(PortList, ATreeWithoutPortsListsNothing) {
     bool class_folder;
   } cases[] = {{"no tty class at all", false}, {"only phantoms and consoles", true}};
   for (const Case &c : cases) {
-    fs::remove_all(root + "/sys");
+    fs::remove_all(dir + "/sys");
     if (c.class_folder) {
-      fs::create_directories(root + "/sys/class/tty");
+      fs::create_directories(dir + "/sys/class/tty");
       tty("ttyS0", "platform/serial8250", "0");
       tty("console", "virtual", nullptr);
     }
@@ -141,7 +141,7 @@ TEST_F(PortList, BothProgramsListThePortsAndEndWith0) {
       {MORREX_PATH, false, "Keine serielle Schnittstelle gefunden.\n"},
   };
   for (const Case &c : cases) {
-    if (!c.ports) fs::remove_all(root + "/sys/class/tty/ttyS3");
+    if (!c.ports) fs::remove_all(dir + "/sys/class/tty/ttyS3");
     std::string command = std::string(c.program) + " --ports </dev/null 2>&1";
     FILE *pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);

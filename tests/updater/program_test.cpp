@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/updater/program_files.h"
+#include "tests/temp_dir_fixture.h"
 
 namespace {
 
@@ -26,16 +27,9 @@ std::string text_of(const std::string &path) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-class Program : public ::testing::Test {
+class Program : public TempDirFixture {
  protected:
-  std::string dir;
-
-  void SetUp() override {
-    char name[] = "/tmp/morrex_program_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    dir = name;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
+  Program() : TempDirFixture("morrex_program") {}
 
   std::string file(const Bytes &bytes) {
     std::string path = dir + "/fw.bin";

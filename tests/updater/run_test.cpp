@@ -15,6 +15,7 @@
 #include "tests/updater/program_files.h"
 #include "updater/updater.h"
 #include "virtual_receiver/virtual_receiver.h"
+#include "tests/temp_dir_fixture.h"
 
 namespace {
 
@@ -111,9 +112,9 @@ std::string progress_text(int records) {
   return text;
 }
 
-class UpdaterRun : public ::testing::Test {
+class UpdaterRun : public TempDirFixture {
  protected:
-  std::string dir;
+  UpdaterRun() : TempDirFixture("morrex_run") {}
   int code = -1;
   int64_t elapsed_us = -1;
   std::string out, err, trace;
@@ -121,13 +122,11 @@ class UpdaterRun : public ::testing::Test {
 
   void SetUp() override {
     clock_use_virtual(true);
-    char name[] = "/tmp/morrex_run_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    dir = name;
+    TempDirFixture::SetUp();
   }
   void TearDown() override {
     release_updater();
-    std::filesystem::remove_all(dir);
+    TempDirFixture::TearDown();
   }
 
   std::string file(const Bytes &bytes) {
