@@ -228,28 +228,25 @@ void drain(int fd) {
 // so that the program's next sample need not wait for it.
 const int64_t QUICK_LOOK_US = 200;
 
-int poll_timeout_ms(bool waiting, int64_t waiting_since_us) {
+// While something waits for its other half, serve() keeps the time it began
+// waiting in far.waiting_since_us.
+int poll_timeout_ms(const FarEnd &far, bool waiting) {
   if (!waiting) return 100;
-  if (real_now_us() - waiting_since_us < QUICK_LOOK_US) {
-    sched_yield();
-    return 0;
-  }
-  return 1;
+  return real_now_us() - far.waiting_since_us < QUICK_LOOK_US ? 0 : 1;
 }
 
 void run(FarEnd &far) {
   pollfd fds[2] = {{far.master, POLLIN, 0}, {far.wake, POLLIN, 0}};
   bool waiting = false;
-  int64_t waiting_since_us = 0;
   while (!stopping) {
     // The far end holds the slave open, so the master never polls as hung up.
-    int got = poll(fds, 2, poll_timeout_ms(waiting, waiting_since_us));
+    int timeout_ms = poll_timeout_ms(far, waiting);
+    if (timeout_ms == 0) sched_yield();
+    int got = poll(fds, 2, timeout_ms);
     if (got < 0 && errno != EINTR) break;
     drain(far.wake);
     read_master(far);
-    bool was_waiting = waiting;
     waiting = serve(far);
-    if (waiting && !was_waiting) waiting_since_us = real_now_us();
   }
   // The program has ended: take in what it left behind.
   for (int round = 0; round < 100; round++) {
