@@ -8,9 +8,11 @@ Usage: jobs_and_ports_wine.py ports|program_17|program_com17|refused|verify
        tarvel.exe morrex.exe wine-run
 """
 import os
+import select
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from wire_trace_over_pty import Failure, check, collect_wire  # noqa: E402
@@ -30,6 +32,55 @@ def wine(wine_run, *args, cwd=None, env=None):
         proc.stderr.decode("cp850", "replace")
 
 
+def wine_session(wine_run, port):
+    """Starts a Wine session that stays up until its standard input closes, and
+    waits until Wine's device manager has made port. Wine makes its devices in
+    the background at start-up and removes them at shutdown, so a program run
+    alone can find none; and a second program started while the first one
+    starts Wine can hang, so nothing else runs until the session answers."""
+    session = subprocess.Popen([wine_run, "cmd"], stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        session.stdin.write(b"echo session-up\r\n")
+        session.stdin.flush()
+        wait_for_line(session.stdout, b"session-up", 60)
+        deadline = time.monotonic() + 60
+        while True:
+            _, devices, _ = wine(wine_run, "reg", "query",
+                                 "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM")
+            if port in devices.split():
+                return session
+            check(time.monotonic() < deadline, "Wine did not make", port, "within 60 s")
+            time.sleep(0.2)
+    except BaseException:
+        end_session(session)
+        raise
+
+
+def wait_for_line(stream, line, seconds):
+    """Waits for line on stream, alone or after cmd's prompt."""
+    seen = b""
+    deadline = time.monotonic() + seconds
+    while not any(shown == line or shown.endswith(b">" + line)
+                  for shown in seen.replace(b"\r", b"").split(b"\n")):
+        left = deadline - time.monotonic()
+        check(left > 0, "no", line.decode(), "from the Wine session within", seconds, "s:", seen)
+        if select.select([stream], [], [], left)[0]:
+            chunk = os.read(stream.fileno(), 4096)
+            check(chunk != b"", "the Wine session ended:", seen)
+            seen += chunk
+
+
+def end_session(session):
+    session.stdin.close()
+    try:
+        session.wait(timeout=60)
+    except subprocess.TimeoutExpired:
+        session.kill()
+        session.wait()
+    session.stdout.close()
+
+
 def ports_case(tarvel, morrex, wine_run, tmp):
     key = "HKLM\\Software\\Wine\\Ports"
     link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "com23")
@@ -39,7 +90,9 @@ def ports_case(tarvel, morrex, wine_run, tmp):
     os.mkfifo(fifo)
     wine(wine_run, "reg", "add", key, "/v", "COM23", "/d", fifo, "/f")
     subprocess.run(["wineserver", "-k"], check=False)
+    session = None
     try:
+        session = wine_session(wine_run, "COM23")
         for program in (tarvel, morrex):
             code, out, err = wine(wine_run, program, "--ports")
             check(code == 0, program, "exit", code, out, err)
@@ -47,6 +100,8 @@ def ports_case(tarvel, morrex, wine_run, tmp):
             check("COM23" in lines, program, "does not list COM23:", out)
             check(err == "", program, "stderr:", err)
     finally:
+        if session is not None:
+            end_session(session)
         wine(wine_run, "reg", "delete", key, "/v", "COM23", "/f")
         subprocess.run(["wineserver", "-k"], check=False)
         if os.path.lexists(link):
