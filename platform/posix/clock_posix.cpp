@@ -12,7 +12,9 @@
 
 namespace {
 
-std::atomic<int> virtual_mode{-1};  // -1: not decided yet
+// -1: not decided yet; 0 real time; 1 virtual, by the program; 2 virtual, by
+// ORN_VIRTUAL_CLOCK
+std::atomic<int> virtual_mode{-1};
 std::atomic<int64_t> virtual_now_us{0};
 
 int64_t real_now_us() {
@@ -85,15 +87,21 @@ void virtual_advance_to(int64_t deadline_us) {
 bool clock_is_virtual(void) {
   int mode = virtual_mode.load();
   if (mode < 0) {
-    int wanted = getenv("ORN_VIRTUAL_CLOCK") != nullptr ? 1 : 0;
+    int wanted = getenv("ORN_VIRTUAL_CLOCK") != nullptr ? 2 : 0;
     virtual_mode.compare_exchange_strong(mode, wanted);
     mode = virtual_mode.load();
   }
-  return mode == 1;
+  return mode > 0;
 }
 
 void clock_use_virtual(bool on) {
   virtual_mode.store(on ? 1 : 0);
+}
+
+bool clock_leave_environment_virtual(void) {
+  clock_is_virtual();
+  int from_environment = 2;
+  return virtual_mode.compare_exchange_strong(from_environment, 0);
 }
 
 int64_t clock_now_us(void) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/platform.h"
 #include "platform/posix/serial_handle.h"
 
@@ -86,7 +87,13 @@ SerialDevice *open_device(const char *name) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return nullptr;
   }
-  return tty_device_open(path);
+  // Said only for a port that opened: a failed open keeps its one message.
+  bool left_virtual = clock_leave_environment_virtual();
+  SerialDevice *device = tty_device_open(path);
+  if (device != nullptr && left_virtual) {
+    fprintf(stderr, "ORN_VIRTUAL_CLOCK gilt nur f\x81r sim:, %s l\x84uft in Echtzeit.\n", name);
+  }
+  return device;
 }
 
 }  // namespace
