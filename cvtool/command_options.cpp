@@ -1,5 +1,8 @@
-// tarvel's long options, GNU style, before the port: --verify, --read-out FILE,
-// --program FILE, --force, --ports, --help, --version; "--" ends them.
+// tarvel's options, GNU style, before or after the port: --verify,
+// --read-out FILE, --program FILE, --force, --ports, --help (-h, -?, /?),
+// --version (-V); "--" ends them.
+#include <getopt.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,7 +10,7 @@
 #include "cvtool/cvtool.h"
 #include "platform/port_list.h"
 
-TarvelOptions tarvel_options = {0, 0, nullptr, nullptr, 0, 0};
+TarvelOptions tarvel_options = {0, 0, nullptr, nullptr, 0, 0, 0};
 
 namespace {
 
@@ -16,83 +19,134 @@ void refuse(const char *what, const char *option) {
   exit(9);
 }
 
-// --name VALUE or --name=VALUE; returns the value, moving *index past it.
-const char *option_value(int argc, char **argv, int *index, const char *name) {
-  const char *argument = argv[*index];
-  size_t length = strlen(name);
-  if (argument[length] == '=') return argument + length + 1;
-  if (*index + 1 >= argc) refuse("Dateiname fehlt nach", name);
-  *index += 1;
-  return argv[*index];
-}
-
-int names(const char *argument, const char *name) {
-  size_t length = strlen(name);
-  return strncmp(argument, name, length) == 0 &&
-         (argument[length] == '\0' || argument[length] == '=');
-}
-
 void list_ports(void) {
   if (print_serial_ports(stdout) == 0) printf("Keine serielle Schnittstelle gefunden.\n");
   exit(0);
 }
 
-// The job's file goes into the data file name, which holds 999 characters.
-const char *job_file(const char *file, const char *option) {
+// The job's file goes into the data file name, which holds 999 characters;
+// one job a run.
+const char *job_file(const char *already, const char *file, const char *option) {
+  if (already != nullptr) refuse("nur ein Auftrag", option);
   if (file[0] == '\0') refuse("Dateiname fehlt nach", option);
   if (strlen(file) >= DATA_FILE_NAME_SIZE) refuse("Dateiname zu lang nach", option);
   return file;
 }
 
-// Takes one option at argv[*index]; returns 0, or -1 for "--".
-int take_option(int argc, char **argv, int *index) {
-  const char *argument = argv[*index];
-  if (strcmp(argument, "--") == 0) return -1;
-  if (strcmp(argument, "--verify") == 0) {
-    tarvel_options.verify = 1;
-  } else if (strcmp(argument, "--force") == 0) {
-    tarvel_options.force = 1;
-  } else if (strcmp(argument, "--help") == 0) {
-    tarvel_options.help = 1;
-  } else if (strcmp(argument, "--version") == 0) {
-    tarvel_options.version = 1;
-  } else if (strcmp(argument, "--ports") == 0) {
-    list_ports();
-  } else if (names(argument, "--read-out")) {
-    tarvel_options.read_out = job_file(option_value(argc, argv, index, "--read-out"), "--read-out");
-  } else if (names(argument, "--program")) {
-    tarvel_options.program = job_file(option_value(argc, argv, index, "--program"), "--program");
-  } else {
-    refuse("unbekannte Option", argument);
-  }
-  return 0;
+enum { OPTION_VERIFY = 256, OPTION_FORCE, OPTION_READ_OUT, OPTION_PROGRAM, OPTION_PORTS };
+
+const struct option long_options[] = {{"verify", no_argument, nullptr, OPTION_VERIFY},
+                                      {"force", no_argument, nullptr, OPTION_FORCE},
+                                      {"read-out", required_argument, nullptr, OPTION_READ_OUT},
+                                      {"program", required_argument, nullptr, OPTION_PROGRAM},
+                                      {"ports", no_argument, nullptr, OPTION_PORTS},
+                                      {"help", no_argument, nullptr, 'h'},
+                                      {"version", no_argument, nullptr, 'V'},
+                                      {nullptr, 0, nullptr, 0}};
+
+// The argument getopt_long has just refused, for the message; element is the
+// one it was looking at.
+const char *refused_argument(const char *element) {
+  static char short_option[3] = "-?";
+  if (strncmp(element, "--", 2) == 0) return element;
+  short_option[1] = (char)optopt;
+  return short_option;
 }
 
-void check_combination(int argc, int first) {
-  if (tarvel_options.read_out != nullptr && tarvel_options.program != nullptr) {
-    refuse("nur ein Auftrag", "--read-out oder --program");
+void take_option(int option, const char *element) {
+  switch (option) {
+    case OPTION_VERIFY:
+      tarvel_options.verify = 1;
+      break;
+    case OPTION_FORCE:
+      tarvel_options.force = 1;
+      break;
+    case 'h':
+      tarvel_options.help = 1;
+      break;
+    case 'V':
+      tarvel_options.version = 1;
+      break;
+    case OPTION_PORTS:
+      tarvel_options.ports = 1;
+      break;
+    case OPTION_READ_OUT:
+      tarvel_options.read_out = job_file(
+          tarvel_options.read_out != nullptr ? tarvel_options.read_out : tarvel_options.program,
+          optarg, "--read-out");
+      break;
+    case OPTION_PROGRAM:
+      tarvel_options.program = job_file(
+          tarvel_options.program != nullptr ? tarvel_options.program : tarvel_options.read_out,
+          optarg, "--program");
+      break;
+    case ':':
+      refuse("Dateiname fehlt nach", refused_argument(element));
+      break;
+    default:
+      // -? asks for help; anything else is no option of ours.
+      if (optopt == '?') {
+        tarvel_options.help = 1;
+        break;
+      }
+      refuse("unbekannte Option", refused_argument(element));
   }
+}
+
+// An argument that is no option: "-" alone is a name, as it is for most tools.
+bool is_positional(const char *argument) {
+  return argument[0] != '-' || argument[1] == '\0';
+}
+
+void check_combination(int positionals) {
   if (tarvel_options.force && tarvel_options.read_out == nullptr) {
     refuse("nur mit --read-out", "--force");
   }
-  if (one_job_requested() && argc - first != 1) {
-    refuse(argc - first < 1 ? "Schnittstelle fehlt" : "zu viele Argumente",
+  if (one_job_requested() && positionals != 1) {
+    refuse(positionals < 1 ? "Schnittstelle fehlt" : "zu viele Argumente",
            "tarvel [--verify] --read-out|--program DATEI comx");
   }
 }
 
+// Moves argument i to the end of the positionals gathered so far.
+void keep_positional(char **argv, int *count, int i) {
+  char *argument = argv[i];
+  for (int j = i; j > *count; j--) argv[j] = argv[j - 1];
+  argv[(*count)++] = argument;
+}
+
 }  // namespace
 
+// The options are taken wherever they stand, in the same way on every C
+// library: "+" makes getopt_long stop at each positional (POSIXLY_CORRECT
+// would make glibc do so anyway), which is then put aside and the scan goes
+// on after it. "--" ends the options; "/?" is the Windows user's --help.
 int take_options(int argc, char **argv) {
-  int index = 1;
-  for (; index < argc && strncmp(argv[index], "--", 2) == 0; index++) {
-    if (take_option(argc, argv, &index) != 0) {
-      index++;
+  int count = 1;  // argv[0], then the positionals in their order
+  opterr = 0;
+  // optind 0 makes every getopt start afresh; with no argument it only resets.
+  optind = 0;
+  getopt_long(1, argv, "+", long_options, nullptr);
+  optind = 1;
+  while (optind < argc) {
+    if (strcmp(argv[optind], "--") == 0) {
+      for (int i = optind + 1; i < argc; i++) keep_positional(argv, &count, i);
       break;
     }
+    if (is_positional(argv[optind])) {
+      if (strcmp(argv[optind], "/?") == 0) tarvel_options.help = 1;
+      keep_positional(argv, &count, optind);
+      optind++;
+      continue;
+    }
+    const char *element = argv[optind];
+    int option = getopt_long(argc, argv, "+:hV", long_options, nullptr);
+    if (option == -1) break;
+    take_option(option, element);
   }
-  if (!tarvel_options.help) check_combination(argc, index);
-  return index;
+  if (tarvel_options.ports && !tarvel_options.help) list_ports();
+  if (!tarvel_options.help && !tarvel_options.version) check_combination(count - 1);
+  return count;
 }
 
 void print_options_help(void) {

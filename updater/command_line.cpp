@@ -1,5 +1,7 @@
 // The command line: banner, usage, the port argument with its reset prefix, and
 // the information asked for with --help or --version.
+#include <getopt.h>
+
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -61,8 +63,75 @@ void take_port_argument(const char *argument) {
   }
 }
 
-int is_information_request(const char *argument) {
-  return strcmp(argument, "--help") == 0 || strcmp(argument, "--version") == 0;
+namespace {
+
+const struct option long_options[] = {{"help", no_argument, nullptr, 'h'},
+                                      {"version", no_argument, nullptr, 'V'},
+                                      {"ports", no_argument, nullptr, 'P'},
+                                      {nullptr, 0, nullptr, 0}};
+
+// A positional: no leading '-', "-" alone, or a negative port number (-3 is
+// the port COM-3, as the port argument reads it).
+bool is_positional(const char *argument) {
+  return argument[0] != '-' || argument[1] == '\0' || (argument[1] >= '0' && argument[1] <= '9');
+}
+
+// Moves argument i to the end of the positionals gathered so far.
+void keep_positional(char **argv, int *count, int i) {
+  char *argument = argv[i];
+  for (int j = i; j > *count; j--) argv[j] = argv[j - 1];
+  argv[(*count)++] = argument;
+}
+
+// The request an option makes; a later --help outranks --version, --ports
+// outranks both, and a wrong option everything.
+int request_of(int option, int request) {
+  if (option == 'P') return request == REQUEST_BAD_OPTION ? request : REQUEST_PORTS;
+  if (option == 'h' || (option == '?' && optopt == '?')) {
+    return request == REQUEST_RUN || request == REQUEST_VERSION ? REQUEST_HELP : request;
+  }
+  if (option == 'V') return request == REQUEST_RUN ? REQUEST_VERSION : request;
+  return REQUEST_BAD_OPTION;
+}
+
+// element: the argument getopt_long was looking at.
+void note_bad_option(const char *element) {
+  if (!bad_option.empty()) return;
+  bad_option =
+      strncmp(element, "--", 2) == 0 ? std::string(element) : std::string("-") + (char)optopt;
+}
+
+}  // namespace
+
+std::string bad_option;
+
+// As tarvel does it: "+" stops getopt_long at each positional on every C
+// library, which is put aside, and the scan goes on after it.
+int take_updater_options(int *argc, char **argv) {
+  int count = 1, request = REQUEST_RUN;
+  bad_option.clear();
+  opterr = 0;
+  optind = 0;  // every getopt starts afresh; with no argument it only resets
+  getopt_long(1, argv, "+", long_options, nullptr);
+  optind = 1;
+  while (optind < *argc) {
+    if (strcmp(argv[optind], "--") == 0) {
+      for (int i = optind + 1; i < *argc; i++) keep_positional(argv, &count, i);
+      break;
+    }
+    if (is_positional(argv[optind])) {
+      if (strcmp(argv[optind], "/?") == 0) request = request_of('h', request);
+      keep_positional(argv, &count, optind++);
+      continue;
+    }
+    const char *element = argv[optind];
+    int option = getopt_long(*argc, argv, "+hV", long_options, nullptr);
+    if (option == -1) break;
+    request = request_of(option, request);
+    if (request == REQUEST_BAD_OPTION) note_bad_option(element);
+  }
+  *argc = count;
+  return request;
 }
 
 void print_banner(void) {
@@ -75,6 +144,11 @@ void print_usage(void) {
 
 void print_version(void) {
   updater_print("morrex %s\n", PROJECT_VERSION_TEXT);
+}
+
+void print_bad_option(void) {
+  fprintf(stderr, "morrex: unbekannte Option: %s (morrex --help zeigt die Optionen)\n",
+          bad_option.c_str());
 }
 
 void print_information(void) {

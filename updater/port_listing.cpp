@@ -5,10 +5,6 @@
 #include "platform/port_list.h"
 #include "updater/updater.h"
 
-int is_ports_request(const char *argument) {
-  return strcmp(argument, "--ports") == 0;
-}
-
 int print_ports(void) {
   if (print_serial_ports(stdout) == 0) printf("Keine serielle Schnittstelle gefunden.\n");
   fflush(stdout);

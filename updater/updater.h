@@ -38,18 +38,24 @@ extern std::string port_name;    // as the messages name the port: "COM%d" or th
 // Takes reset mode, reset wait and port (number or device name, and the port name
 // formed from it) from the first argument.
 void take_port_argument(const char *argument);
-// Non-zero for "--help" and "--version".
-int is_information_request(const char *argument);
+// What the command line asks for.
+enum { REQUEST_RUN, REQUEST_HELP, REQUEST_VERSION, REQUEST_PORTS, REQUEST_BAD_OPTION };
+// The first argument that is no option of morrex's, after REQUEST_BAD_OPTION.
+extern std::string bad_option;
+// Takes the options wherever they stand: --help (-h, -?, /?), --version (-V),
+// --ports; "--" ends them. Leaves argv[0] and the other arguments, in their
+// order, in argv, sets *argc to their count and returns the request.
+int take_updater_options(int *argc, char **argv);
+// "morrex: unbekannte Option: ..." on standard error.
+void print_bad_option(void);
 void print_banner(void);
 void print_usage(void);
 // What the program is, its usage and its version (after the banner).
 void print_information(void);
-// The package's version (after the banner).
+// The package's version, "morrex VERSION" (before the banner).
 void print_version(void);
 
 // ---------------------------------------------------------------- ports (port_listing.cpp)
-// Non-zero for "--ports".
-int is_ports_request(const char *argument);
 // Lists the serial ports present, opening none; returns EXIT_DONE at once.
 int print_ports(void);
 // The line after "Open %s: Error %ld": where to find the ports.

@@ -21,14 +21,17 @@ int end_run(int code) {
 }
 
 int run_updater(int argc, char **argv) {
-  if (argc >= 2 && is_ports_request(argv[1])) return print_ports();
+  int request = take_updater_options(&argc, argv);
+  if (request == REQUEST_PORTS) return print_ports();
+  // The package's version first, as GNU programs print it.
+  if (request == REQUEST_VERSION) print_version();
   print_banner();
-  if (argc == 2 && is_information_request(argv[1])) {
-    if (strcmp(argv[1], "--version") == 0)
-      print_version();
-    else
-      print_information();
-    return EXIT_DONE;
+  if (request == REQUEST_HELP) print_information();
+  if (request == REQUEST_VERSION || request == REQUEST_HELP) return EXIT_DONE;
+  if (request == REQUEST_BAD_OPTION) {
+    print_bad_option();
+    print_usage();
+    return end_run(EXIT_USAGE);
   }
   if (argc < 3) {
     print_usage();

@@ -1,6 +1,9 @@
 // The port argument: reset prefix, port number as atoi reads it, device names.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "updater/updater.h"
 
 namespace {
@@ -74,12 +77,49 @@ TEST(PortArgument, OpensComPortsTenAndAboveThroughTheDeviceNamespaceOnWindows) {
   EXPECT_EQ(port_open_name(), "sim:DIR");
 }
 
-TEST(InformationRequest, IsOnlyTheTwoLongOptions) {
-  EXPECT_TRUE(is_information_request("--help"));
-  EXPECT_TRUE(is_information_request("--version"));
-  EXPECT_FALSE(is_information_request("-h"));
-  EXPECT_FALSE(is_information_request("--help=x"));
-  EXPECT_FALSE(is_information_request("3"));
+// Options stand anywhere; what is left are the port and the file, in order.
+TEST(Options, AreTakenWhereverTheyStandAndLeaveThePositionalsInOrder) {
+  struct Row {
+    std::vector<std::string> args;
+    int request;
+    std::vector<std::string> left;
+    const char *bad;
+  };
+  const Row rows[] = {
+      {{"3", "fw.bin"}, REQUEST_RUN, {"3", "fw.bin"}, ""},
+      {{"--help"}, REQUEST_HELP, {}, ""},
+      {{"-h"}, REQUEST_HELP, {}, ""},
+      {{"-?"}, REQUEST_HELP, {}, ""},
+      {{"/?"}, REQUEST_HELP, {"/?"}, ""},
+      {{"x3", "fw.bin", "--help"}, REQUEST_HELP, {"x3", "fw.bin"}, ""},
+      {{"--version"}, REQUEST_VERSION, {}, ""},
+      {{"-V", "x3"}, REQUEST_VERSION, {"x3"}, ""},
+      {{"--version", "--help"}, REQUEST_HELP, {}, ""},
+      {{"x3", "--ports"}, REQUEST_PORTS, {"x3"}, ""},
+      {{"x3", "fw.bin", "--verify"}, REQUEST_BAD_OPTION, {"x3", "fw.bin"}, "--verify"},
+      {{"-q", "x3", "fw.bin"}, REQUEST_BAD_OPTION, {"x3", "fw.bin"}, "-q"},
+      {{"--help=x"}, REQUEST_BAD_OPTION, {}, "--help=x"},
+      {{"--ports", "--bogus"}, REQUEST_BAD_OPTION, {}, "--bogus"},
+      // A negative number is the port argument, as atoi reads it.
+      {{"-3", "fw.bin"}, REQUEST_RUN, {"-3", "fw.bin"}, ""},
+      {{"x3", "--", "-fw.bin"}, REQUEST_RUN, {"x3", "-fw.bin"}, ""},
+      {{"--", "--help", "fw.bin"}, REQUEST_RUN, {"--help", "fw.bin"}, ""},
+      {{"-", "fw.bin"}, REQUEST_RUN, {"-", "fw.bin"}, ""},
+      {{"x3", "fw.bin", "extra"}, REQUEST_RUN, {"x3", "fw.bin", "extra"}, ""},
+  };
+  for (const Row &row : rows) {
+    std::vector<std::string> storage = {"morrex"};
+    storage.insert(storage.end(), row.args.begin(), row.args.end());
+    std::vector<char *> argv;
+    for (std::string &s : storage) argv.push_back(&s[0]);
+    argv.push_back(nullptr);
+    int argc = (int)storage.size();
+    std::string shown = row.args.empty() ? "" : row.args[0];
+    EXPECT_EQ(take_updater_options(&argc, argv.data()), row.request) << shown;
+    std::vector<std::string> left(argv.begin() + 1, argv.begin() + argc);
+    EXPECT_EQ(left, row.left) << shown;
+    EXPECT_EQ(bad_option, row.bad) << shown;
+  }
 }
 
 }  // namespace

@@ -130,7 +130,13 @@ std::vector<ExitCase> exit_cases() {
       {"file_ends", {"rsim:%/receiver", "@"}, {'8', 0, 'u', 1}, 4, "interner Fehler 1\n", ""},
       {"bad_record", {"rsim:%/receiver", "@"}, {'8', 0, 'U'}, 5, "interner Fehler 2\n", ""},
       {"help", {"--help"}, {}, 0, "morrex schreibt", ""},
-      {"version", {"--version"}, {}, 0, "morrex " PROJECT_VERSION_TEXT "\n", ""},
+      // An option morrex does not have touches no port and flashes nothing.
+      {"bad_option",
+       {"xsim:%/receiver", "@", "--verify"},
+       {'8', 0, 'U'},
+       9,
+       "Usage: morrex COMx Programmfile\n",
+       "morrex: unbekannte Option: --verify (morrex --help zeigt die Optionen)\n"},
   };
 }
 

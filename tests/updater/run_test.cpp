@@ -351,11 +351,11 @@ TEST_F(UpdaterRun, HelpAndVersionTellWhatTheProgramIsAndEndAtOnce) {
   EXPECT_NE(out.find("Version 1.1, 11.1.2005\n", strlen(BANNER)), std::string::npos) << out;
   EXPECT_EQ(err, "");
 
-  // The package's version after the banner, which comes first whatever the arguments.
+  // The package's version first, as GNU programs print it, then the banner.
   run({"--version"});
   EXPECT_EQ(code, 0);
   EXPECT_EQ(elapsed_us, 0);
-  EXPECT_EQ(out, std::string(BANNER) + "morrex " PROJECT_VERSION_TEXT "\n");
+  EXPECT_EQ(out, "morrex " PROJECT_VERSION_TEXT "\n" + std::string(BANNER));
   EXPECT_EQ(err, "");
 }
 
