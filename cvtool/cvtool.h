@@ -31,8 +31,8 @@ void program_cvs(void);
 void select_data_file(void);
 
 // ---------------------------------------------------------------- options
-// The long options before the port (command_options.cpp). None of them given,
-// the program behaves byte for byte as without them.
+// The options, before or after the port (command_options.cpp). None of them
+// given, the program behaves byte for byte as without them.
 struct TarvelOptions {
   int verify;            // --verify: every CV write is followed by a verify
   int force;             // --force: --read-out may overwrite its file
@@ -40,11 +40,12 @@ struct TarvelOptions {
   const char *program;   // --program FILE: one programming run, then quit
   int help;              // --help
   int version;           // --version
+  int ports;             // --ports
 };
 extern TarvelOptions tarvel_options;
-// Takes the options from argv[1] on; --help, --version and --ports are
-// answered at once (exit 0), a wrong option ends with 9. Returns the index of
-// the first argument after them (the port).
+// Takes the options wherever they stand in argv; --ports is answered at once
+// (exit 0), a wrong option ends with 9. Leaves argv[0] and then the other
+// arguments, in their order, in argv and returns their count (a new argc).
 int take_options(int argc, char **argv);
 // Prints the lines of --help that describe the options.
 void print_options_help(void);
@@ -57,6 +58,7 @@ struct JobCounts {
   int cvs_read;            // read-out: CVs read
   int read_failures;       // read-out: CVs that failed five reads
   int lines_refused;       // programming: lines that could not be programmed
+  int cv_lines;            // programming: lines that name a CV to program
   int cvs_written;         // CV writes, from the file or the dialogue
   int writes_unconfirmed;  // of them, with --verify, not confirmed
   int file_errors;         // the data file could not be opened, read or written
@@ -84,9 +86,15 @@ void progress_end(void);
 // ---------------------------------------------------------------- one job
 // Non-zero when --read-out or --program asks for one job instead of the menu.
 int one_job_requested(void);
-// Checks the job's file before the port is touched; ends with 3 when it cannot
-// be used.
+// Checks the job's file before anything else; ends with 3 when it cannot be
+// used.
 void check_one_job_file(void);
+// Makes a read-out's new file beside its target before the port is touched,
+// so that a target that cannot take one resets no receiver; ends with 3.
+void make_one_job_file(void);
+// Asks before a file is replaced, then makes the read-out's new file beside
+// it; 0 when the read-out can go on (also when make_one_job_file made it).
+int read_out_open_file(void);
 // Runs the job on the woken receiver, sends the quit sequence and exits with
 // the job's code. Never returns.
 void run_one_job(void);

@@ -7,10 +7,10 @@
 #define DATA_FILE_LINE_SIZE 1000
 
 // Reads the next line without its line end: LF, CR LF or a lone CR (old
-// editors) each end a line. Of a line longer than 999 characters only the
-// first 999 are taken and the rest is skipped unread. Returns 0, 1 for a line
-// that was cut so, or -1 at the end of the file or on a read error (errno is
-// then the failed read's).
+// editors) each end a line. A line longer than 999 characters is skipped
+// whole, and the call returns 1 for it: its first 999 characters are no line
+// to be used. Returns 0 for a line, or -1 at the end of the file or on a read
+// error (errno is then the failed read's).
 int read_data_file_line(FILE *file, char line[DATA_FILE_LINE_SIZE]);
 
 // Parses a line without its line end. On success fills number (1..256), bank

@@ -3,18 +3,18 @@
 // quit sequence, and an exit code that a script can trust. No key is read and
 // nothing waits for a user.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "console/console.h"
 #include "cvtool/cvtool.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
+#include "platform/file_replace.h"
+#include "platform/safe_start.h"
 
 namespace {
 
@@ -36,17 +36,10 @@ void refuse_file(const char *why) {
   exit(JOB_FILE_FAILED);
 }
 
-// Whether a file can be made in the folder that name lies in.
-bool folder_writable(const char *name) {
-  std::string folder = name;
-  size_t slash = folder.find_last_of("/\\");
-  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
-  return access(folder.c_str(), W_OK) == 0;
-}
-
 int exit_code(unsigned failed_writes_before) {
   if (failed_writes != failed_writes_before) return JOB_PORT_FAILED;
   if (job_counts.file_errors > 0) return JOB_FILE_FAILED;
+  if (tarvel_options.program != nullptr && job_counts.cv_lines == 0) return JOB_FILE_FAILED;
   int cvs_done = job_counts.cvs_read + job_counts.read_failures;
   if (tarvel_options.read_out != nullptr && cvs_done != READ_OUT_CVS) return JOB_FILE_FAILED;
   if (job_counts.read_failures > 0 || job_counts.writes_unconfirmed > 0) return JOB_CV_FAILED;
@@ -66,7 +59,11 @@ void print_summary(int code) {
     }
     printf(", %d Zeilen ung\x81ltig", job_counts.lines_refused);
   }
-  if (code == JOB_FILE_FAILED) printf(", Datei fehlerhaft");
+  if (code == JOB_FILE_FAILED && job_counts.file_errors == 0 && tarvel_options.program != nullptr) {
+    printf(", keine CV-Zeile");
+  } else if (code == JOB_FILE_FAILED) {
+    printf(", Datei fehlerhaft");
+  }
   if (code == JOB_PORT_FAILED) printf(", Schnittstelle ausgefallen");
   printf(" (Exit-Code %d)\n", code);
   fflush(stdout);
@@ -78,24 +75,31 @@ int one_job_requested(void) {
   return tarvel_options.read_out != nullptr || tarvel_options.program != nullptr;
 }
 
+// The file is opened as the menu opens it, so that a FIFO or a device is
+// refused at once instead of blocking.
 void check_one_job_file(void) {
   const char *name = job_file();
-  struct stat status;
-  if (stat(name, &status) == 0 && S_ISDIR(status.st_mode)) refuse_file(strerror(EISDIR));
   if (tarvel_options.program != nullptr) {
-    FILE *file = fopen(name, "r");
-    if (file == nullptr) refuse_file(strerror(errno));
+    FILE *file = open_regular_file(name, "r");
+    if (file == nullptr) refuse_file(file_error_text(errno));
     fclose(file);
-  } else if (stat(name, &status) == 0 && !tarvel_options.force) {
-    refuse_file(
-        "existiert bereits (--force \x81"
-        "berschreibt)");
-  } else if (tarvel_options.read_out != nullptr && !folder_writable(name)) {
-    refuse_file(strerror(errno));
+  } else {
+    struct stat status;
+    if (stat(name, &status) == 0 && S_ISREG(status.st_mode) && !tarvel_options.force) {
+      refuse_file(
+          "existiert bereits (--force \x81"
+          "berschreibt)");
+    }
   }
-  // The read-out's file is made only once the receiver answers: a port that
-  // fails to open must not leave an empty file that the next run refuses.
   memcpy(data_file_name, name, strlen(name) + 1);
+}
+
+// After the console is set up, so that its restore on a signal comes after
+// the new file's clean-up.
+void make_one_job_file(void) {
+  if (tarvel_options.read_out != nullptr && replacement_open(job_file()) != 0) {
+    refuse_file(file_error_text(errno));
+  }
 }
 
 void run_one_job(void) {

@@ -26,17 +26,18 @@ int program_line(const char *line) {
   cv_selection.number = number;
   cv_selection.bank = bank;
   cv_selection.value = value;
+  job_counts.cv_lines++;
   printf(bank ? "CV %3da = %3d\r" : "CV %3d  = %3d\r", number, value);
   write_selected_cv(0);
   return 1;
 }
 
-// Said before the line's first 999 characters are used, once for the line.
-void report_long_line(unsigned line_number) {
-  printf(
-      "Zeile %u zu lang: nur die ersten %d Zeichen gelesen, der Rest \x81"
-      "bersprungen\n",
-      line_number, DATA_FILE_LINE_SIZE - 1);
+// A line too long for the buffer is refused whole: its first 999 characters
+// may end inside the value, and a cut value is a wrong value.
+void refuse_long_line(unsigned line_number) {
+  printf("Zeile %u zu lang (mehr als %d Zeichen): nicht programmiert\n", line_number,
+         DATA_FILE_LINE_SIZE - 1);
+  job_counts.lines_refused++;
 }
 
 // The receiver acknowledges no write, but a port that refused bytes (a pulled
@@ -67,7 +68,10 @@ void program_cvs(void) {
   while ((read = read_data_file_line(file, line)) >= 0) {
     line_number++;
     progress_file_step(file);
-    if (read == 1) report_long_line(line_number);
+    if (read == 1) {
+      refuse_long_line(line_number);
+      continue;
+    }
     // Keys are looked at only after a line that reached the receiver.
     if (program_line(line) && key_waiting() && wait_key() == KEY_ESC) break;
   }

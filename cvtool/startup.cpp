@@ -61,7 +61,7 @@ void take_data_file_name(const char *name) {
 }  // namespace
 
 int tarvel_main(int argc, char **argv) {
-  int first = take_options(argc, argv);
+  argc = take_options(argc, argv);
   if (tarvel_options.help) {
     print_help();
     exit(0);
@@ -69,12 +69,6 @@ int tarvel_main(int argc, char **argv) {
   if (tarvel_options.version) {
     print_version();
     exit(0);
-  }
-  if (first > 1) {
-    // The options are taken; what follows them is read as without options.
-    argv[first - 1] = argv[0];
-    argc -= first - 1;
-    argv += first - 1;
   }
   if (one_job_requested()) check_one_job_file();
   if (framework_init() != 0) {
@@ -95,6 +89,7 @@ int tarvel_main(int argc, char **argv) {
     exit(9);
   }
   if (argc >= 3) take_data_file_name(argv[2]);
+  if (one_job_requested()) make_one_job_file();
   if (open_port(argv[1], 38400, 8, 0, 1, 12, 12) != 0) {
     print_ports_hint();
     if (!one_job_requested()) wait_key();

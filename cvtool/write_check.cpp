@@ -5,6 +5,7 @@
 
 #include "cvtool/cvtool.h"
 #include "link/receiver_protocol.h"
+#include "link/serial_port.h"
 
 JobCounts job_counts;
 
@@ -13,7 +14,10 @@ JobCounts at_begin;
 }  // namespace
 
 void write_selected_cv(int in_dialogue) {
+  unsigned failed_before = failed_writes;
   write_cv();
+  // A write whose bytes did not all leave (a pulled adapter) was no write.
+  if (failed_writes != failed_before) return;
   job_counts.cvs_written++;
   if (!tarvel_options.verify || verify_cv()) return;
   job_counts.writes_unconfirmed++;

@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -110,6 +112,17 @@ class DataFileCommands : public testing::Test {
     run_capturing([] { reset_receiver(2000); });
     service_mark = vr_trace(vr).size();
     ASSERT_EQ(vr_state(vr), woken);
+  }
+  // The names in the test's folder, sorted, one a line: what a read-out left
+  // (the capture of the output aside).
+  std::string files_in_folder() {
+    std::set<std::string> sorted;
+    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
+      if (entry.path().filename() != "printed") sorted.insert(entry.path().filename().string());
+    }
+    std::string names;
+    for (const std::string &name : sorted) names += name + "\n";
+    return names;
   }
   void disconnect() {
     if (vr != nullptr) {
@@ -209,18 +222,20 @@ TEST_F(DataFileCommands, ReadOutRetriesFailedVerifies) {
   EXPECT_GT(commands_sent(CMD_VERIFY), 398 + 100) << "failed verifies were retried";
 }
 
-TEST_F(DataFileCommands, ReadOutOfAbsentReceiverWritesReadErrorsAfterFiveTries) {
+// An absent receiver answers no read: five tries each, and a read-out that
+// read nothing replaces no file and keeps nothing.
+TEST_F(DataFileCommands, ReadOutOfAbsentReceiverTriesFiveTimesAndLeavesTheFileAlone) {
   connect("sim:?absent", VR_RUNNING);
   name_file("cvs.txt");
+  write_file(data_file_name, "CV 1 = 7\n");
+  type("j");
   std::string shown = run_capturing(read_out_cvs);
-  std::string expected;
-  char line[64];
-  for (int n = 1; n <= 199; n++) {
-    snprintf(line, sizeof line, "CV %3d: Lesefehler!\nCV %3da: Lesefehler!\n", n, n);
-    expected += line;
-  }
-  EXPECT_EQ(file_text(data_file_name), expected);
+  EXPECT_EQ(file_text(data_file_name), "CV 1 = 7\n");
+  EXPECT_EQ(files_in_folder(), "cvs.txt\n") << "no new file, no kept lines";
   EXPECT_NE(shown.find("CV  42: Lesefehler!\nCV  42a: Lesefehler!\n"), std::string::npos);
+  EXPECT_NE(shown.find("\nKein CV gelesen: " + folder + "/cvs.txt ist unver\xC3\xA4ndert.\n"),
+            std::string::npos)
+      << shown;
   EXPECT_EQ(commands_sent(CMD_VERIFY), 398 * 5);
 }
 
@@ -293,10 +308,13 @@ TEST_F(DataFileCommands, ProgrammingFromMissingFileEmptiesTheName) {
 }
 
 // A file that stops growing (a full disk, here a file size limit) is told with
-// the error of the write that failed, not of whatever ran after it.
+// the error of the write that failed, not of whatever ran after it; the old
+// file stays, and the whole lines that fitted are kept beside it.
 TEST_F(DataFileCommands, FailedWritesAreToldNotHidden) {
   connect("sim:");
   name_file("cvs.txt");
+  write_file(data_file_name, "CV 1 = 7\n");
+  type("j");
   struct rlimit saved;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
   struct rlimit small = saved;
@@ -326,15 +344,21 @@ TEST_F(DataFileCommands, FailedWritesAreToldNotHidden) {
   close(printed[0]);
   signal(SIGXFSZ, saved_handler);
   EXPECT_NE(shown.find(folder + "/cvs.txt: " + strerror(EFBIG) + "\n"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("unvollst\xC3\xA4ndig"), std::string::npos) << shown;
-  EXPECT_EQ(factory_read_out().compare(0, 2048, file_text(data_file_name)), 0)
-      << "what reached the file is the read-out's start";
+  EXPECT_NE(shown.find("Die gelesenen Zeilen stehen in " + folder + "/cvs.txt.teil, " + folder +
+                       "/cvs.txt ist unver\xC3\xA4ndert.\n"),
+            std::string::npos)
+      << shown;
+  EXPECT_EQ(file_text(data_file_name), "CV 1 = 7\n");
+  std::string kept = file_text(folder + "/cvs.txt.teil");
+  EXPECT_EQ(factory_read_out().compare(0, kept.size(), kept), 0) << "the read-out's start";
+  EXPECT_EQ(kept.size(), 2048 - 2048 % 27) << "whole lines of 27 bytes";
+  EXPECT_EQ(files_in_folder(), "cvs.txt\ncvs.txt.teil\n");
   EXPECT_LT(commands_sent(CMD_VERIFY), 398) << "the read-out stops at the first failed write";
 }
 
 // The adapter pulled in the middle of a read-out: the read-out stops at once,
-// says how many bytes did not go out and that the file is incomplete, and the
-// file holds exactly the CVs read before.
+// says how many bytes did not go out, makes no file, and keeps exactly the CVs
+// read before beside it.
 TEST_F(DataFileCommands, ReadOutStopsWhenBytesStopReachingThePort) {
   const int startup = 14, read_bytes = 36;
   std::string name = "sim:?unplug=" + std::to_string(startup + 13 * read_bytes + 20);
@@ -347,11 +371,13 @@ TEST_F(DataFileCommands, ReadOutStopsWhenBytesStopReachingThePort) {
   std::string factory = factory_read_out();
   size_t thirteen_lines = 0;
   for (int i = 0; i < 13; i++) thirteen_lines = factory.find('\n', thirteen_lines) + 1;
-  EXPECT_EQ(file_text(data_file_name), factory.substr(0, thirteen_lines));
+  EXPECT_EQ(file_text(folder + "/cvs.txt.teil"), factory.substr(0, thirteen_lines));
+  EXPECT_EQ(files_in_folder(), "cvs.txt.teil\n") << "no file made under the name itself";
   EXPECT_EQ(failed_writes - failed_before, 16u) << "the rest of the one read, no retry";
-  EXPECT_NE(shown.find("\nSchreibfehler: 16 Bytes nicht gesendet!\nDie Datei " + folder +
-                       "/cvs.txt ist unvollst\xC3\xA4ndig.\n"),
-            std::string::npos)
+  EXPECT_NE(
+      shown.find("\nSchreibfehler: 16 Bytes nicht gesendet!\nDie gelesenen Zeilen stehen in " +
+                 folder + "/cvs.txt.teil, " + folder + "/cvs.txt ist unver\xC3\xA4ndert.\n"),
+      std::string::npos)
       << shown;
   EXPECT_EQ(shown.find("Lesefehler"), std::string::npos) << shown;
   // 14 reads of about 46 ms and the pause after the message.
@@ -418,32 +444,42 @@ TEST_F(DataFileCommands, ProgrammingReadsLinesEndedByALoneCr) {
   EXPECT_EQ(count_of(shown, "kein '='"), 1) << "the comment line alone";
 }
 
-// Of a line longer than 999 characters only the first 999 count, once; the
-// rest (here a CV line that would program CV 7) is skipped unread.
-TEST_F(DataFileCommands, ProgrammingSkipsTheRestOfAnOverlongLineAndSaysSoOnce) {
+// A line longer than 999 characters programs nothing at all: its first 999
+// characters may end inside a value (here CV 12 = 100 would become 1). The
+// line is named once, and the lines after it are read as usual.
+TEST_F(DataFileCommands, ProgrammingRefusesAnOverlongLineWhole) {
+  struct Row {
+    const char *what;
+    size_t pad;  // blanks before "CV 12 = 100"
+    bool refused;
+  };
+  const Row rows[] = {
+      {"the value straddles the boundary", 990, true},
+      {"the line is 1000 characters", 1000 - 11, true},
+      {"the line is exactly 999 characters", 999 - 11, false},
+      {"a short line", 0, false},
+  };
   connect("sim:");
-  name_file("long.txt");
-  std::string first = "CV 3 = 4 Kommentar ";
-  first.resize(990, '-');
-  std::string line = first + "CV 137 = 99" + std::string(3000, '+');
-  write_file(data_file_name, "CV 2 = 5\n" + line + "\nCV 8 = 1\n");
-  std::string shown = run_capturing(program_cvs);
-  EXPECT_EQ(vr_cv(vr, 0, 2), 5);
-  EXPECT_EQ(vr_cv(vr, 0, 3), 4);
-  EXPECT_EQ(vr_cv(vr, 0, 8), 1);
-  EXPECT_EQ(vr_cv(vr, 0, 7), 6) << "the rest of the line was parsed";
-  EXPECT_EQ(vr_cv(vr, 0, 137), 136);
-  EXPECT_EQ(commands_sent(CMD_WRITE), 3);
-  EXPECT_EQ(count_of(shown, "zu lang"), 1) << shown;
-  EXPECT_NE(shown.find("Zeile 2 zu lang: nur die ersten 999 Zeichen gelesen, der Rest "
-                       "\xC3\xBC"
-                       "bersprungen\nCV   3  =   4\r"),
-            std::string::npos)
-      << shown;
-  EXPECT_EQ(shown.find("ung\xC3\xBCltige"), std::string::npos) << shown;
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    name_file("long.txt");
+    std::string line = std::string(row.pad, ' ') + "CV 12 = 100";
+    write_file(data_file_name,
+               "CV 2 = 5\n" + line + std::string(3000 * row.refused, '+') + "\nCV 8 = 1\n");
+    vr_set_cv(vr, 0, 12, 11);
+    std::string shown = run_capturing(program_cvs);
+    EXPECT_EQ(vr_cv(vr, 0, 2), 5);
+    EXPECT_EQ(vr_cv(vr, 0, 8), 1);
+    EXPECT_EQ(vr_cv(vr, 0, 12), row.refused ? 11 : 100);
+    EXPECT_EQ(count_of(shown, "zu lang"), row.refused ? 1 : 0) << shown;
+    if (row.refused) {
+      EXPECT_NE(shown.find("Zeile 2 zu lang (mehr als 999 Zeichen): nicht programmiert\n"),
+                std::string::npos)
+          << shown;
+    }
+    EXPECT_EQ(shown.find("ung\xC3\xBCltige"), std::string::npos) << shown;
+  }
 }
-
-// ---------------------------------------------------------------- programming
 
 TEST_F(DataFileCommands, ProgrammingWritesValidLinesAndNamesTheRest) {
   connect("sim:");

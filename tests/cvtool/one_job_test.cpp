@@ -7,9 +7,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -135,6 +137,9 @@ struct JobCase {
 
 const char GOOD_FILE[] = "CV 3 = 7\nCV 4a = b1010\n";
 const char WITH_BAD_LINE[] = "CV 3 = 7\nCV 300 = 1\nCV 4a = b1010\n";
+// CV 12 = 100 straddles the 999th character: its first 999 would program 1.
+const std::string LONG_LINE_TEXT = std::string(990, ' ') + "CV 12 = 100\nCV 3 = 7\n";
+const char *const LONG_LINE_FILE = LONG_LINE_TEXT.c_str();
 
 std::vector<JobCase> job_cases() {
   return {
@@ -204,7 +209,8 @@ std::vector<JobCase> job_cases() {
        {"--program", "%/cvs.txt", "sim:%/r?unplug=16"},
        GOOD_FILE,
        4,
-       "tarvel --program %/cvs.txt: 2 CVs geschrieben, 0 Zeilen ung\xC3\xBCltig, Schnittstelle "
+       // The first write's bytes did not all leave: no CV counts as written.
+       "tarvel --program %/cvs.txt: 0 CVs geschrieben, 0 Zeilen ung\xC3\xBCltig, Schnittstelle "
        "ausgefallen (Exit-Code 4)",
        true},
       {"port_cannot_open", {"--program", "%/cvs.txt", "%/no-such-tty"}, GOOD_FILE, 99, "", false},
@@ -223,6 +229,51 @@ std::vector<JobCase> job_cases() {
        "",
        false},
       {"no_file_name", {"--read-out"}, nullptr, 9, "", false},
+      {"two_read_outs",
+       {"--read-out", "%/a.txt", "--read-out", "%/b.txt", "sim:%/r"},
+       nullptr,
+       9,
+       "",
+       false},
+      {"two_programs",
+       {"--program", "%/cvs.txt", "sim:%/r", "--program", "%/cvs.txt"},
+       GOOD_FILE,
+       9,
+       "",
+       false},
+      // A read-out that read nothing, or was cut short, replaces no file.
+      {"read_out_no_receiver_keeps_the_file",
+       {"--force", "--read-out", "%/cvs.txt", "sim:%/r?absent"},
+       "old\n",
+       1,
+       "tarvel --read-out %/cvs.txt: 0 von 398 CVs gelesen, 398 Lesefehler (Exit-Code 1)",
+       true},
+      {"read_out_port_fails_keeps_the_file",
+       {"--force", "--read-out", "%/cvs.txt", "sim:%/r?unplug=400"},
+       "old\n",
+       4,
+       "Schnittstelle ausgefallen (Exit-Code 4)",
+       true},
+      {"program_empty_file",
+       {"--program", "%/cvs.txt", "sim:%/r"},
+       "",
+       3,
+       "tarvel --program %/cvs.txt: 0 CVs geschrieben, 0 Zeilen ung\xC3\xBCltig, keine CV-Zeile "
+       "(Exit-Code 3)",
+       true},
+      {"program_no_cv_line",
+       {"--program", "%/cvs.txt", "sim:%/r"},
+       "CV 300 = 1\nhallo\n",
+       3,
+       "tarvel --program %/cvs.txt: 0 CVs geschrieben, 2 Zeilen ung\xC3\xBCltig, keine CV-Zeile "
+       "(Exit-Code 3)",
+       true},
+      {"program_overlong_line",
+       {"--program", "%/cvs.txt", "sim:%/r"},
+       LONG_LINE_FILE,
+       2,
+       "tarvel --program %/cvs.txt: 1 CVs geschrieben, 1 Zeilen ung\xC3\xBCltig (Exit-Code 2)",
+       true},
       {"unknown_option", {"--quiet", "sim:%/r"}, nullptr, 9, "", false},
   };
 }
@@ -271,8 +322,12 @@ TEST_P(OneJob, EndsWithItsCodeAndSaysWhatHappened) {
   if (c.port_used && c.code != 4) {
     EXPECT_TRUE(ends_with_quit());
   }
-  if (c.existing != nullptr && c.code == 3) {
+  // A job that failed left the file as it was, and nothing half-written.
+  if (c.existing != nullptr && c.code != 0) {
     EXPECT_EQ(text_of(dir + "/cvs.txt"), c.existing);
+  }
+  for (const auto &entry : fs::directory_iterator(dir)) {
+    EXPECT_NE(entry.path().filename().string().rfind(".neu-", 0), 0u) << entry.path();
   }
   EXPECT_EQ(count_of(r.out, "Kommandos"), 0) << "no menu in a job";
 }
@@ -506,6 +561,122 @@ TEST_F(TarvelJob, LongJobsShowTheirProgressInTheTerminalTitleAndPutItBack) {
     Outcome to_file = run_program(c.program, c.args, dir);
     EXPECT_EQ(to_file.code, 0);
     EXPECT_EQ(to_file.out.find("\033]"), std::string::npos) << c.first;
+  }
+}
+
+// ---------------------------------------------------------------- hostile targets
+
+// What may stand at a job's file besides a file: each is refused with exit 3
+// before the port is opened, at once (a FIFO must not block the check).
+struct HostileTarget {
+  const char *what;
+  std::vector<std::string> args;
+  const char *error;  // the end of the message on standard error
+};
+
+const std::string LONG_NAME = "%/" + std::string(300, 'n') + ".txt";
+
+const HostileTarget hostile_targets[] = {
+    {"program from a FIFO", {"--program", "%/fifo", "sim:%/r"}, "fifo: Not a regular file\n"},
+    {"read-out into a FIFO",
+     {"--force", "--read-out", "%/fifo", "sim:%/r"},
+     "fifo: Not a regular file\n"},
+    {"program from an endless device",
+     {"--program", "/dev/zero", "sim:%/r"},
+     "/dev/zero: Not a regular file\n"},
+    {"read-out into a device that takes no byte",
+     {"--force", "--read-out", "/dev/full", "sim:%/r"},
+     "/dev/full: Not a regular file\n"},
+    {"read-out under a name too long for the file system",
+     {"--read-out", LONG_NAME, "sim:%/r"},
+     "File name too long\n"},
+    {"read-out through a link into a missing folder",
+     {"--read-out", "%/dangling", "sim:%/r"},
+     "dangling: No such file or directory\n"},
+};
+
+TEST_F(TarvelJob, TargetsThatAreNoFileAreRefusedBeforeThePort) {
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  ASSERT_EQ(symlink((dir + "/missing/x.txt").c_str(), (dir + "/dangling").c_str()), 0);
+  for (const HostileTarget &c : hostile_targets) {
+    SCOPED_TRACE(c.what);
+    auto start = std::chrono::steady_clock::now();
+    Outcome r = run(c.args);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(r.code, 3) << r.out << r.err;
+    std::string error = c.error;
+    ASSERT_GE(r.err.size(), error.size()) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - error.size()), error);
+    EXPECT_FALSE(fs::exists(dir + "/r")) << "the receiver was never opened";
+    EXPECT_FALSE(fs::exists(dir + "/missing"));
+    for (const auto &entry : fs::directory_iterator(dir)) {
+      EXPECT_NE(entry.path().filename().string().rfind(".neu-", 0), 0u) << entry.path();
+    }
+  }
+}
+
+// ---------------------------------------------------------------- option forms
+
+// Options stand before or after the port; short forms; anything else that
+// starts with "-" is a usage error that opens nothing.
+struct OptionForm {
+  const char *what;
+  std::vector<std::string> args;
+  int code;
+  const char *out;  // a part of standard output, or ""
+  const char *err;  // a part of standard error, or ""
+  bool port_used;
+};
+
+const OptionForm option_forms[] = {
+    {"the job after the port",
+     {"sim:%/r", "--program", "%/cvs.txt"},
+     0,
+     "2 CVs geschrieben",
+     "",
+     true},
+    {"verify and the = form after the port",
+     {"sim:%/r", "--verify", "--program=%/cvs.txt"},
+     0,
+     "2 best\xC3\xA4tigt",
+     "",
+     true},
+    {"help after the port", {"sim:%/r", "--help"}, 0, "Usage: tarvel", "", false},
+    {"-h", {"-h"}, 0, "Usage: tarvel", "", false},
+    {"-?", {"-?", "sim:%/r"}, 0, "Usage: tarvel", "", false},
+    {"/?", {"/?"}, 0, "Usage: tarvel", "", false},
+    {"-V after the port", {"sim:%/r", "-V"}, 0, "tarvel " PROJECT_VERSION_TEXT "\n", "", false},
+    {"an unknown short option", {"-x", "sim:%/r"}, 9, "", "unbekannte Option: -x", false},
+    {"an unknown long option after the port",
+     {"sim:%/r", "--bogus"},
+     9,
+     "",
+     "unbekannte Option: --bogus",
+     false},
+    {"an option that takes no value", {"--verify=1", "sim:%/r"}, 9, "", "--verify=1", false},
+    {"a job file missing at the end",
+     {"sim:%/r", "--program"},
+     9,
+     "",
+     "Dateiname fehlt nach: --program",
+     false},
+};
+
+TEST_F(TarvelJob, OptionsAreTakenWhereverTheyStand) {
+  std::ofstream(dir + "/cvs.txt") << GOOD_FILE;
+  for (bool posixly_correct : {false, true}) {
+    // A variable that makes some C libraries stop at the first non-option.
+    if (posixly_correct) setenv("POSIXLY_CORRECT", "1", 1);
+    for (const OptionForm &c : option_forms) {
+      SCOPED_TRACE(std::string(c.what) + (posixly_correct ? ", POSIXLY_CORRECT" : ""));
+      fs::remove_all(dir + "/r");
+      Outcome r = run(c.args);
+      EXPECT_EQ(r.code, c.code) << r.out << r.err;
+      EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+      EXPECT_EQ(fs::exists(dir + "/r"), c.port_used);
+    }
+    unsetenv("POSIXLY_CORRECT");
   }
 }
 

@@ -121,7 +121,7 @@ expect_code 0
 mkdir "$work/sub"
 mkfifo "$work/fifo.txt"
 ln -s "$work/fifo.txt" "$work/link.txt"
-# One line of 20 MB without a line end: read through, never parsed past 999.
+# One line of 20 MB without a line end: read through, refused whole.
 head -c 20000000 /dev/zero | tr '\0' x >"$work/one_line.txt"
 # keys | data file | message (each followed by q: the name is forgotten, the menu is back)
 while IFS='|' read -r keys file message; do
@@ -140,7 +140,7 @@ a|$work/fifo.txt|$work/fifo.txt: Not a regular file
 p|/dev/zero|/dev/zero: Not a regular file
 a|/dev/full|/dev/full: Not a regular file
 p|$work/link.txt|$work/link.txt: Not a regular file
-p|$work/one_line.txt|Zeile 1 zu lang: nur die ersten 999 Zeichen gelesen
+p|$work/one_line.txt|Zeile 1 zu lang (mehr als 999 Zeichen): nicht programmiert
 EOF
 
 row="tarvel, a read-out onto a full disk names the write's own error"
@@ -153,7 +153,8 @@ row="tarvel, a read-out onto a full disk names the write's own error"
 code=${PIPESTATUS[0]}
 expect_code 0
 expect_output "$work/full.txt: File too large"
-expect_output "Die Datei $work/full.txt ist unvollständig."
+expect_output "Die gelesenen Zeilen stehen in $work/full.txt.teil, $work/full.txt ist unverändert."
+[ ! -e "$work/full.txt" ] || fail "a cut read-out was put under the name itself"
 
 if [ $failures -gt 0 ]; then
   echo "$failures failed"

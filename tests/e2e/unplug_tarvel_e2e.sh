@@ -40,16 +40,19 @@ e2e_expect_terminal_restored
 
 # Pulled in the middle of a read-out (during the 14th read, CV 7a): the
 # read-out stops there at once, without retries, says how many bytes did not go
-# out and that the file is incomplete; the file holds the 13 CVs read before.
+# out, makes no file under the name, and keeps the 13 CVs read before beside it.
 e2e_start env ORN_VIRTUAL_CLOCK=1 "$tarvel" "sim:$work/r3?unplug=$((startup + 13 * read_bytes + 20))" "$work/out.txt"
 e2e_wait_for "q oder ESC .. Beenden"
 cp "$work/r3/cvs.txt" "$work/factory.txt"
 e2e_keys a
-e2e_wait_for "Schreibfehler: 16 Bytes nicht gesendet!" "Die Datei $work/out.txt ist unvollständig." \
-  "q oder ESC .. Beenden"
-[ "$(wc -l <"$work/out.txt")" -eq 13 ] || e2e_fail "the read-out file has $(wc -l <"$work/out.txt") lines"
-[ "$(grep -cxFf "$work/factory.txt" "$work/out.txt")" -eq 13 ] ||
+# (The message names both files; on an 80-column screen it wraps.)
+e2e_wait_for "Schreibfehler: 16 Bytes nicht gesendet!" "Die gelesenen Zeilen stehen in" \
+  "ist unverändert." "q oder ESC .. Beenden"
+[ ! -e "$work/out.txt" ] || e2e_fail "a cut read-out was put under the name itself"
+[ "$(wc -l <"$work/out.txt.teil")" -eq 13 ] || e2e_fail "the kept lines are $(wc -l <"$work/out.txt.teil")"
+[ "$(grep -cxFf "$work/factory.txt" "$work/out.txt.teil")" -eq 13 ] ||
   e2e_fail "the 13 CVs read before the pull are not the receiver's"
+mv "$work/out.txt.teil" "$work/out.txt"
 [ "$(e2e_count "Lesefehler")" -eq 0 ] || e2e_fail "a dead port is told as read errors"
 ticks=$(e2e_cpu_over 2 side)
 [ "$ticks" -le 4 ] || e2e_fail "the reader used $ticks/100 s of CPU in 2 s after the read-out"

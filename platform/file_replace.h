@@ -1,0 +1,39 @@
+// A file that is written beside its target and takes the target's place only
+// when it is complete and on the disk, so that an existing file is never the
+// casualty of an interruption, a full disk or a failed job. One at a time.
+//
+// What was written in whole lines is not lost either: a job that cannot
+// finish (a failure, an exit, a signal that ends the process, Ctrl+C on
+// Windows) leaves those lines in a file beside the target, "TARGET.teil",
+// when at least one of them was worth keeping; nothing half-written stays.
+#pragma once
+
+// Suffix of the file that keeps the lines of a job that could not finish.
+#define REPLACEMENT_PARTIAL_SUFFIX ".teil"
+
+// Makes the new file in the folder of target (a link is followed to the file
+// it names). Fails, touching nothing, when target names something other than
+// a regular file (errno EISDIR or ENOTREGULAR), when its name cannot be a
+// file's (ENAMETOOLONG, ENOENT for a missing folder) or when the folder takes
+// no new file (EACCES, EROFS, ...). Returns 0, or -1 with errno set.
+int replacement_open(const char *target);
+
+// Writes one whole line (printf's format) into the new file at once, held in
+// no buffer, so that an interruption finds whole lines only. worth_keeping: the
+// line holds something a user would want back (a value read). Returns 0, or -1
+// with errno set by the write that failed; the line is then not counted.
+int replacement_line(int worth_keeping, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// Syncs and closes the new file and puts it in the target's place. Returns 0,
+// or -1 with errno set; the target is then as it was, and the new file waits
+// for replacement_abandon.
+int replacement_commit(void);
+
+// Closes the new file without touching the target. Returns the name of the
+// file that keeps its whole lines, or a null pointer when nothing was worth
+// keeping (the new file is then removed).
+const char *replacement_abandon(void);
+
+// The name of the new file while one is open (tests), else a null pointer.
+const char *replacement_temporary_name(void);

@@ -1,0 +1,237 @@
+// The file that replaces its target only when complete, on POSIX: a new file
+// in the target's folder, fsync and rename at the end. A signal that ends the
+// process cuts the file back to its whole lines and keeps them beside the
+// target before the signal takes its course; the handlers only make
+// async-signal-safe calls (ftruncate, rename, unlink, write, sigaction).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/file_replace.h"
+#include "platform/safe_start.h"
+
+namespace {
+
+// Room for a path and what is added to it.
+const size_t NAME_SIZE = PATH_MAX + 64;
+
+char target_path[NAME_SIZE];
+char temporary_path[NAME_SIZE];
+char partial_path[NAME_SIZE];
+char kept_message[2 * NAME_SIZE];
+std::atomic<int> file_fd{-1};
+std::atomic<int> active{0};
+std::atomic<long long> whole_length{0};
+std::atomic<int> worth{0};
+
+// The signals whose default ends the process; the same the terminal restores on.
+const int ending_signals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGUSR1, SIGUSR2,
+                              SIGALRM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,
+#ifdef SIGPWR
+                              SIGPWR,
+#endif
+                              SIGABRT, SIGBUS,  SIGSEGV, SIGFPE,    SIGILL,  SIGSYS};
+struct sigaction previous[NSIG];
+bool handled[NSIG];
+
+int end_with(int error) {
+  errno = error;
+  return -1;
+}
+
+std::string folder_of(const std::string &path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Follows links to the name a write would reach. -1 with errno when that is
+// something other than a regular file, or the name cannot be a file's.
+int resolve_target(const char *target, std::string *resolved) {
+  std::string path = target;
+  for (int depth = 0; depth < 16; depth++) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) {
+      if (errno != ENOENT) return -1;
+      *resolved = path;  // nothing there yet; a missing folder shows at the create
+      return 0;
+    }
+    if (!S_ISLNK(status.st_mode)) {
+      if (S_ISDIR(status.st_mode)) return end_with(EISDIR);
+      if (!S_ISREG(status.st_mode)) return end_with(ENOTREGULAR);
+      *resolved = path;
+      return 0;
+    }
+    char link[PATH_MAX];
+    ssize_t length = readlink(path.c_str(), link, sizeof link - 1);
+    if (length < 0) return -1;
+    std::string destination(link, (size_t)length);
+    path = destination[0] == '/' ? destination : folder_of(path) + "/" + destination;
+  }
+  errno = ELOOP;
+  return -1;
+}
+
+int make_new_file(const std::string &folder) {
+  static unsigned counter;
+  for (int attempt = 0; attempt < 100; attempt++) {
+    snprintf(temporary_path, sizeof temporary_path, "%s/.neu-%ld-%u", folder.c_str(),
+             (long)getpid(), counter++);
+    int fd = open(temporary_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Cuts the file back to its whole lines and keeps them, or removes it.
+// Returns 1 when the lines were kept. Async-signal-safe.
+int keep_or_remove(void) {
+  int fd = file_fd.exchange(-1);
+  if (fd >= 0) {
+    if (ftruncate(fd, (off_t)whole_length.load()) != 0) {
+      // what is beyond the whole lines cannot be cut: keep nothing
+      worth.store(0);
+    }
+    close(fd);
+  }
+  if (worth.load() && whole_length.load() > 0 && rename(temporary_path, partial_path) == 0) {
+    return 1;
+  }
+  unlink(temporary_path);
+  return 0;
+}
+
+void on_ending_signal(int signal_number) {
+  int saved_errno = errno;
+  if (active.exchange(0) && keep_or_remove()) {
+    ssize_t ignored = write(2, kept_message, strlen(kept_message));
+    (void)ignored;
+  }
+  // What was there before (the terminal's restore, or the default) follows.
+  sigaction(signal_number, &previous[signal_number], nullptr);
+  errno = saved_errno;
+  raise(signal_number);
+}
+
+void install_handlers(void) {
+  for (int signal_number : ending_signals) {
+    struct sigaction action = {};
+    action.sa_handler = on_ending_signal;
+    sigfillset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    handled[signal_number] = sigaction(signal_number, &action, &previous[signal_number]) == 0;
+    // One the program ignores (SIGHUP under nohup) stays ignored.
+    if (handled[signal_number] && previous[signal_number].sa_handler == SIG_IGN) {
+      sigaction(signal_number, &previous[signal_number], nullptr);
+      handled[signal_number] = false;
+    }
+  }
+}
+
+void remove_handlers(void) {
+  for (int signal_number : ending_signals) {
+    if (handled[signal_number]) sigaction(signal_number, &previous[signal_number], nullptr);
+    handled[signal_number] = false;
+  }
+}
+
+// An exit from anywhere while the file is open keeps its lines, as a signal does.
+void on_exit(void) {
+  if (active.load() == 0) return;
+  const char *kept = replacement_abandon();
+  if (kept != nullptr) fputs(kept_message, stderr);
+}
+
+int write_whole(int fd, const char *text, size_t length) {
+  while (length > 0) {
+    ssize_t written = write(fd, text, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return -1;
+    text += written;
+    length -= (size_t)written;
+  }
+  return 0;
+}
+
+// Makes the rename itself survive a power failure.
+void sync_folder(void) {
+  int fd = open(folder_of(target_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+int replacement_open(const char *target) {
+  if (active.load()) return end_with(EBUSY);
+  std::string resolved;
+  if (resolve_target(target, &resolved) != 0) return -1;
+  if (resolved.size() + 16 >= NAME_SIZE) return end_with(ENAMETOOLONG);
+  snprintf(target_path, sizeof target_path, "%s", resolved.c_str());
+  snprintf(partial_path, sizeof partial_path, "%s%s", target, REPLACEMENT_PARTIAL_SUFFIX);
+  snprintf(kept_message, sizeof kept_message,
+           "\r\nDie gelesenen Zeilen stehen in %s, %s ist unver\x84ndert.\r\n", partial_path,
+           target);
+  int fd = make_new_file(folder_of(resolved));
+  if (fd < 0) return -1;
+  struct stat status;
+  if (stat(target_path, &status) == 0) fchmod(fd, status.st_mode & 07777);
+  whole_length.store(0);
+  worth.store(0);
+  file_fd.store(fd);
+  static bool exit_registered = false;
+  if (!exit_registered) exit_registered = atexit(on_exit) == 0;
+  install_handlers();
+  active.store(1);
+  return 0;
+}
+
+int replacement_line(int worth_keeping, const char *format, ...) {
+  char line[4096];
+  va_list arguments;
+  va_start(arguments, format);
+  int length = vsnprintf(line, sizeof line, format, arguments);
+  va_end(arguments);
+  if (length < 0 || (size_t)length >= sizeof line) return end_with(EINVAL);
+  int fd = file_fd.load();
+  if (fd < 0) return end_with(EBADF);
+  if (write_whole(fd, line, (size_t)length) != 0) return -1;
+  whole_length.fetch_add(length);
+  if (worth_keeping) worth.store(1);
+  return 0;
+}
+
+int replacement_commit(void) {
+  int fd = file_fd.load();
+  if (!active.load() || fd < 0) return end_with(EBADF);
+  if (fsync(fd) != 0) return -1;
+  file_fd.store(-1);
+  if (close(fd) != 0) return -1;
+  if (rename(temporary_path, target_path) != 0) return -1;
+  active.store(0);
+  remove_handlers();
+  sync_folder();
+  return 0;
+}
+
+const char *replacement_abandon(void) {
+  if (active.exchange(0) == 0) return nullptr;
+  int kept = keep_or_remove();
+  remove_handlers();
+  return kept ? partial_path : nullptr;
+}
+
+const char *replacement_temporary_name(void) {
+  return active.load() ? temporary_path : nullptr;
+}
