@@ -94,6 +94,25 @@ case $case_name in
     e2e_keys C-c
     expect_after 65001
     ;;
+  tarvel_ctrl_c_read_out)
+    # Ctrl+C in the middle of a read-out from the menu: the old file stays as
+    # it was, the lines read are kept beside it, no new file is left over.
+    printf 'alt\r\n' >"$work/cvs.txt"
+    run 65001 "$tarvel" "sim:$receiver" "$work/cvs.txt"
+    e2e_wait_for "q oder ESC .. Beenden"
+    e2e_keys a
+    e2e_wait_for "existiert bereits"
+    e2e_keys j
+    e2e_wait_for "Abbruch mit ESC" "CV   3  ="
+    e2e_keys C-c
+    expect_after 65001
+    [ "$(cat "$work/cvs.txt")" = "$(printf 'alt\r')" ] || e2e_fail "the old file changed"
+    [ -s "$work/cvs.txt.teil" ] || e2e_fail "the lines read are not kept"
+    [ "$(tail -c 2 "$work/cvs.txt.teil" | od -An -tx1 | tr -d ' ')" = 0d0a ] ||
+      e2e_fail "the kept file ends in a cut line"
+    leftover=$(find "$work" -maxdepth 1 -iname 'neu*.tmp')
+    [ -z "$leftover" ] || e2e_fail "left over: $leftover"
+    ;;
   morrex_437) morrex_bad_cpu 437 ;;
   morrex_65001) morrex_bad_cpu 65001 ;;
   morrex_flash) morrex_flash ;;

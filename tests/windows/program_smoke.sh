@@ -63,5 +63,44 @@ case $case_name in
     "$wine_run" "$morrex" "xsim:$err" nothing.bin </dev/null >"$out" 2>"$err.msg"; code=$?
     mv "$err.msg" "$err"
     expect 1 "Open sim:$err: Error 3" ;;
+  tarvel_read_out_replace)
+    # The new read-out takes the old file's place only when complete: CR LF
+    # lines, nothing left beside it.
+    mkdir "$out.d" && printf 'alt\r\n' >"$out.d/cvs.txt"
+    ORN_HOME=1 "$wine_run" "$tarvel" --force --read-out "$out.d/cvs.txt" "sim:$out.d/r" \
+      </dev/null >"$out" 2>"$err"; code=$?
+    [ "$(grep -c "$(printf '^CV .*)\r$')" "$out.d/cvs.txt")" = 398 ] || { echo "not 398 CR LF lines"; code=1; }
+    [ "$(ls -A "$out.d")" = "$(printf 'cvs.txt\nr')" ] || { echo "left: $(ls -A "$out.d")"; code=1; }
+    rm -rf "$out.d"
+    expect 0 "398 von 398 CVs gelesen, 0 Lesefehler (Exit-Code 0)" ;;
+  tarvel_read_out_cut)
+    # A pulled adapter after 13 CVs: the old file stays, the lines read are
+    # kept beside it, and nothing half-written is left.
+    mkdir "$out.d" && printf 'alt\r\n' >"$out.d/cvs.txt"
+    ORN_HOME=1 "$wine_run" "$tarvel" --force --read-out "$out.d/cvs.txt" "sim:$out.d/r?unplug=500" \
+      </dev/null >"$out" 2>"$err"; code=$?
+    [ "$(cat "$out.d/cvs.txt")" = "$(printf 'alt\r')" ] || { echo "the old file changed"; code=1; }
+    [ "$(grep -c "$(printf '^CV .*)\r$')" "$out.d/cvs.txt.teil")" = 13 ] || { echo "not 13 kept lines"; code=1; }
+    [ "$(ls -A "$out.d")" = "$(printf 'cvs.txt\ncvs.txt.teil\nr')" ] || { echo "left: $(ls -A "$out.d")"; code=1; }
+    rm -rf "$out.d"
+    [ $code = 4 ] && code=0
+    expect 0 "Schnittstelle ausgefallen (Exit-Code 4)" "ist unver" ;;
+  tarvel_option_forms)
+    # Options after the port, short forms; none of them opens the port.
+    for form in "sim:$out.d --help" "-h" "-?" "/?"; do
+      # shellcheck disable=SC2086
+      "$wine_run" "$tarvel" $form </dev/null >"$out" 2>"$err"; code=$?
+      expect 0 "Usage: tarvel comx [Datenfile]"
+    done
+    "$wine_run" "$tarvel" "sim:$out.d" -V </dev/null >"$out" 2>"$err"; code=$?
+    expect 0 "tarvel "
+    "$wine_run" "$tarvel" "sim:$out.d" --bogus </dev/null >"$out" 2>"$err"; code=$?
+    expect 9 "unbekannte Option: --bogus"
+    [ ! -e "$out.d" ] || { echo "a port was opened"; exit 1; } ;;
+  morrex_bad_option)
+    # An option morrex does not have flashes nothing.
+    "$wine_run" "$morrex" "xsim:$out.d" nothing.bin --verify </dev/null >"$out" 2>"$err"; code=$?
+    expect 9 "unbekannte Option: --verify" "Usage: morrex COMx Programmfile"
+    [ ! -e "$out.d" ] || { echo "a port was opened"; exit 1; } ;;
   *) echo "unknown case $case_name"; exit 2 ;;
 esac
