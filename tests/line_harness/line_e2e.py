@@ -69,7 +69,7 @@ class Run:
     def port(self, line, prefix=""):
         return prefix + ("7" if self.wine_run else line.slave)
 
-    def run(self, receiver, arguments, keys=b""):
+    def run(self, receiver, arguments, keys=b"", extra_env=None):
         """Runs the program; arguments is a function of the port argument."""
         link = None
         if self.wine_run:
@@ -78,7 +78,8 @@ class Run:
         command = ([self.wine_run] if self.wine_run else []) + [self.program]
         try:
             done = subprocess.run(command + arguments(line), input=keys, stdout=subprocess.PIPE,
-                                  stderr=subprocess.STDOUT, cwd=self.tmp, env=line.env(),
+                                  stderr=subprocess.STDOUT, cwd=self.tmp,
+                                  env=dict(line.env(), **(extra_env or {})),
                                   timeout=PROGRAM_SECONDS)
         except subprocess.TimeoutExpired:
             raise Failure("the program did not finish within %d s" % PROGRAM_SECONDS)
@@ -214,8 +215,16 @@ def morrex_case(run, mode):
     with open(os.path.join(run.tmp, "fw.bin"), "wb") as f:
         f.write(program)
     name = receiver + ("?cpu=6" if cpu == b"6" else "")
-    code, output = run.run(name, lambda line: [run.port(line, prefix), "fw.bin"])
+    # A virtual clock left in the environment must not hurry a real port: the
+    # short reset runs with it set, and every pause below must still hold.
+    hurry = mode == "short" and not run.wine_run
+    extra_env = {"ORN_VIRTUAL_CLOCK": "1"} if hurry else None
+    code, output = run.run(name, lambda line: [run.port(line, prefix), "fw.bin"],
+                           extra_env=extra_env)
     check(code == 0 and "fertig" in output, "morrex exit", code, output[-2000:])
+    if hurry:
+        check("ORN_VIRTUAL_CLOCK gilt nur f" in output and "in Echtzeit" in output,
+              "no word of real time:", output[:800])
     with open(os.path.join(receiver, "flash.bin"), "rb") as f:
         check(f.read() == flash, "flash.bin is not the image")
 
