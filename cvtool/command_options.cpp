@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "cvtool/cvtool.h"
+#include "link/serial_port.h"
 #include "platform/port_list.h"
 
 TarvelOptions tarvel_options = {0, 0, nullptr, nullptr, 0, 0, 0};
@@ -172,5 +173,7 @@ void print_options_help(void) {
 }
 
 void print_ports_hint(void) {
+  fprintf(stderr, "Grund: %s\n", port_open_cause);
+  if (port_open_advice[0] != '\0') fprintf(stderr, "%s\n", port_open_advice);
   fprintf(stderr, "Vorhandene Schnittstellen zeigt: tarvel --ports\n");
 }

@@ -49,7 +49,8 @@ extern TarvelOptions tarvel_options;
 int take_options(int argc, char **argv);
 // Prints the lines of --help that describe the options.
 void print_options_help(void);
-// The line after a port that cannot be opened: where to find the ports.
+// The lines after a port that cannot be opened: why, and where to find the
+// ports.
 void print_ports_hint(void);
 
 // ---------------------------------------------------------------- write check

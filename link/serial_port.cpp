@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "console/console.h"
+#include "platform/port_open_cause.h"
 
 HANDLE port_handle = INVALID_HANDLE_VALUE;
 COMMCONFIG port_config;
@@ -19,6 +20,8 @@ unsigned ring_head;
 unsigned received_count;
 int ring_overflow;
 unsigned failed_writes = 0;
+char port_open_cause[PORT_OPEN_TEXT_SIZE];
+char port_open_advice[PORT_OPEN_TEXT_SIZE];
 CRITICAL_SECTION port_lock;
 
 namespace {
@@ -184,6 +187,11 @@ int open_port(const char *port, int baud_rate, int data_bits, int parity, int st
               int rts) {
   char device[DEVICE_NAME_SIZE];
   if (form_device_name(port, device, sizeof device) != 0) {
+    snprintf(port_open_cause, sizeof port_open_cause,
+             "Der Name ist zu lang (h\x94"
+             "chstens %d Zeichen).",
+             DEVICE_NAME_SIZE - 1);
+    port_open_advice[0] = '\0';
     fprintf(stderr, "Open_in %s: Error %ld\n", port, (long)ERROR_FILENAME_EXCED_RANGE);
     return -1;
   }
@@ -194,6 +202,8 @@ int open_port(const char *port, int baud_rate, int data_bits, int parity, int st
                             FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (port_handle == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
+    describe_port_open_failure(code, port_open_cause, sizeof port_open_cause, port_open_advice,
+                               sizeof port_open_advice);
     fprintf(stderr, "Open_in %s: Error %ld\n", device, (long)code);
     return -1;
   }

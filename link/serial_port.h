@@ -50,5 +50,10 @@ extern CRITICAL_SECTION port_lock;
 // Bytes that did not reach the port (a refused or failed write) since it was
 // opened; they count as sent, but a command that wrote many can say so.
 extern unsigned failed_writes;
+// After open_port failed: the cause in words, and for error 5 which of its
+// causes it is (empty when there is nothing to add).
+#define PORT_OPEN_TEXT_SIZE 300
+extern char port_open_cause[PORT_OPEN_TEXT_SIZE];
+extern char port_open_advice[PORT_OPEN_TEXT_SIZE];
 // How many bytes the reader asks for with the ring head at head.
 unsigned next_read_length(unsigned head);

@@ -11,6 +11,8 @@ int print_ports(void) {
   return EXIT_DONE;
 }
 
-void print_ports_hint(void) {
+void print_ports_hint(const char *cause, const char *advice) {
+  fprintf(stderr, "Grund: %s\n", cause);
+  if (advice[0] != '\0') fprintf(stderr, "%s\n", advice);
   fprintf(stderr, "Vorhandene Schnittstellen zeigt: morrex --ports\n");
 }

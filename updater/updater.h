@@ -58,8 +58,9 @@ void print_version(void);
 // ---------------------------------------------------------------- ports (port_listing.cpp)
 // Lists the serial ports present, opening none; returns EXIT_DONE at once.
 int print_ports(void);
-// The line after "Open %s: Error %ld": where to find the ports.
-void print_ports_hint(void);
+// The lines after "Open %s: Error %ld": the cause in words (and for error 5
+// which of its causes), then where to find the ports.
+void print_ports_hint(const char *cause, const char *advice);
 
 // ---------------------------------------------------------------- port (updater_port.cpp)
 extern HANDLE port_handle;

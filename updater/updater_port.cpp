@@ -1,5 +1,6 @@
 // The serial port: opening and configuring it, the one-byte write that every
 // byte on the line goes through, and the reset-and-wake sequence.
+#include "platform/port_open_cause.h"
 #include "updater/updater.h"
 
 HANDLE port_handle = INVALID_HANDLE_VALUE;
@@ -40,8 +41,11 @@ int open_port(void) {
   port_handle = CreateFileA(port_open_name().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (port_handle == INVALID_HANDLE_VALUE) {
-    fprintf(stderr, "Open %s: Error %ld\n", port_name.c_str(), (long)GetLastError());
-    print_ports_hint();
+    DWORD code = GetLastError();
+    char cause[300], advice[300];
+    describe_port_open_failure(code, cause, sizeof cause, advice, sizeof advice);
+    fprintf(stderr, "Open %s: Error %ld\n", port_name.c_str(), (long)code);
+    print_ports_hint(cause, advice);
     return end_run(EXIT_PORT);
   }
   GetCommConfig(port_handle, &port_config, &config_size);

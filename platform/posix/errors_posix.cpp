@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/port_open_cause.h"
 #include "platform/posix/serial_device.h"
 
 namespace {
@@ -125,4 +126,33 @@ DWORD FormatMessageA(DWORD flags, const void *, DWORD message_id, DWORD, LPSTR b
   }
   memcpy(buffer, message, (size_t)length + 1);
   return (DWORD)length;
+}
+
+// ---------------------------------------------------------------- why an open failed
+
+namespace {
+// The system's text without the line end FormatMessageA gives it.
+void system_text(DWORD code, char *text, size_t size) {
+  if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                     text, (DWORD)size, nullptr) == 0) {
+    snprintf(text, size, "Error %lu", (unsigned long)code);
+  }
+  text[strcspn(text, "\r\n")] = '\0';
+}
+}  // namespace
+
+void describe_port_open_failure(unsigned long code, char *text, size_t text_size, char *advice,
+                                size_t advice_size) {
+  int error = code == last_error ? last_errno : 0;
+  system_text((DWORD)code, text, text_size);
+  advice[0] = '\0';
+  if (code != ERROR_ACCESS_DENIED) return;
+  if (error == EACCES || error == EPERM) {
+    snprintf(advice, advice_size,
+             "Keine Berechtigung: Benutzer in die Gruppe dialout aufnehmen "
+             "(usermod -aG dialout BENUTZER) und neu anmelden.");
+  } else if (error == 0 || error == EBUSY || error == EWOULDBLOCK) {
+    snprintf(advice, advice_size,
+             "Die Schnittstelle ist belegt: ein anderes Programm hat sie offen.");
+  }
 }

@@ -372,6 +372,8 @@ TEST_F(TarvelJob, TheOpenFailureNamesThePortListingAndWaitsForNoKey) {
   EXPECT_EQ(r.code, 99);
   EXPECT_EQ(r.err, "Open_in " + dir +
                        "/no-such-tty: Error 2\n"
+                       "Grund: The system cannot find the file specified. (No such file or "
+                       "directory)\n"
                        "Vorhandene Schnittstellen zeigt: tarvel --ports\n");
 }
 

@@ -162,7 +162,7 @@ TEST_F(TarvelStartup, HelpAndVersionTellWhatItIsAndEndWith0) {
   EXPECT_EQ(version.stderr_text, "");
 }
 
-// The line after every open failure that names the port listing.
+// The last line after every open failure: the port listing.
 const std::string ports_hint = "Vorhandene Schnittstellen zeigt: tarvel --ports\n";
 
 struct OpenFailure {
@@ -174,8 +174,14 @@ TEST_F(TarvelStartup, UnopenablePortIsReportedAndEndsWith99AfterAKey) {
   std::string long_name(100, 'p');
   const OpenFailure cases[] = {
       {"/nonexistent-tarvel-dir/ttyX",
-       "Open_in /nonexistent-tarvel-dir/ttyX: Error 2\n" + ports_hint},
-      {long_name, "Open_in " + long_name + ": Error 206\n" + ports_hint},
+       "Open_in /nonexistent-tarvel-dir/ttyX: Error 2\n"
+       "Grund: The system cannot find the file specified. (No such file or directory)\n" +
+           ports_hint},
+      {long_name, "Open_in " + long_name +
+                      ": Error 206\n"
+                      "Grund: Der Name ist zu lang (h\xC3\xB6"
+                      "chstens 99 Zeichen).\n" +
+                      ports_hint},
   };
   for (const OpenFailure &c : cases) {
     Tarvel t = run({c.port}, "x");
@@ -193,7 +199,10 @@ TEST_F(TarvelStartup, PortHeldByAnotherProgramIsRefusedWithAccessDenied) {
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   Tarvel t = run({pty.slave}, "x");
   EXPECT_EQ(t.exit_code, 99);
-  EXPECT_EQ(t.stderr_text, "Open_in " + pty.slave + ": Error 5\n" + ports_hint);
+  EXPECT_EQ(t.stderr_text, "Open_in " + pty.slave +
+                               ": Error 5\nGrund: Access is denied.\n"
+                               "Die Schnittstelle ist belegt: ein anderes Programm hat sie offen.\n" +
+                               ports_hint);
   CloseHandle(held);
   close(pty.master);
 }

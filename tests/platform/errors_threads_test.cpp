@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/platform.h"
+#include "platform/port_open_cause.h"
 #include "platform/posix/serial_device.h"
 
 namespace {
@@ -91,6 +92,45 @@ TEST(Errors, UnknownCodeOrSmallBufferGivesNoText) {
             0u);
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
   EXPECT_STREQ(text, "");
+}
+
+// Why a port did not open: error 5 has two causes a user must tell apart (a
+// port in use, or one the user may not open), and the system's reason beside.
+TEST(Errors, AFailedOpenSaysWhyInWords) {
+  struct Row {
+    int error;  // errno the code comes from; 0: the code was set directly
+    DWORD code;
+    const char *text;    // a part of the cause
+    const char *advice;  // a part of the advice, "" for none
+  };
+  const Row rows[] = {
+      {ENOENT, ERROR_FILE_NOT_FOUND, "cannot find the file specified. (No such file", ""},
+      {EACCES, ERROR_ACCESS_DENIED, "Access is denied. (Permission denied)", "Gruppe dialout"},
+      {EPERM, ERROR_ACCESS_DENIED, "Access is denied.", "Gruppe dialout"},
+      {EBUSY, ERROR_ACCESS_DENIED, "(Device or resource busy)", "belegt"},
+      {EWOULDBLOCK, ERROR_ACCESS_DENIED, "Access is denied.", "belegt"},
+      {0, ERROR_ACCESS_DENIED, "Access is denied.", "belegt"},
+      {EROFS, ERROR_ACCESS_DENIED, "(Read-only file system)", ""},
+      {0, ERROR_INVALID_PARAMETER, "The parameter is incorrect.", ""},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.text);
+    if (row.error != 0) {
+      set_last_error_from_errno(row.error);
+    } else {
+      SetLastError(row.code);
+    }
+    ASSERT_EQ(GetLastError(), row.code);
+    char text[300], advice[300];
+    describe_port_open_failure(row.code, text, sizeof text, advice, sizeof advice);
+    EXPECT_NE(strstr(text, row.text), nullptr) << text;
+    EXPECT_EQ(strchr(text, '\n'), nullptr) << "no line end of its own";
+    if (row.advice[0] == '\0') {
+      EXPECT_STREQ(advice, "");
+    } else {
+      EXPECT_NE(strstr(advice, row.advice), nullptr) << advice;
+    }
+  }
 }
 
 TEST(CriticalSection, KeepsTwoThreadsApartAndLetsTheHolderEnterAgain) {

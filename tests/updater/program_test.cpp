@@ -114,6 +114,7 @@ std::vector<ExitCase> exit_cases() {
        1,
        "",
        "Open /nonexistent/tty: Error 2\n"
+       "Grund: The system cannot find the file specified. (No such file or directory)\n"
        "Vorhandene Schnittstellen zeigt: morrex --ports\n"},
       {"no_file",
        {"rsim:%/receiver", "%/missing.bin"},

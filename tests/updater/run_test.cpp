@@ -23,6 +23,7 @@ const int64_t MS = 1000;
 const char BANNER[] = "Update Amtel-Flash Version 1.1, 11.1.2005\n";
 // The line after every open failure that names the port listing.
 #define PORTS_HINT "Vorhandene Schnittstellen zeigt: morrex --ports\n"
+#define NOT_FOUND "Grund: The system cannot find the file specified. (No such file or directory)\n"
 const char WAKE_TEXT[] =
     "\nEmpfaenger sollte kurz hupen/blinken bzw. Dauerton/Dauerblinken beenden\n";
 
@@ -328,8 +329,8 @@ TEST_F(UpdaterRun, APortThatCannotBeOpenedEndsTheRunOnStandardError) {
     const char *argument;
     const char *err;
   } cases[] = {
-      {"r/nonexistent/tty", "Open /nonexistent/tty: Error 2\n" PORTS_HINT},
-      {"x/nonexistent/ttyUSB9", "Open /nonexistent/ttyUSB9: Error 2\n" PORTS_HINT},
+      {"r/nonexistent/tty", "Open /nonexistent/tty: Error 2\n" NOT_FOUND PORTS_HINT},
+      {"x/nonexistent/ttyUSB9", "Open /nonexistent/ttyUSB9: Error 2\n" NOT_FOUND PORTS_HINT},
   };
   for (const auto &c : cases) {
     run({c.argument, file({'8', 0, '3'})});
