@@ -11,7 +11,7 @@
 #include "link/serial_port.h"
 #include "platform/port_list.h"
 
-TarvelOptions tarvel_options = {0, 0, nullptr, nullptr, 0, 0, 0};
+TarvelOptions tarvel_options = {0, 0, nullptr, nullptr, 0, 0, 0, 0};
 
 namespace {
 
@@ -41,6 +41,7 @@ const struct option long_options[] = {{"verify", no_argument, nullptr, OPTION_VE
                                       {"read-out", required_argument, nullptr, OPTION_READ_OUT},
                                       {"program", required_argument, nullptr, OPTION_PROGRAM},
                                       {"ports", no_argument, nullptr, OPTION_PORTS},
+                                      {"quiet", no_argument, nullptr, 'q'},
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'V'},
                                       {nullptr, 0, nullptr, 0}};
@@ -67,6 +68,9 @@ void take_option(int option, const char *element) {
       break;
     case 'V':
       tarvel_options.version = 1;
+      break;
+    case 'q':
+      tarvel_options.quiet = 1;
       break;
     case OPTION_PORTS:
       tarvel_options.ports = 1;
@@ -102,6 +106,9 @@ bool is_positional(const char *argument) {
 void check_combination(int positionals) {
   if (tarvel_options.force && tarvel_options.read_out == nullptr) {
     refuse("nur mit --read-out", "--force");
+  }
+  if (tarvel_options.quiet && !one_job_requested()) {
+    refuse("nur mit --read-out oder --program", "--quiet");
   }
   if (one_job_requested() && positionals != 1) {
     refuse(positionals < 1 ? "Schnittstelle fehlt" : "zu viele Argumente",
@@ -141,7 +148,7 @@ int take_options(int argc, char **argv) {
       continue;
     }
     const char *element = argv[optind];
-    int option = getopt_long(argc, argv, "+:hV", long_options, nullptr);
+    int option = getopt_long(argc, argv, "+:hVq", long_options, nullptr);
     if (option == -1) break;
     take_option(option, element);
   }
@@ -154,8 +161,8 @@ void print_options_help(void) {
   printf(
       "  comx ab COM10: eine Zahl (12) oder COMn (COM12, com12)\n\n"
       "Ein Auftrag ohne Tasten, f\x81r Skripte:\n"
-      "  tarvel [--verify] --read-out DATEI [--force] comx\n"
-      "  tarvel [--verify] --program DATEI comx\n"
+      "  tarvel [--verify] [-q] --read-out DATEI [--force] comx\n"
+      "  tarvel [--verify] [-q] --program DATEI comx\n"
       "  tarvel --ports\n\n"
       "Optionen (vor oder nach der Schnittstelle; -- beendet sie):\n"
       "  --ports            zeigt die vorhandenen seriellen Schnittstellen und endet\n"
@@ -164,6 +171,7 @@ void print_options_help(void) {
       "  --force            mit --read-out: eine vorhandene DATEI \x81"
       "berschreiben\n"
       "  --program DATEI    programmiert die CVs aus DATEI und endet\n"
+      "  -q, --quiet        mit --read-out/--program: nur Fehler und Ergebnis\n"
       "  -h, -?, --help     zeigt diese Hilfe und endet\n"
       "  -V, --version      zeigt die Version und endet\n\n"
       "Exit-Codes von --read-out und --program: 0 alles gelesen bzw. geschrieben\n"

@@ -41,6 +41,7 @@ struct TarvelOptions {
   int help;              // --help
   int version;           // --version
   int ports;             // --ports
+  int quiet;             // -q, --quiet: a job shows only its failures and summary
 };
 extern TarvelOptions tarvel_options;
 // Takes the options wherever they stand in argv; --ports is answered at once
@@ -87,6 +88,10 @@ void progress_end(void);
 // ---------------------------------------------------------------- one job
 // Non-zero when --read-out or --program asks for one job instead of the menu.
 int one_job_requested(void);
+// Whether the per-CV progress lines (ended by CR, for a terminal) are shown:
+// always at the menu; in a job only on a terminal and without --quiet, so that
+// a log gets whole lines.
+int job_progress_shown(void);
 // Checks the job's file before anything else; ends with 3 when it cannot be
 // used.
 void check_one_job_file(void);

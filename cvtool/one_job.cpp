@@ -3,6 +3,7 @@
 // quit sequence, and an exit code that a script can trust. No key is read and
 // nothing waits for a user.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -48,11 +49,13 @@ int exit_code(unsigned failed_writes_before) {
 }
 
 void print_summary(int code) {
+  // On a terminal the last progress line ends in CR.
+  if (job_progress_shown()) printf("\n");
   if (tarvel_options.read_out != nullptr) {
-    printf("\ntarvel --read-out %s: %d von %d CVs gelesen, %d Lesefehler", job_file(),
+    printf("tarvel --read-out %s: %d von %d CVs gelesen, %d Lesefehler", job_file(),
            job_counts.cvs_read, READ_OUT_CVS, job_counts.read_failures);
   } else {
-    printf("\ntarvel --program %s: %d CVs geschrieben", job_file(), job_counts.cvs_written);
+    printf("tarvel --program %s: %d CVs geschrieben", job_file(), job_counts.cvs_written);
     if (tarvel_options.verify) {
       printf(", %d best\x84tigt, %d nicht best\x84tigt",
              job_counts.cvs_written - job_counts.writes_unconfirmed, job_counts.writes_unconfirmed);
@@ -70,6 +73,11 @@ void print_summary(int code) {
 }
 
 }  // namespace
+
+int job_progress_shown(void) {
+  if (!one_job_requested()) return 1;
+  return !tarvel_options.quiet && isatty(fileno(stdout));
+}
 
 int one_job_requested(void) {
   return tarvel_options.read_out != nullptr || tarvel_options.program != nullptr;

@@ -27,7 +27,7 @@ int program_line(const char *line) {
   cv_selection.bank = bank;
   cv_selection.value = value;
   job_counts.cv_lines++;
-  printf(bank ? "CV %3da = %3d\r" : "CV %3d  = %3d\r", number, value);
+  if (job_progress_shown()) printf(bank ? "CV %3da = %3d\r" : "CV %3d  = %3d\r", number, value);
   write_selected_cv(0);
   return 1;
 }
@@ -59,7 +59,8 @@ void program_cvs(void) {
     Sleep(1000);
     return;
   }
-  printf("\nAbbruch mit ESC\n");
+  // A job reads no key.
+  if (!one_job_requested()) printf("\nAbbruch mit ESC\n");
   unsigned failed_before = failed_writes;
   write_summary_begin();
   progress_file_begin(file, "tarvel: Programmieren");

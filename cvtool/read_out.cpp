@@ -87,7 +87,7 @@ int read_out_one(void) {
                  binary) != 0) {
     return READ_OUT_FILE_FAILED;
   }
-  printf("CV %3d  = %3d (b%s)\r", number, value, binary);
+  if (job_progress_shown()) printf("CV %3d  = %3d (b%s)\r", number, value, binary);
   return READ_OUT_DONE;
 }
 
@@ -170,7 +170,8 @@ int read_out_open_file(void) {
 void read_out_cvs(void) {
   select_data_file();
   if (read_out_open_file() != 0) return;
-  printf("\nAbbruch mit ESC\n");
+  // A job reads no key.
+  if (!one_job_requested()) printf("\nAbbruch mit ESC\n");
   file_error = 0;
   unsigned failed_before = failed_writes;
   int cvs_read_before = job_counts.cvs_read;

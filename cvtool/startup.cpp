@@ -62,6 +62,7 @@ void take_data_file_name(const char *name) {
 
 int tarvel_main(int argc, char **argv) {
   argc = take_options(argc, argv);
+  receiver_messages_quiet = tarvel_options.quiet;
   if (tarvel_options.help) {
     print_help();
     exit(0);
@@ -81,7 +82,7 @@ int tarvel_main(int argc, char **argv) {
   console_setup(nullptr);
   clear_screen(ATTR_SCREEN);
   reset_wait_ms = getenv("ORN_HOME") != nullptr ? 2000 : 10000;
-  printf("%s", banner);
+  if (!tarvel_options.quiet) printf("%s", banner);
   if (argc < 2) {
     printf("%s", usage);
     fflush(stdout);

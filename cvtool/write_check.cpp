@@ -32,7 +32,8 @@ void write_summary_begin(void) {
 }
 
 void write_summary_end(void) {
-  if (!tarvel_options.verify) return;
+  // A quiet job's summary line says the same.
+  if (!tarvel_options.verify || tarvel_options.quiet) return;
   int written = job_counts.cvs_written - at_begin.cvs_written;
   int unconfirmed = job_counts.writes_unconfirmed - at_begin.writes_unconfirmed;
   printf("\nGeschrieben: %d, best\x84tigt: %d, nicht best\x84tigt: %d\n", written,

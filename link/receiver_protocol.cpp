@@ -103,20 +103,22 @@ int verify_cv(void) {
   return confirmed;
 }
 
+int receiver_messages_quiet = 0;
+
 void reset_receiver(int reset_wait_ms) {
   reconfigure(set_service_line);
   Sleep(500);
   write_byte(0x41);
   Sleep(200);
   reconfigure(hold_in_reset);
-  printf("%d Sekunden Reset....", reset_wait_ms / 1000);
+  if (!receiver_messages_quiet) printf("%d Sekunden Reset....", reset_wait_ms / 1000);
   fflush(stdout);
   Sleep((DWORD)reset_wait_ms);
-  printf("\n");
+  if (!receiver_messages_quiet) printf("\n");
   reconfigure(release_reset);
   Sleep(WAKE_BYTE_PAUSE_MS);
   send_wake_bytes();
-  printf("\nEmpf\x84nger sollte kurz hupen bzw. blinken\n");
+  if (!receiver_messages_quiet) printf("\nEmpf\x84nger sollte kurz hupen bzw. blinken\n");
   fflush(stdout);
   Sleep(2000);
 }

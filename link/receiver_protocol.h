@@ -10,6 +10,9 @@ struct CvSelection {
 
 // The CV that the next read or write addresses. Starts as CV 1, normal, 0.
 extern CvSelection cv_selection;
+// Non-zero: reset_receiver says nothing (a job run with --quiet); the line's
+// bytes and pauses are the same.
+extern int receiver_messages_quiet;
 
 #define CMD_QUERY_BIT 0xB0
 #define CMD_VERIFY 0xAF

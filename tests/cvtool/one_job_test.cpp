@@ -656,6 +656,7 @@ const OptionForm option_forms[] = {
      "unbekannte Option: --bogus",
      false},
     {"an option that takes no value", {"--verify=1", "sim:%/r"}, 9, "", "--verify=1", false},
+    {"quiet without a job", {"-q", "sim:%/r"}, 9, "", "--quiet", false},
     {"a job file missing at the end",
      {"sim:%/r", "--program"},
      9,
@@ -679,6 +680,62 @@ TEST_F(TarvelJob, OptionsAreTakenWhereverTheyStand) {
       EXPECT_EQ(fs::exists(dir + "/r"), c.port_used);
     }
     unsetenv("POSIXLY_CORRECT");
+  }
+}
+
+// ---------------------------------------------------------------- output for logs
+
+// Into a file a job writes whole lines: no CR-ended progress, no "Abbruch mit
+// ESC" (no key is read), its failures and its summary; --quiet leaves only
+// those two.
+struct LogCase {
+  const char *what;
+  std::vector<std::string> args;
+  std::vector<std::string> shown;  // lines that must be there
+  bool quiet;
+};
+
+const LogCase log_cases[] = {
+    {"read-out", {"--read-out", "%/out.txt", "sim:%/r?fail=2"}, {"398 von 398 CVs gelesen"}, false},
+    {"programming",
+     {"--program", "%/cvs.txt", "sim:%/r"},
+     {"CV 300 = 1: ung\xC3\xBCltige zeile: CV muss zwischen 1 und 256 liegen",
+      "hallo: ung\xC3\xBCltige zeile: kein '='", "2 CVs geschrieben, 2 Zeilen ung\xC3\xBCltig"},
+     false},
+    {"quiet programming, verified",
+     {"-q", "--verify", "--program", "%/cvs.txt", "sim:%/r?fail=1"},
+     {"hallo: ung\xC3\xBCltige zeile: kein '='", "nicht best\xC3\xA4tigt!"},
+     true},
+    {"quiet read-out", {"--quiet", "--read-out", "%/out.txt", "sim:%/r"}, {"(Exit-Code 0)"}, true},
+};
+
+TEST_F(TarvelJob, IntoAFileAJobWritesWholeLines) {
+  std::ofstream(dir + "/cvs.txt") << "CV 3 = 7\nCV 300 = 1\nhallo\nCV 4a = b1010\n";
+  for (const LogCase &c : log_cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir + "/r");
+    fs::remove(dir + "/out.txt");
+    Outcome r = run(c.args);
+    EXPECT_EQ(r.out.find('\r'), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Abbruch mit ESC"), std::string::npos);
+    ASSERT_FALSE(r.out.empty());
+    EXPECT_EQ(r.out.back(), '\n');
+    EXPECT_EQ(r.out.find(" (b0000"), std::string::npos) << "no per-CV progress";
+    for (const std::string &line : c.shown) EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+    size_t last = r.out.rfind('\n', r.out.size() - 2);
+    EXPECT_EQ(r.out.compare(last + 1, 7, "tarvel "), 0) << "the summary comes last";
+    bool chatty = r.out.find("Sekunden Reset") != std::string::npos ||
+                  r.out.find("CVs Lesen und schreiben") != std::string::npos;
+    EXPECT_EQ(chatty, !c.quiet) << r.out;
+    if (c.quiet) {
+      std::istringstream lines(r.out);
+      for (std::string line; std::getline(lines, line);) {
+        bool failure = line.find("ung\xC3\xBCltige zeile") != std::string::npos ||
+                       line.find("nicht best\xC3\xA4tigt!") != std::string::npos ||
+                       line.find("Lesefehler!") != std::string::npos;
+        EXPECT_TRUE(failure || line.rfind("tarvel ", 0) == 0) << "not quiet: " << line;
+      }
+    }
   }
 }
 

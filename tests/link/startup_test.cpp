@@ -199,10 +199,11 @@ TEST_F(TarvelStartup, PortHeldByAnotherProgramIsRefusedWithAccessDenied) {
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   Tarvel t = run({pty.slave}, "x");
   EXPECT_EQ(t.exit_code, 99);
-  EXPECT_EQ(t.stderr_text, "Open_in " + pty.slave +
-                               ": Error 5\nGrund: Access is denied.\n"
-                               "Die Schnittstelle ist belegt: ein anderes Programm hat sie offen.\n" +
-                               ports_hint);
+  EXPECT_EQ(t.stderr_text,
+            "Open_in " + pty.slave +
+                ": Error 5\nGrund: Access is denied.\n"
+                "Die Schnittstelle ist belegt: ein anderes Programm hat sie offen.\n" +
+                ports_hint);
   CloseHandle(held);
   close(pty.master);
 }

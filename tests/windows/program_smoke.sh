@@ -29,7 +29,7 @@ case $case_name in
   tarvel_no_port)
     # The key that ends the run after the message comes from standard input.
     printf 'x' | "$wine_run" "$tarvel" COM77_missing >"$out" 2>"$err"; code=$?
-    expect 99 "Open_in COM77_missing: Error 2" "Vorhandene Schnittstellen zeigt: tarvel --ports" ;;
+    expect 99 "Open_in COM77_missing: Error 2" "Grund: " "Vorhandene Schnittstellen zeigt: tarvel --ports" ;;
   tarvel_com_forms)
     # From COM10 up both forms open the device namespace name.
     for port in 77 com77 COM77; do
@@ -38,7 +38,7 @@ case $case_name in
     done ;;
   morrex_no_port)
     "$wine_run" "$morrex" 77 nothing.bin </dev/null >"$out" 2>"$err"; code=$?
-    expect 1 "Open COM77: Error 2" "Vorhandene Schnittstellen zeigt: morrex --ports" ;;
+    expect 1 "Open COM77: Error 2" "Grund: " "Vorhandene Schnittstellen zeigt: morrex --ports" ;;
   tarvel_help_redirected)
     # Into a file the text goes as its code page 850 bytes, as ever (0x84, 0x81).
     "$wine_run" "$tarvel" --help </dev/null >"$out" 2>"$err"; code=$?
