@@ -29,6 +29,9 @@ void print_help(void) {
       "ber RS-232.\n");
   printf("%s%s", banner, usage);
   printf("  comx       Schnittstelle: eine Ziffer n f\x81r COMn, sonst der Ger\x84tename\n");
+  printf(
+      "             sim:DIR ist der virtuelle Empf\x84nger (Zustand im Ordner DIR),\n"
+      "             zum Ausprobieren ohne Ger\x84t: tarvel sim:empfaenger cvs.txt\n");
   printf("  Datenfile  CV-Datei f\x81r die Kommandos p und a\n");
   printf("  ORN_HOME   gesetzt: 2 statt 10 Sekunden Reset\n");
   print_options_help();

@@ -162,7 +162,10 @@ void print_information(void) {
       "                x (kurzer Reset, 2 Sekunden) oder r (ohne Reset).\n"
       "                Ein Name mit / oder : ist ein Ger\x84t (/dev/ttyUSB0, sim:DIR).\n"
       "  Programmfile  die Programmdatei (CPU-Kennung, Handshake-Byte, Records)\n"
-      "  --ports       zeigt die vorhandenen seriellen Schnittstellen und endet\n\n"
+      "  --ports       zeigt die vorhandenen seriellen Schnittstellen und endet\n"
+      "  -h, --help    zeigt diese Hilfe und endet (auch -? und /?)\n"
+      "  -V, --version zeigt die Version und endet\n"
+      "                Optionen stehen vor oder nach den Argumenten; -- beendet sie.\n\n"
       "Exit-Codes: 0 fertig, 1 Schnittstelle, 2 Programmdatei nicht lesbar,\n"
       "            3 CPU-Kennung, 4 und 5 Programmdatei fehlerhaft, 9 Aufruf\n\n"
       "Version 1.1, 11.1.2005\n");
