@@ -63,6 +63,7 @@ deb_control() {
 deb_files() {
   local expected actual
   expected=$(printf '%s\n' ./usr/bin/morrex ./usr/bin/tarvel \
+    ./usr/share/bash-completion/completions/morrex ./usr/share/bash-completion/completions/tarvel \
     ./usr/share/doc/tarvel-morrex/README.Debian \
     ./usr/share/man/man1/morrex.1.gz ./usr/share/man/man1/tarvel.1.gz)
   actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
@@ -104,11 +105,13 @@ man_lookup() {
   same "$root/usr/share/man/man1/tarvel.1.gz" "$(MANPATH="$root/usr/share/man" man -w tarvel)"
 }
 
-# A plain install from the build: the programs and their pages, nothing else.
+# A plain install from the build: the programs, their pages and their bash
+# completion, nothing else.
 plain_install() {
   local prefix="$scratch/prefix" expected actual
   cmake --install "$linux_build" --prefix "$prefix" >/dev/null || return 1
-  expected=$(printf '%s\n' bin/morrex bin/tarvel share/man/man1/morrex.1.gz share/man/man1/tarvel.1.gz)
+  expected=$(printf '%s\n' bin/morrex bin/tarvel share/bash-completion/completions/morrex \
+    share/bash-completion/completions/tarvel share/man/man1/morrex.1.gz share/man/man1/tarvel.1.gz)
   actual=$(cd "$prefix" && find . -type f | sed 's|^\./||' | sort)
   same "$expected" "$actual"
 }
