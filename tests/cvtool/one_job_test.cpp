@@ -739,4 +739,21 @@ TEST_F(TarvelJob, IntoAFileAJobWritesWholeLines) {
   }
 }
 
+// A read-out through a link replaces the file the link names, as writing
+// through it would, and leaves the link a link; a read-only file keeps its mode.
+TEST_F(TarvelJob, AReadOutThroughALinkReplacesTheFileItNames) {
+  fs::create_directory(dir + "/real");
+  std::ofstream(dir + "/real/cvs.txt") << "alt\n";
+  fs::permissions(dir + "/real/cvs.txt", fs::perms::owner_read | fs::perms::group_read);
+  ASSERT_EQ(symlink("real/cvs.txt", (dir + "/link.txt").c_str()), 0);
+  Outcome r = run({"--force", "--read-out", "%/link.txt", "sim:%/r"});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_TRUE(fs::is_symlink(dir + "/link.txt"));
+  EXPECT_EQ(count_of(text_of(dir + "/real/cvs.txt"), "\n"), 398);
+  EXPECT_EQ(fs::status(dir + "/real/cvs.txt").permissions(),
+            fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/real"), fs::directory_iterator()), 1)
+      << "nothing left beside it";
+}
+
 }  // namespace
