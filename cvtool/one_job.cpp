@@ -15,6 +15,7 @@
 #include "cvtool/cvtool.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
+#include "platform/shown_text.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ const char *job_file(void) {
 }
 
 void refuse_file(const char *why) {
-  fprintf(stderr, "%s: %s\n", job_file(), why);
+  fprintf(stderr, "%s: %s\n", shown_text(job_file()).c_str(), why);
   exit(JOB_FILE_FAILED);
 }
 
@@ -56,10 +57,12 @@ int exit_code(unsigned failed_writes_before) {
 
 void print_summary(int code) {
   if (tarvel_options.read_out != nullptr) {
-    printf("\ntarvel --read-out %s: %d von %d CVs gelesen, %d Lesefehler", job_file(),
-           job_counts.cvs_read, READ_OUT_CVS, job_counts.read_failures);
+    printf("\ntarvel --read-out %s: %d von %d CVs gelesen, %d Lesefehler",
+           shown_text(job_file()).c_str(), job_counts.cvs_read, READ_OUT_CVS,
+           job_counts.read_failures);
   } else {
-    printf("\ntarvel --program %s: %d CVs geschrieben", job_file(), job_counts.cvs_written);
+    printf("\ntarvel --program %s: %d CVs geschrieben", shown_text(job_file()).c_str(),
+           job_counts.cvs_written);
     if (tarvel_options.verify) {
       printf(", %d best\x84tigt, %d nicht best\x84tigt",
              job_counts.cvs_written - job_counts.writes_unconfirmed, job_counts.writes_unconfirmed);

@@ -11,6 +11,7 @@
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/safe_start.h"
+#include "platform/shown_text.h"
 
 #define READ_OUT_LAST_CV 199
 #define READ_TRIES 5
@@ -48,7 +49,7 @@ int confirm_overwrite(void) {
   // we would overwrite.
   struct stat status;
   if (stat(data_file_name, &status) != 0) return 0;
-  printf("%s existiert bereits! L\x94schen? ", data_file_name);
+  printf("%s existiert bereits! L\x94schen? ", shown_text(data_file_name).c_str());
   int key = wait_key();
   if (key >= 'a' && key <= 'z') key -= 'a' - 'A';
   if (key == 'J' || key == 'Y') return 0;
@@ -141,14 +142,14 @@ void read_out_cvs(void) {
   if (file_error != 0 || ferror(file)) {
     printf("\n");
     report_file_error(data_file_name, file_error != 0 ? file_error : EIO);
-    printf("Die Datei %s ist unvollst\x84ndig.\n", data_file_name);
+    printf("Die Datei %s ist unvollst\x84ndig.\n", shown_text(data_file_name).c_str());
     job_counts.file_errors++;
     Sleep(1000);
   } else if (stopped == READ_OUT_PORT_FAILED) {
     printf("\nSchreibfehler: %u Bytes nicht gesendet!\n", failed_writes - failed_before);
-    printf("Die Datei %s ist unvollst\x84ndig.\n", data_file_name);
+    printf("Die Datei %s ist unvollst\x84ndig.\n", shown_text(data_file_name).c_str());
     Sleep(1000);
   } else if (stopped != READ_OUT_DONE) {
-    printf("\nAbgebrochen: %s ist unvollst\x84ndig.\n", data_file_name);
+    printf("\nAbgebrochen: %s ist unvollst\x84ndig.\n", shown_text(data_file_name).c_str());
   }
 }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "console/console.h"
+#include "platform/shown_text.h"
 
 HANDLE port_handle = INVALID_HANDLE_VALUE;
 COMMCONFIG port_config;
@@ -103,7 +104,7 @@ void report_refused_read(void) {
     char text[200] = "";
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
                    0x0400, text, sizeof text, nullptr);
-    printf("Readfile: %d %s\n", (int)code, text);
+    printf("Readfile: %d %s\n", (int)code, shown_message(text).c_str());
     reported_refusal = code;
   }
   clear_port_error();
@@ -184,7 +185,8 @@ int open_port(const char *port, int baud_rate, int data_bits, int parity, int st
               int rts) {
   char device[DEVICE_NAME_SIZE];
   if (form_device_name(port, device, sizeof device) != 0) {
-    fprintf(stderr, "Open_in %s: Error %ld\n", port, (long)ERROR_FILENAME_EXCED_RANGE);
+    fprintf(stderr, "Open_in %s: Error %ld\n", shown_text(port).c_str(),
+            (long)ERROR_FILENAME_EXCED_RANGE);
     return -1;
   }
   InitializeCriticalSection(&port_lock);
@@ -194,7 +196,7 @@ int open_port(const char *port, int baud_rate, int data_bits, int parity, int st
                             FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (port_handle == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
-    fprintf(stderr, "Open_in %s: Error %ld\n", device, (long)code);
+    fprintf(stderr, "Open_in %s: Error %ld\n", shown_text(device).c_str(), (long)code);
     return -1;
   }
   configure_port(baud_rate, data_bits, parity, stop_bits, dtr, rts);

@@ -2,6 +2,8 @@
 // byte on the line goes through, and the reset-and-wake sequence.
 #include "updater/updater.h"
 
+#include "platform/shown_text.h"
+
 HANDLE port_handle = INVALID_HANDLE_VALUE;
 int failed_writes = 0;
 
@@ -40,7 +42,8 @@ int open_port(void) {
   port_handle = CreateFileA(port_open_name().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (port_handle == INVALID_HANDLE_VALUE) {
-    fprintf(stderr, "Open %s: Error %ld\n", port_name.c_str(), (long)GetLastError());
+    DWORD code = GetLastError();
+    fprintf(stderr, "Open %s: Error %ld\n", shown_text(port_name.c_str()).c_str(), (long)code);
     print_ports_hint();
     return end_run(EXIT_PORT);
   }
