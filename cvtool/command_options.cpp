@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cvtool/cvtool.h"
+#include "platform/platform.h"
 #include "platform/port_list.h"
 #include "platform/shown_text.h"
 

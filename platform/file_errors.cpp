@@ -1,6 +1,9 @@
 // The text of a file's error, the same on both systems.
 #include <cstring>
 
+// platform.h: on Windows the message reaches the console through its text
+// layer, which shows umlauts and glyphs.
+#include "platform/platform.h"
 #include "platform/safe_start.h"
 #include "platform/shown_text.h"
 
