@@ -9,14 +9,17 @@
 
 #include "cvtool/cvtool.h"
 #include "link/serial_port.h"
+#include "platform/platform.h"
 #include "platform/port_list.h"
+#include "platform/shown_text.h"
 
 TarvelOptions tarvel_options = {0, 0, nullptr, nullptr, 0, 0, 0, 0};
 
 namespace {
 
 void refuse(const char *what, const char *option) {
-  fprintf(stderr, "tarvel: %s: %s (tarvel --help zeigt die Optionen)\n", what, option);
+  fprintf(stderr, "tarvel: %s: %s (tarvel --help zeigt die Optionen)\n", what,
+          shown_text(option).c_str());
   exit(9);
 }
 

@@ -16,6 +16,7 @@
 #include "link/serial_port.h"
 #include "platform/file_replace.h"
 #include "platform/safe_start.h"
+#include "platform/shown_text.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ const char *job_file(void) {
 }
 
 void refuse_file(const char *why) {
-  fprintf(stderr, "%s: %s\n", job_file(), why);
+  fprintf(stderr, "%s: %s\n", shown_text(job_file()).c_str(), why);
   exit(JOB_FILE_FAILED);
 }
 
@@ -52,10 +53,12 @@ void print_summary(int code) {
   // On a terminal the last progress line ends in CR.
   if (job_progress_shown()) printf("\n");
   if (tarvel_options.read_out != nullptr) {
-    printf("tarvel --read-out %s: %d von %d CVs gelesen, %d Lesefehler", job_file(),
-           job_counts.cvs_read, READ_OUT_CVS, job_counts.read_failures);
+    printf("tarvel --read-out %s: %d von %d CVs gelesen, %d Lesefehler",
+           shown_text(job_file()).c_str(), job_counts.cvs_read, READ_OUT_CVS,
+           job_counts.read_failures);
   } else {
-    printf("tarvel --program %s: %d CVs geschrieben", job_file(), job_counts.cvs_written);
+    printf("tarvel --program %s: %d CVs geschrieben", shown_text(job_file()).c_str(),
+           job_counts.cvs_written);
     if (tarvel_options.verify) {
       printf(", %d best\x84tigt, %d nicht best\x84tigt",
              job_counts.cvs_written - job_counts.writes_unconfirmed, job_counts.writes_unconfirmed);

@@ -9,6 +9,7 @@
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/safe_start.h"
+#include "platform/shown_text.h"
 
 namespace {
 // Programs the CV a line names, or prints why the line is refused. Returns 1
@@ -19,7 +20,7 @@ int program_line(const char *line) {
   int number, bank, value;
   const char *refusal = parse_data_file_line(line, &number, &bank, &value);
   if (refusal != nullptr) {
-    printf(refusal, message_copy);
+    printf(refusal, shown_text(message_copy).c_str());
     job_counts.lines_refused++;
     return 0;
   }
@@ -78,7 +79,7 @@ void program_cvs(void) {
   }
   progress_end();
   if (ferror(file)) {
-    perror(data_file_name);
+    report_file_error(data_file_name, errno);
     job_counts.file_errors++;
   }
   report_failed_writes(failed_before);

@@ -12,6 +12,7 @@
 #include "link/serial_port.h"
 #include "platform/file_replace.h"
 #include "platform/safe_start.h"
+#include "platform/shown_text.h"
 
 #define READ_OUT_LAST_CV 199
 #define READ_TRIES 5
@@ -52,7 +53,7 @@ int confirm_overwrite(void) {
   // we would overwrite.
   struct stat status;
   if (stat(data_file_name, &status) != 0) return 0;
-  printf("%s existiert bereits! L\x94schen? ", data_file_name);
+  printf("%s existiert bereits! L\x94schen? ", shown_text(data_file_name).c_str());
   int key = wait_key();
   if (key >= 'a' && key <= 'z') key -= 'a' - 'A';
   if (key == 'J' || key == 'Y') return 0;
@@ -120,9 +121,10 @@ int read_out_all(void) {
 void keep_target(void) {
   const char *kept = replacement_abandon();
   if (kept != nullptr) {
-    printf("Die gelesenen Zeilen stehen in %s, %s ist unver\x84ndert.\n", kept, data_file_name);
+    printf("Die gelesenen Zeilen stehen in %s, %s ist unver\x84ndert.\n", shown_text(kept).c_str(),
+           shown_text(data_file_name).c_str());
   } else {
-    printf("%s ist unver\x84ndert.\n", data_file_name);
+    printf("%s ist unver\x84ndert.\n", shown_text(data_file_name).c_str());
   }
 }
 
@@ -149,7 +151,7 @@ void finish_read_out(int stopped, unsigned failed_before, int cvs_read) {
   } else if (replacement_commit() != 0) {
     report_file_failure(errno);
   } else if (stopped == READ_OUT_ESCAPED) {
-    printf("\nAbgebrochen: %s ist unvollst\x84ndig.\n", data_file_name);
+    printf("\nAbgebrochen: %s ist unvollst\x84ndig.\n", shown_text(data_file_name).c_str());
   }
 }
 }  // namespace

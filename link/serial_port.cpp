@@ -10,6 +10,7 @@
 
 #include "console/console.h"
 #include "platform/port_open_cause.h"
+#include "platform/shown_text.h"
 
 HANDLE port_handle = INVALID_HANDLE_VALUE;
 COMMCONFIG port_config;
@@ -106,7 +107,7 @@ void report_refused_read(void) {
     char text[200] = "";
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
                    0x0400, text, sizeof text, nullptr);
-    printf("Readfile: %d %s\n", (int)code, text);
+    printf("Readfile: %d %s\n", (int)code, shown_message(text).c_str());
     reported_refusal = code;
   }
   clear_port_error();
@@ -192,7 +193,8 @@ int open_port(const char *port, int baud_rate, int data_bits, int parity, int st
              "chstens %d Zeichen).",
              DEVICE_NAME_SIZE - 1);
     port_open_advice[0] = '\0';
-    fprintf(stderr, "Open_in %s: Error %ld\n", port, (long)ERROR_FILENAME_EXCED_RANGE);
+    fprintf(stderr, "Open_in %s: Error %ld\n", shown_text(port).c_str(),
+            (long)ERROR_FILENAME_EXCED_RANGE);
     return -1;
   }
   InitializeCriticalSection(&port_lock);
@@ -204,7 +206,7 @@ int open_port(const char *port, int baud_rate, int data_bits, int parity, int st
     DWORD code = GetLastError();
     describe_port_open_failure(code, port_open_cause, sizeof port_open_cause, port_open_advice,
                                sizeof port_open_advice);
-    fprintf(stderr, "Open_in %s: Error %ld\n", device, (long)code);
+    fprintf(stderr, "Open_in %s: Error %ld\n", shown_text(device).c_str(), (long)code);
     return -1;
   }
   configure_port(baud_rate, data_bits, parity, stop_bits, dtr, rts);

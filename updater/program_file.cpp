@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/safe_start.h"
+#include "platform/shown_text.h"
 
 int page_size = 64;
 BYTE handshake_byte = 0;
@@ -91,7 +92,7 @@ int read_program_header(const char *path) {
   }
   int fault = load_program_file(program_file);
   if (fault == EXIT_PROGRAM_FILE) {
-    fprintf(stderr, "%s: Programmdatei zu gro\xe1 (mehr als %u Bytes)\n", path,
+    fprintf(stderr, "%s: Programmdatei zu gro\xe1 (mehr als %u Bytes)\n", shown_text(path).c_str(),
             (unsigned)PROGRAM_FILE_LIMIT);
   }
   if (fault == EXIT_CPU_ID) updater_print("ung\x81ltige CPU-Kennung!\n");

@@ -3,6 +3,8 @@
 #include "platform/port_open_cause.h"
 #include "updater/updater.h"
 
+#include "platform/shown_text.h"
+
 HANDLE port_handle = INVALID_HANDLE_VALUE;
 int failed_writes = 0;
 
@@ -44,7 +46,7 @@ int open_port(void) {
     DWORD code = GetLastError();
     char cause[300], advice[300];
     describe_port_open_failure(code, cause, sizeof cause, advice, sizeof advice);
-    fprintf(stderr, "Open %s: Error %ld\n", port_name.c_str(), (long)code);
+    fprintf(stderr, "Open %s: Error %ld\n", shown_text(port_name.c_str()).c_str(), (long)code);
     print_ports_hint(cause, advice);
     return end_run(EXIT_PORT);
   }

@@ -11,7 +11,7 @@
 
 #include "console/console.h"
 #include "platform/framework.h"
-#include "platform/posix/code_page_850.h"
+#include "platform/code_page_850.h"
 
 namespace {
 // Backspace takes a whole UTF-8 character off the end.

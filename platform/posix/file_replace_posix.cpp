@@ -19,6 +19,7 @@
 
 #include "platform/file_replace.h"
 #include "platform/safe_start.h"
+#include "platform/shown_text.h"
 
 namespace {
 
@@ -180,9 +181,10 @@ int replacement_open(const char *target) {
   if (resolved.size() + 16 >= NAME_SIZE) return end_with(ENAMETOOLONG);
   snprintf(target_path, sizeof target_path, "%s", resolved.c_str());
   snprintf(partial_path, sizeof partial_path, "%s%s", target, REPLACEMENT_PARTIAL_SUFFIX);
+  // UTF-8, not code page 850: a signal handler writes it past the console layer.
   snprintf(kept_message, sizeof kept_message,
-           "\r\nDie gelesenen Zeilen stehen in %s, %s ist unver\x84ndert.\r\n", partial_path,
-           target);
+           "\r\nDie gelesenen Zeilen stehen in %s, %s ist unver\xC3\xA4ndert.\r\n",
+           shown_text(partial_path).c_str(), shown_text(target).c_str());
   int fd = make_new_file(folder_of(resolved));
   if (fd < 0) return -1;
   struct stat status;

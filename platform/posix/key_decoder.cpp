@@ -1,7 +1,7 @@
 // Terminal byte sequences to console key events.
 #include "platform/posix/key_decoder.h"
 
-#include "platform/posix/code_page_850.h"
+#include "platform/code_page_850.h"
 
 namespace {
 

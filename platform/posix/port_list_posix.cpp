@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/port_list.h"
+#include "platform/shown_text.h"
 
 namespace {
 
@@ -147,7 +148,8 @@ int print_serial_ports(FILE *out) {
   for (const std::string &name : names) {
     std::string line = port_line(root, name);
     if (line.empty()) continue;
-    fprintf(out, "%s\n", line.c_str());
+    // Names and a device's strings are the device maker's text, not ours.
+    fprintf(out, "%s\n", shown_text(line.c_str()).c_str());
     count++;
   }
   return count;

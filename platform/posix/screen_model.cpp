@@ -13,7 +13,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/posix/code_page_850.h"
+#include "platform/code_page_850.h"
 #include "platform/posix/terminal_posix.h"
 
 namespace {
@@ -334,7 +334,7 @@ void screen_write(const char *text, size_t length, std::string *out) {
   const unsigned char *bytes = (const unsigned char *)text;
   for (size_t i = 0; i < length;) {
     uint32_t code_point = 0;
-    size_t used = bytes[i] >= 0x80 ? utf8_character_length(bytes + i, length - i, &code_point) : 0;
+    size_t used = bytes[i] >= 0x80 ? utf8_passing_length(bytes + i, length - i, &code_point) : 0;
     if (used > 0) {
       put_unicode(code_point, out);
       i += used;

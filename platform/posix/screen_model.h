@@ -24,8 +24,9 @@ void screen_lock(void);
 void screen_unlock(void);
 
 // Text as processed console output: CR, LF, BS, TAB and BEL act on the cursor,
-// a well-formed UTF-8 sequence is one character that goes out unchanged, and
-// every other byte is a code page 850 character, all in the current attribute.
+// a well-formed UTF-8 sequence is one character that goes out unchanged
+// (unless it is a C1 control, which the terminal would obey), and every other
+// byte is a code page 850 character, all in the current attribute.
 void screen_write(const char *text, size_t length, std::string *out);
 // Fill count cells from column x, row y on, row by row; return the count done.
 size_t screen_fill_character(int x, int y, size_t count, char character, std::string *out);

@@ -3,10 +3,11 @@
 // Before main runs, both are replaced by unbuffered streams that turn the
 // programs' code page 850 text into UTF-8 and pass it through the screen
 // model, so that the model knows where a prompt left the cursor. Text that is
-// UTF-8 already (a file name, a line of a data file) passes unchanged. Unbuffered,
-// glibc's formatted printing hands over each call's whole text at its end: the
-// text is on the terminal when the call returns, in one write. Standard output
-// that is no terminal gets the text alone, without escape sequences.
+// UTF-8 already (a file name, a line of a data file) passes unchanged, but for
+// the C1 controls. Unbuffered, glibc's formatted printing hands over each
+// call's whole text at its end: the text is on the terminal when the call
+// returns, in one write. Standard output that is no terminal gets the text
+// alone, without escape sequences.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -15,7 +16,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/code_page_850.h"
+#include "platform/code_page_850.h"
 #include "platform/posix/screen_model.h"
 #include "platform/posix/terminal_posix.h"
 
@@ -40,15 +41,15 @@ stream_target error_target = {STDERR_FILENO, 0};
 FILE *original_streams[3];
 FILE *replacement_streams[2];
 
-// UTF-8 that came as such (a name, a line of a file) stays; every other byte
-// is code page 850.
+// UTF-8 that came as such (a name, a line of a file) stays, unless it is a C1
+// control; every other byte is code page 850.
 void write_plain(int fd, const char *text, size_t length) {
   std::string out;
   out.reserve(length + length / 2);
   const unsigned char *bytes = (const unsigned char *)text;
   for (size_t i = 0; i < length;) {
     uint32_t code_point;
-    size_t used = bytes[i] >= 0x80 ? utf8_character_length(bytes + i, length - i, &code_point) : 0;
+    size_t used = bytes[i] >= 0x80 ? utf8_passing_length(bytes + i, length - i, &code_point) : 0;
     if (used > 0) {
       out.append(text + i, used);
       i += used;

@@ -3,9 +3,11 @@
 // every way out), and what the program prints to a console goes out through
 // WriteConsoleA, which reads the bytes in the console's output code page. The C
 // runtime's own console path does not everywhere (under Wine the umlauts
-// vanish from it, whatever the console's code page). Output to a file or a pipe stays the C
-// runtime's, byte for byte. The programs call printf and friends as always;
-// the defines below route them here.
+// vanish from it, whatever the console's code page). Well-formed UTF-8 in the
+// text (a line of a UTF-8 file, outside text made visible by shown_text) goes
+// to the console as the characters it encodes, as on Linux; a C1 control never
+// does. Output to a file or a pipe stays the C runtime's, byte for byte. The programs call printf
+// and friends as always; the defines below route them here.
 #pragma once
 
 #ifdef _WIN32

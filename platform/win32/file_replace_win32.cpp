@@ -15,6 +15,7 @@
 #include "platform/file_replace.h"
 #include "platform/platform.h"
 #include "platform/safe_start.h"
+#include "platform/shown_text.h"
 
 namespace {
 
@@ -169,7 +170,8 @@ int replacement_open(const char *target) {
   snprintf(target_path, sizeof target_path, "%s", target);
   snprintf(partial_path, sizeof partial_path, "%s%s", target, REPLACEMENT_PARTIAL_SUFFIX);
   snprintf(kept_message, sizeof kept_message,
-           "\nDie gelesenen Zeilen stehen in %s, %s ist unver\x84ndert.\n", partial_path, target);
+           "\nDie gelesenen Zeilen stehen in %s, %s ist unver\x84ndert.\n",
+           shown_text(partial_path).c_str(), shown_text(target).c_str());
   EnterCriticalSection(&lock);
   file = made;
   whole_length = 0;

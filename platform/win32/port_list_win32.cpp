@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "platform/port_list.h"
+#include "platform/shown_text.h"
+// The listing reaches the console as code page 850 text and UTF-8 glyphs.
+#include "platform/win32/console_text_win32.h"
 
 namespace {
 
@@ -106,7 +109,9 @@ int print_serial_ports(FILE *out) {
     if (port.description.empty()) {
       fprintf(out, "%s\n", port.name.c_str());
     } else {
-      fprintf(out, "%s  %s\n", port.name.c_str(), port.description.c_str());
+      // The friendly name is the driver maker's text, not ours; the name is
+      // COM and digits (com_number).
+      fprintf(out, "%s  %s\n", port.name.c_str(), shown_text(port.description.c_str()).c_str());
     }
   }
   return (int)ports.size();

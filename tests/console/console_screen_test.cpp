@@ -346,7 +346,8 @@ TEST_F(ConsoleScreen, PlainOutputIsNotBrokenAtTheWindowEdgeButTheModelWraps) {
 }
 
 // Names and file lines that are UTF-8 already pass unchanged; every byte
-// that starts no well-formed UTF-8 character is code page 850.
+// that starts no well-formed UTF-8 character is code page 850, and so are the
+// two bytes of a C1 control, which the terminal would obey.
 struct utf8_case {
   const char *name;
   std::string text;
@@ -371,6 +372,10 @@ const utf8_case utf8_cases[] = {
      "x",
      3, '?'},
     {"emoji takes two cells", "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80", 2, '?'},
+    {"CSI as UTF-8", "\xc2\x9b", "\xe2\x94\xac\xc3\xb8", 2, '\xc2'},
+    {"OSC as UTF-8", "\xc2\x9d", "\xe2\x94\xac\xc3\x98", 2, '\xc2'},
+    {"ST as UTF-8", "\xc2\x9c", "\xe2\x94\xac\xc2\xa3", 2, '\xc2'},
+    {"no-break space passes", "\xc2\xa0", "\xc2\xa0", 1, '\xff'},
     {"combining mark joins its letter",
      "u\xcc\x88"
      "b",
@@ -423,6 +428,20 @@ TEST_F(ConsoleScreen, PlainOutputPassesUtf8Names) {
   std::string all;
   for (const std::string &piece : writes) all += piece;
   EXPECT_EQ("M\xc3\xa4use.txt existiert bereits! L\xc3\xb6schen? ", all);
+}
+
+TEST_F(ConsoleScreen, PlainOutputPassesNoC1Control) {
+  std::vector<std::string> writes = capture_stdout_writes([] {
+    printf("%s: ung\x81ltig\n",
+           "300 \xc2\x9b"
+           "8m");
+  });
+  std::string all;
+  for (const std::string &piece : writes) all += piece;
+  EXPECT_EQ(
+      "300 \xe2\x94\xac\xc3\xb8"
+      "8m: ung\xc3\xbcltig\n",
+      all);
 }
 
 TEST_F(ConsoleScreen, BadHandlesAreRefused) {

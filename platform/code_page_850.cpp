@@ -1,5 +1,5 @@
 // Code page 850 to Unicode and back.
-#include "platform/posix/code_page_850.h"
+#include "platform/code_page_850.h"
 
 namespace {
 
@@ -56,12 +56,15 @@ int unicode_to_utf8(uint32_t code_point, char *out) {
   return 4;
 }
 
+uint32_t cp850_to_unicode(unsigned char byte, bool glyph_controls) {
+  if (byte >= 0x80) return upper_half[byte - 0x80];
+  if (glyph_controls && byte < 0x20) return control_glyphs[byte];
+  if (glyph_controls && byte == 0x7F) return 0x2302;
+  return byte;
+}
+
 int cp850_to_utf8(unsigned char byte, bool glyph_controls, char *out) {
-  if (byte >= 0x80) return unicode_to_utf8(upper_half[byte - 0x80], out);
-  if (glyph_controls && byte < 0x20) return unicode_to_utf8(control_glyphs[byte], out);
-  if (glyph_controls && byte == 0x7F) return unicode_to_utf8(0x2302, out);
-  out[0] = (char)byte;
-  return 1;
+  return unicode_to_utf8(cp850_to_unicode(byte, glyph_controls), out);
 }
 
 int cp850_from_unicode(uint32_t code_point) {
@@ -100,6 +103,14 @@ size_t utf8_character_length(const unsigned char *text, size_t length, uint32_t 
   }
   *code_point = value;
   return need;
+}
+
+size_t utf8_passing_length(const unsigned char *text, size_t length, uint32_t *code_point) {
+  uint32_t found = 0;
+  size_t used = utf8_character_length(text, length, &found);
+  if (used == 0 || found < 0xA0) return 0;
+  *code_point = found;
+  return used;
 }
 
 int unicode_cell_width(uint32_t c) {

@@ -10,6 +10,9 @@
 // 0x7F become the pictures a console shows for them; otherwise they stay as
 // they are.
 int cp850_to_utf8(unsigned char byte, bool glyph_controls, char *out);
+// The code point of the code page 850 byte; with glyph_controls the control
+// bytes become their pictures, as in cp850_to_utf8.
+uint32_t cp850_to_unicode(unsigned char byte, bool glyph_controls);
 
 // Writes the UTF-8 form of a code point into out (room for 4 bytes) and
 // returns its length.
@@ -23,6 +26,9 @@ int cp850_from_unicode(uint32_t code_point);
 // the first byte is then a code page 850 character. Texts of the programs'
 // own never form one; names and file lines from a UTF-8 system do.
 size_t utf8_character_length(const unsigned char *text, size_t length, uint32_t *code_point);
+// As utf8_character_length, but 0 also for a C1 control (U+0080..U+009F): a
+// terminal would obey one, so its bytes are code page 850 characters too.
+size_t utf8_passing_length(const unsigned char *text, size_t length, uint32_t *code_point);
 
 // How many cells a terminal gives the code point: 0 for a combining mark, 2
 // for the wide characters of East Asian scripts and emoji, 1 otherwise.
