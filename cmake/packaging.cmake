@@ -3,8 +3,9 @@
 include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME tarvel-morrex)
-set(CPACK_PACKAGE_VENDOR "tarvel developer")
-set(CPACK_PACKAGE_CONTACT "tarvel developer <dev@tarvel.local>")
+set(PACKAGE_MAINTAINER "tarvel and morrex developers <developers@tarvel-morrex.example.org>")
+set(CPACK_PACKAGE_VENDOR "the tarvel and morrex authors")
+set(CPACK_PACKAGE_CONTACT "${PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "read and write a receiver's CVs and replace its firmware (RS-232)")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")
@@ -21,16 +22,38 @@ if(WIN32)
   set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
     ${CMAKE_SOURCE_DIR}/README.md)
   install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
+  # The licence too, with CR LF for the same reason.
+  file(READ ${CMAKE_SOURCE_DIR}/LICENSE license)
+  string(REPLACE "\n" "\r\n" license "${license}")
+  file(WRITE ${CMAKE_BINARY_DIR}/LICENSE.txt "${license}")
+  set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    ${CMAKE_SOURCE_DIR}/LICENSE)
+  install(FILES ${CMAKE_BINARY_DIR}/LICENSE.txt DESTINATION .)
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-windows-x64)
 else()
+  include(${CMAKE_CURRENT_LIST_DIR}/debian-documents.cmake)
   install(TARGETS tarvel morrex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # A stripped install (the package, "cmake --install --strip") also drops the
+  # compilers' notes, as Debian's own packages do.
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      foreach(program tarvel morrex)
+        execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
+          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\"
+          RESULT_VARIABLE result)
+        if(NOT result EQUAL 0)
+          message(FATAL_ERROR \"objcopy failed on \${program}\")
+        endif()
+      endforeach()
+    endif()")
   # Only the Debian package: a plain "cmake --install" installs the programs
   # and their manual pages alone.
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/README.Debian
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_PACKAGE_NAME}
     COMPONENT debian EXCLUDE_FROM_ALL)
+  debian_package_documents()
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEB_COMPONENT_INSTALL ON)

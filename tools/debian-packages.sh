@@ -10,7 +10,7 @@ demo_packages=(cmake make g++)
 # tools that build and check the install packages.
 test_packages=("${demo_packages[@]}" clang clang-format googletest tmux python3
                g++-mingw-w64-x86-64-posix wine64 wine libclang-rt-14-dev
-               dpkg-dev file groff-base man-db)
+               dpkg-dev file groff-base man-db lintian)
 
 # install_missing PACKAGE...: installs the packages that are not installed yet
 # with apt-get when run as root; otherwise names them and exits with 1.

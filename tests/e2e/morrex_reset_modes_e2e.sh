@@ -9,7 +9,8 @@ source "$(dirname "$0")/e2e_lib.sh"
 morrex=$1
 e2e_setup morrex_modes
 
-hex_bytes() { xxd -p -u -c1 | tr '\n' ' '; }
+# Each byte as two upper-case hex digits and a blank (od is in every Debian).
+hex_bytes() { od -An -v -tx1 | tr 'a-f' 'A-F' | tr -s ' \n' '\n\n' | sed '/^$/d' | tr '\n' ' '; }
 counting() { for ((i = $1; i <= $2; i++)); do printf '%02X ' $i; done; }
 
 # A program file for CPU '8' or '6' with three page records (pages 2, 0, 5

@@ -64,10 +64,28 @@ deb_files() {
   local expected actual
   expected=$(printf '%s\n' ./usr/bin/morrex ./usr/bin/tarvel \
     ./usr/share/bash-completion/completions/morrex ./usr/share/bash-completion/completions/tarvel \
-    ./usr/share/doc/tarvel-morrex/README.Debian \
+    ./usr/share/doc/tarvel-morrex/README.Debian ./usr/share/doc/tarvel-morrex/changelog.gz \
+    ./usr/share/doc/tarvel-morrex/copyright \
     ./usr/share/man/man1/morrex.1.gz ./usr/share/man/man1/tarvel.1.gz)
   actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
   same "$expected" "$actual"
+}
+
+# Debian's own checks: no error, no warning, and none of the informational
+# tags either (hardening, stripping, the changelog's form).
+deb_lintian() {
+  lintian --display-info --fail-on error,warning,info "$deb"
+}
+
+# The licence in the copyright file is LICENSE's, and the changelog names
+# this version.
+deb_documents() {
+  local doc="$root/usr/share/doc/tarvel-morrex" licence
+  licence=$(awk '/^License:/ { text = "" } /^ / { text = text substr($0, 2) "\n" }
+    END { printf "%s", text }' "$doc/copyright" | sed 's/^\.$//')
+  same "$(sed -n '/^Permission is hereby/,$p' "$top/LICENSE")" "$licence" || return 1
+  grep -q "^Copyright: .*the tarvel and morrex authors" "$doc/copyright" || return 1
+  same "tarvel-morrex ($version)" "$(zcat "$doc/changelog.gz" | head -n 1 | cut -d' ' -f1,2)"
 }
 
 readme_debian() {
@@ -119,8 +137,10 @@ plain_install() {
 check "cmake --install: programs in bin/, pages in share/man/man1/" plain_install
 check "debian package builds" build_deb
 check "debian package: name and version" deb_control
-check "debian package: exactly the programs, pages and README.Debian" deb_files
+check "debian package: exactly the programs, pages, README.Debian, copyright and changelog" deb_files
 check "README.Debian names the dialout group" readme_debian
+check "debian package: copyright holds LICENSE, changelog this version" deb_documents
+check "debian package: lintian reports nothing" deb_lintian
 check "debian package: tarvel --version" deb_version tarvel
 check "debian package: morrex --version" deb_version morrex
 check "man page tarvel.1 renders without warnings" man_page tarvel
@@ -140,7 +160,8 @@ build_zip() {
 
 zip_files() {
   local expected actual
-  expected=$(printf '%s\n' "$zip_name/README.txt" "$zip_name/morrex.exe" "$zip_name/tarvel.exe")
+  expected=$(printf '%s\n' "$zip_name/LICENSE.txt" "$zip_name/README.txt" "$zip_name/morrex.exe" \
+    "$zip_name/tarvel.exe")
   actual=$(cmake -E tar tf "$zip" | grep -v '/$' | sort)
   same "$expected" "$actual"
 }
@@ -153,6 +174,15 @@ zip_readme() {
     return 1
   fi
   tr -d '\r' <"$readme" | cmp - <(tr -d '\r' <"$top/README.md")
+}
+
+zip_license() {
+  local licence="$unzipped/$zip_name/LICENSE.txt"
+  if LC_ALL=C grep -q $'[^\r]$' "$licence" || LC_ALL=C grep -q $'^$' "$licence"; then
+    echo "a line without CR LF"
+    return 1
+  fi
+  tr -d '\r' <"$licence" | cmp - "$top/LICENSE"
 }
 
 # Static: nothing beyond the DLLs every Windows has (no libstdc++, libgcc or
@@ -176,8 +206,9 @@ zip_version() {  # zip_version PROGRAM
 
 export WINEPREFIX="$windows_build/wineprefix"
 check "windows zip builds" build_zip
-check "windows zip: exactly tarvel.exe, morrex.exe and README.txt" zip_files
+check "windows zip: exactly tarvel.exe, morrex.exe, README.txt and LICENSE.txt" zip_files
 check "windows zip: README.txt is the README with CR LF" zip_readme
+check "windows zip: LICENSE.txt is LICENSE with CR LF" zip_license
 check "windows zip: both .exe files are self-contained" zip_static
 if [ -d "$windows_build" ] && "$top/cmake/wine-prefix" "$WINEPREFIX"; then
   check "windows zip: tarvel.exe --version under Wine" zip_version tarvel
@@ -185,6 +216,10 @@ if [ -d "$windows_build" ] && "$top/cmake/wine-prefix" "$WINEPREFIX"; then
 else
   check "wine prefix for the .exe files" false
 fi
+
+# ------------------------------------------------------------ the package list
+check "every program the scripts and tests call comes from the package list" \
+  "$top/tools/called-programs.sh"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
