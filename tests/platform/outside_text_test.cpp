@@ -155,6 +155,7 @@ TEST_F(OutsideText, DataFileLinesAreEchoedWithGlyphs) {
 TEST_F(OutsideText, NamesInMessagesAreShownWithGlyphs) {
   write("r/keep", "");
   write("folder\a\b", "");  // a file, so no receiver folder
+  write("ex\x1b[8m.txt", "CV 1 = 1\n");
   struct Row {
     const char *what;
     const char *program;
@@ -167,6 +168,11 @@ TEST_F(OutsideText, NamesInMessagesAreShownWithGlyphs) {
        {"--program", "%/da\a\rten\xc2\x9b.txt", "sim:%/r"},
        3,
        "%/da•♪ten┬ø.txt: No such file or directory\n"},
+      {"existing read-out target with ESC",
+       TARVEL_PATH,
+       {"--read-out", "%/ex\x1b[8m.txt", "sim:%/r"},
+       3,
+       "%/ex←[8m.txt: existiert bereits"},
       {"UTF-8 data file name",
        TARVEL_PATH,
        {"--program", "%/Mäuse.txt", "sim:%/r"},
@@ -216,7 +222,7 @@ TEST_F(OutsideText, PortListingShowsAnAdaptersStringsWithGlyphs) {
         "8m\n");
   write("root" + usb + "/product",
         "UART\xc2\x9d"
-        "0;T\xc2\x9c\n");
+        "0;T\xc2\x9c\x7f\x9b\n");
   write("root" + usb + "/serial", "SER\a\b\b\bXYZ\n");
   fs::create_directories(dir + "/root" + usb + "/1-2:1.0/ttyUSB0/tty/ttyUSB0");
   fs::create_directory_symlink(dir + "/root" + usb + "/1-2:1.0/ttyUSB0",
@@ -228,7 +234,7 @@ TEST_F(OutsideText, PortListingShowsAnAdaptersStringsWithGlyphs) {
   for (const char *program : {TARVEL_PATH, MORREX_PATH}) {
     Outcome run = run_on_terminal(program, {"--ports"});
     EXPECT_EQ(run.code, 0) << program;
-    EXPECT_NE(run.terminal.find("/dev/ttyUSB0  USB 0403:6001 FT←[8mDI┬ø8m UART┬Ø0;T┬£, "
+    EXPECT_NE(run.terminal.find("/dev/ttyUSB0  USB 0403:6001 FT←[8mDI┬ø8m UART┬Ø0;T┬£⌂ø, "
                                 "Seriennummer SER•◘◘◘XYZ\n"),
               std::string::npos)
         << program << ": " << run.terminal;
