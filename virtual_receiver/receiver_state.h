@@ -116,8 +116,9 @@ DWORD vr_lock_dir(const std::string &dir, int *lock_fd);
 // Can we create files in dir? Tried with a file of our own, so that no
 // existing file is touched.
 DWORD vr_probe_writable(const std::string &dir);
-// Opens (creating) a file for appending; every write lands at its end.
-DWORD vr_open_append(const std::string &path, int *fd);
+// Opens a file for writing from its start, created or emptied: the wire log
+// holds the events of one open of the port, timed from that open.
+DWORD vr_open_fresh(const std::string &path, int *fd);
 // Appends length bytes in one write; a full disk loses them quietly.
 void vr_append(int fd, const char *text, size_t length);
 // Renames from to to, replacing to when it exists.

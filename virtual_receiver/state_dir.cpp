@@ -74,7 +74,7 @@ DWORD load_state(VirtualReceiver *vr) {
   DWORD error = vr_probe_writable(vr->options.dir);
   if (error == ERROR_SUCCESS) error = load_cvs(vr, &cvs_found);
   if (error == ERROR_SUCCESS) error = load_flash(vr);
-  if (error == ERROR_SUCCESS) error = vr_open_append(path_in(vr, "wire.log"), &vr->wire_log_fd);
+  if (error == ERROR_SUCCESS) error = vr_open_fresh(path_in(vr, "wire.log"), &vr->wire_log_fd);
   // A new receiver shows its factory values in DIR at once.
   if (error == ERROR_SUCCESS && !cvs_found) error = vr_save_cvs(vr);
   return error;

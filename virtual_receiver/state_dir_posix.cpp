@@ -43,8 +43,8 @@ DWORD vr_probe_writable(const std::string &dir) {
   return ERROR_SUCCESS;
 }
 
-DWORD vr_open_append(const std::string &path, int *fd) {
-  *fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+DWORD vr_open_fresh(const std::string &path, int *fd) {
+  *fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   return *fd < 0 ? vr_win32_error_of_errno(errno) : (DWORD)ERROR_SUCCESS;
 }
 

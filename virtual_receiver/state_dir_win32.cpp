@@ -68,9 +68,9 @@ DWORD vr_probe_writable(const std::string &dir) {
 }
 
 // Appending by the system: lines from two processes never overwrite.
-DWORD vr_open_append(const std::string &path, int *fd) {
-  HANDLE handle = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+DWORD vr_open_fresh(const std::string &path, int *fd) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   return descriptor_of(handle, _O_WRONLY | _O_BINARY, fd);
 }
 

@@ -66,7 +66,7 @@ void send(HANDLE handle, const std::string &out) {
   if (out.empty()) return;
   int fd = output_fd_of(handle);
   if (screen_is_terminal() && output_override_fd < 0) {
-    terminal_arm_output_restore(fd, screen_cursor_shape_shown());
+    terminal_arm_output_restore(fd, screen_cursor_shape_shown(), screen_cursor_x() != 0);
   }
   terminal_write(fd, out.data(), out.size());
 }

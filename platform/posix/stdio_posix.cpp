@@ -70,7 +70,8 @@ void write_through_screen(int fd, const char *text, size_t length) {
   screen_follow_terminal(&out);
   screen_write(text, length, &out);
   if (screen_is_terminal()) {
-    if (!out.empty()) terminal_arm_output_restore(fd, screen_cursor_shape_shown());
+    if (!out.empty())
+      terminal_arm_output_restore(fd, screen_cursor_shape_shown(), screen_cursor_x() != 0);
     terminal_write(fd, out.data(), out.size());
   } else {
     // Redirected output gets the bytes as printed: the model only follows the

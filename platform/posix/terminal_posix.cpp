@@ -26,6 +26,8 @@ const int restore_cursor_shape = 4;
 // it was changed.
 const char restore_sequence[] = "\x18\x1b[0m\x1b[?25h\x1b[?7h";
 const char restore_shape_sequence[] = "\x1b[0 q";
+// The shell's prompt after the program starts on a line of its own.
+const char line_end[] = "\r\n";
 
 // The signals whose default is to end the process (SIGKILL cannot be caught),
 // and those that stop it.
@@ -47,6 +49,7 @@ bool settings_saved = false;
 int settings_fd = -1;
 std::atomic<int> pending{0};
 std::atomic<int> output_fd{-1};
+std::atomic<int> mid_line{0};
 std::atomic<int> raw_wanted{0};
 std::atomic<int> events{0};
 bool installed = false;
@@ -59,6 +62,28 @@ bool in_foreground(void) {
   return group < 0 || group == getpgrp();  // no terminal there: no job control either
 }
 
+// Puts back what was changed; at the end of the process (not at a stop) the
+// line the cursor is on is ended too.
+void restore(bool ending) {
+  int what = pending.exchange(0);
+  if ((what & restore_output) != 0) {
+    int fd = output_fd.load();
+    terminal_write(fd, restore_sequence, sizeof restore_sequence - 1);
+    if (ending && mid_line.load() != 0) terminal_write(fd, line_end, sizeof line_end - 1);
+    if ((what & restore_cursor_shape) != 0) {
+      terminal_write(fd, restore_shape_sequence, sizeof restore_shape_sequence - 1);
+    }
+  }
+  if ((what & restore_settings) != 0) tcsetattr(settings_fd, TCSANOW, &saved_settings);
+}
+
+bool is_stopping(int signal_number) {
+  for (int stopping : stopping_signals) {
+    if (stopping == signal_number) return true;
+  }
+  return false;
+}
+
 void take_raw_mode_back(void) {
   if (raw_wanted.load() == 0 || (pending.load() & restore_settings) != 0 || !in_foreground())
     return;
@@ -68,12 +93,12 @@ void take_raw_mode_back(void) {
 
 void on_exit_restore(void) {
   raw_wanted.store(0);  // for good: nothing after this takes the raw mode back
-  terminal_restore();
+  restore(true);
 }
 
 void on_signal(int signal_number) {
   int saved_errno = errno;
-  if (in_foreground()) terminal_restore();
+  if (in_foreground()) restore(!is_stopping(signal_number));
   errno = saved_errno;
   raise(signal_number);  // the handler was reset: the default action follows on return
 }
@@ -175,7 +200,8 @@ void terminal_leave_raw(void) {
   tcsetattr(settings_fd, TCSANOW, &saved_settings);
 }
 
-void terminal_arm_output_restore(int fd, int cursor_shape) {
+void terminal_arm_output_restore(int fd, int cursor_shape, int cursor_mid_line) {
+  mid_line.store(cursor_mid_line != 0 ? 1 : 0);
   int wanted = restore_output | (cursor_shape ? restore_cursor_shape : 0);
   if ((pending.load() & wanted) == wanted && output_fd.load() == fd) return;
   install_restore();
@@ -184,14 +210,7 @@ void terminal_arm_output_restore(int fd, int cursor_shape) {
 }
 
 void terminal_restore(void) {
-  int what = pending.exchange(0);
-  if ((what & restore_output) != 0) {
-    terminal_write(output_fd.load(), restore_sequence, sizeof restore_sequence - 1);
-    if ((what & restore_cursor_shape) != 0) {
-      terminal_write(output_fd.load(), restore_shape_sequence, sizeof restore_shape_sequence - 1);
-    }
-  }
-  if ((what & restore_settings) != 0) tcsetattr(settings_fd, TCSANOW, &saved_settings);
+  restore(false);
 }
 
 void terminal_write(int fd, const char *bytes, size_t length) {

@@ -14,8 +14,10 @@ int terminal_enter_raw(int fd, int signals);
 void terminal_leave_raw(void);
 // Colours, cursor or wrap were changed on the terminal at fd: put them back
 // at the end. With cursor_shape non-zero the cursor's shape was changed too
-// (otherwise the terminal's own shape is left alone).
-void terminal_arm_output_restore(int fd, int cursor_shape);
+// (otherwise the terminal's own shape is left alone). cursor_mid_line non-zero:
+// the cursor is not at the start of a line now; if it is still so when the
+// process ends, the restore ends that line.
+void terminal_arm_output_restore(int fd, int cursor_shape, int cursor_mid_line);
 // Puts back what was changed; only the first call after a change does anything.
 // Async-signal-safe.
 void terminal_restore(void);
