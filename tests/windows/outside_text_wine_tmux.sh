@@ -55,10 +55,11 @@ data_lines() {
   for ((i = 0; i < ${#rows[@]}; i += 2)); do
     printf 'CV %d = 300 %s\r\n' $((i / 2 + 1)) "${rows[i]}" >>"$work/p.txt"
   done
+  printf 'CV 20 = 1\r\n' >>"$work/p.txt"
   # A short name, so that the summary fits on one row.
   cd "$work"
   run "$tarvel" --program p.txt "sim:$receiver"
-  e2e_wait_for "p.txt: 0 CVs geschrieben, 10 Zeilen ungültig (Exit-Code 2)"
+  e2e_wait_for "p.txt: 1 CVs geschrieben, 10 Zeilen ungültig (Exit-Code 2)"
   e2e_expect_exit 2
   for ((i = 0; i < ${#rows[@]}; i += 2)); do
     e2e_wait_for "CV $((i / 2 + 1)) = 300 ${rows[i + 1]}: ungültige zeile: Wert muss"
