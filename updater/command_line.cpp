@@ -68,6 +68,7 @@ namespace {
 const struct option long_options[] = {{"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'V'},
                                       {"ports", no_argument, nullptr, 'P'},
+                                      {"check", no_argument, nullptr, 'C'},
                                       {nullptr, 0, nullptr, 0}};
 
 // A positional: no leading '-', "-" alone, or a negative port number (-3 is
@@ -91,6 +92,10 @@ int request_of(int option, int request) {
     return request == REQUEST_RUN || request == REQUEST_VERSION ? REQUEST_HELP : request;
   }
   if (option == 'V') return request == REQUEST_RUN ? REQUEST_VERSION : request;
+  if (option == 'C') {
+    check_requested = 1;
+    return request;
+  }
   return REQUEST_BAD_OPTION;
 }
 
@@ -104,12 +109,14 @@ void note_bad_option(const char *element) {
 }  // namespace
 
 std::string bad_option;
+int check_requested = 0;
 
 // As tarvel does it: "+" stops getopt_long at each positional on every C
 // library, which is put aside, and the scan goes on after it.
 int take_updater_options(int *argc, char **argv) {
   int count = 1, request = REQUEST_RUN;
   bad_option.clear();
+  check_requested = 0;
   opterr = 0;
   optind = 0;  // every getopt starts afresh; with no argument it only resets
   getopt_long(1, argv, "+", long_options, nullptr);
@@ -162,7 +169,14 @@ void print_information(void) {
       "                x (kurzer Reset, 2 Sekunden) oder r (ohne Reset).\n"
       "                Ein Name mit / oder : ist ein Ger\x84t (/dev/ttyUSB0, sim:DIR).\n"
       "  Programmfile  die Programmdatei (CPU-Kennung, Handshake-Byte, Records)\n"
-      "  --ports       zeigt die vorhandenen seriellen Schnittstellen und endet\n\n"
+      "  --ports       zeigt die vorhandenen seriellen Schnittstellen und endet\n"
+      "  --check       pr\x81"
+      "ft nur die Programmdatei wie ein Update (CPU-Kennung, Records,\n"
+      "                Endrecord, Gr\x94\xe1"
+      "e), zeigt CPU, Seitengr\x94\xe1"
+      "e, Seiten und Dauer;\n"
+      "                \x94"
+      "ffnet keine Schnittstelle: morrex --check [COMx] Programmfile\n\n"
       "Exit-Codes: 0 fertig, 1 Schnittstelle, 2 Programmdatei nicht lesbar,\n"
       "            3 CPU-Kennung, 4 und 5 Programmdatei fehlerhaft, 9 Aufruf\n\n"
       "Version 1.1, 11.1.2005\n");
