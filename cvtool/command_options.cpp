@@ -1,6 +1,6 @@
 // tarvel's options, GNU style, before or after the port: --verify,
-// --read-out FILE, --program FILE, --force, --ports, --help (-h, -?, /?),
-// --version (-V); "--" ends them.
+// --read-out FILE, --program FILE, --compare FILE, --backup OLD, --check,
+// --force, --ports, --help (-h, -?, /?), --version (-V); "--" ends them.
 #include <getopt.h>
 
 #include <cstdio>
@@ -13,7 +13,7 @@
 #include "platform/port_list.h"
 #include "platform/shown_text.h"
 
-TarvelOptions tarvel_options = {0, 0, nullptr, nullptr, 0, 0, 0, 0};
+TarvelOptions tarvel_options = {};
 
 namespace {
 
@@ -37,7 +37,23 @@ const char *job_file(const char *already, const char *file, const char *option) 
   return file;
 }
 
-enum { OPTION_VERIFY = 256, OPTION_FORCE, OPTION_READ_OUT, OPTION_PROGRAM, OPTION_PORTS };
+// The job asked for so far, or a null pointer.
+const char *current_job(void) {
+  if (tarvel_options.read_out != nullptr) return tarvel_options.read_out;
+  if (tarvel_options.program != nullptr) return tarvel_options.program;
+  return tarvel_options.compare;
+}
+
+enum {
+  OPTION_VERIFY = 256,
+  OPTION_FORCE,
+  OPTION_READ_OUT,
+  OPTION_PROGRAM,
+  OPTION_PORTS,
+  OPTION_COMPARE,
+  OPTION_BACKUP,
+  OPTION_CHECK
+};
 
 const struct option long_options[] = {{"verify", no_argument, nullptr, OPTION_VERIFY},
                                       {"force", no_argument, nullptr, OPTION_FORCE},
@@ -45,6 +61,9 @@ const struct option long_options[] = {{"verify", no_argument, nullptr, OPTION_VE
                                       {"program", required_argument, nullptr, OPTION_PROGRAM},
                                       {"ports", no_argument, nullptr, OPTION_PORTS},
                                       {"quiet", no_argument, nullptr, 'q'},
+                                      {"compare", required_argument, nullptr, OPTION_COMPARE},
+                                      {"backup", required_argument, nullptr, OPTION_BACKUP},
+                                      {"check", no_argument, nullptr, OPTION_CHECK},
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'V'},
                                       {nullptr, 0, nullptr, 0}};
@@ -79,14 +98,20 @@ void take_option(int option, const char *element) {
       tarvel_options.ports = 1;
       break;
     case OPTION_READ_OUT:
-      tarvel_options.read_out = job_file(
-          tarvel_options.read_out != nullptr ? tarvel_options.read_out : tarvel_options.program,
-          optarg, "--read-out");
+      tarvel_options.read_out = job_file(current_job(), optarg, "--read-out");
       break;
     case OPTION_PROGRAM:
-      tarvel_options.program = job_file(
-          tarvel_options.program != nullptr ? tarvel_options.program : tarvel_options.read_out,
-          optarg, "--program");
+      tarvel_options.program = job_file(current_job(), optarg, "--program");
+      break;
+    case OPTION_COMPARE:
+      tarvel_options.compare = job_file(current_job(), optarg, "--compare");
+      break;
+    case OPTION_BACKUP:
+      if (tarvel_options.backup != nullptr) refuse("nur eine Sicherung", "--backup");
+      tarvel_options.backup = job_file(nullptr, optarg, "--backup");
+      break;
+    case OPTION_CHECK:
+      tarvel_options.check = 1;
       break;
     case ':':
       refuse("Dateiname fehlt nach", refused_argument(element));
@@ -107,15 +132,28 @@ bool is_positional(const char *argument) {
 }
 
 void check_combination(int positionals) {
-  if (tarvel_options.force && tarvel_options.read_out == nullptr) {
+  if (tarvel_options.force && tarvel_options.read_out == nullptr &&
+      tarvel_options.backup == nullptr) {
     refuse("nur mit --read-out", "--force");
   }
   if (tarvel_options.quiet && !one_job_requested()) {
     refuse("nur mit --read-out oder --program", "--quiet");
   }
-  if (one_job_requested() && positionals != 1) {
+  if (tarvel_options.backup != nullptr && tarvel_options.program == nullptr) {
+    refuse("nur mit --program", "--backup");
+  }
+  if (tarvel_options.check && tarvel_options.program == nullptr &&
+      tarvel_options.compare == nullptr) {
+    refuse("nur mit --program oder --compare", "--check");
+  }
+  // A check opens no port: one may be named, none is needed.
+  if (tarvel_options.check && positionals > 1) {
+    refuse("zu viele Argumente", "tarvel --check --program|--compare DATEI [comx]");
+  }
+  if (!tarvel_options.check && one_job_requested() && positionals != 1) {
     refuse(positionals < 1 ? "Schnittstelle fehlt" : "zu viele Argumente",
-           "tarvel [--verify] --read-out|--program DATEI comx");
+           tarvel_options.compare != nullptr ? "tarvel --compare DATEI comx"
+                                             : "tarvel [--verify] --read-out|--program DATEI comx");
   }
 }
 
@@ -165,20 +203,34 @@ void print_options_help(void) {
       "  comx ab COM10: eine Zahl (12) oder COMn (COM12, com12)\n\n"
       "Ein Auftrag ohne Tasten, f\x81r Skripte:\n"
       "  tarvel [--verify] [-q] --read-out DATEI [--force] comx\n"
-      "  tarvel [--verify] [-q] --program DATEI comx\n"
+      "  tarvel [--verify] [-q] --program DATEI [--backup ALT [--force]] comx\n"
+      "  tarvel [-q] --compare DATEI comx\n"
+      "  tarvel --check [--verify] --program DATEI [--backup ALT] [comx]\n"
+      "  tarvel --check --compare DATEI [comx]\n"
       "  tarvel --ports\n\n"
       "Optionen (vor oder nach der Schnittstelle; -- beendet sie):\n"
       "  --ports            zeigt die vorhandenen seriellen Schnittstellen und endet\n"
       "  --verify           l\x84sst jeden geschriebenen CV-Wert vom Empf\x84nger best\x84tigen\n"
       "  --read-out DATEI   liest die CVs in DATEI aus und endet\n"
-      "  --force            mit --read-out: eine vorhandene DATEI \x81"
+      "  --force            mit --read-out oder --backup: eine vorhandene Datei \x81"
       "berschreiben\n"
       "  --program DATEI    programmiert die CVs aus DATEI und endet\n"
+      "  --backup ALT       mit --program: liest vorher die Werte, die DATEI \x81"
+      "berschreibt,\n"
+      "                     und sichert sie in ALT; ohne vollst\x84ndige Sicherung wird\n"
+      "                     nichts geschrieben (tarvel --program ALT stellt sie wieder her)\n"
+      "  --compare DATEI    vergleicht die CVs des Empf\x84ngers mit DATEI, schreibt nichts\n"
+      "  --check            mit --program oder --compare: pr\x81"
+      "ft nur DATEI, zeigt, was\n"
+      "                     geschrieben bzw. verglichen w\x81rde, und die Dauer; \x94"
+      "ffnet\n"
+      "                     keine Schnittstelle (Exit-Code 0, 2 oder 3)\n"
       "  -q, --quiet        mit --read-out/--program: nur Fehler und Ergebnis\n"
       "  -h, -?, --help     zeigt diese Hilfe und endet\n"
       "  -V, --version      zeigt die Version und endet\n\n"
-      "Exit-Codes von --read-out und --program: 0 alles gelesen bzw. geschrieben\n"
-      "(und best\x84tigt), 1 CV-Fehler, 2 ung\x81ltige Zeilen, 3 Datei nicht nutzbar,\n"
+      "Exit-Codes von --read-out, --program und --compare: 0 alles gelesen bzw.\n"
+      "geschrieben (und best\x84tigt) bzw. gleich, 1 CV-Fehler oder verschieden,\n"
+      "2 ung\x81ltige Zeilen, 3 Datei nicht nutzbar,\n"
       "4 Schnittstelle ausgefallen, 9 Aufruf, 99 Schnittstelle nicht zu \x94"
       "ffnen\n");
 }

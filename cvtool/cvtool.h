@@ -35,9 +35,12 @@ void select_data_file(void);
 // given, the program behaves byte for byte as without them.
 struct TarvelOptions {
   int verify;            // --verify: every CV write is followed by a verify
-  int force;             // --force: --read-out may overwrite its file
+  int force;             // --force: --read-out or --backup may overwrite its file
   const char *read_out;  // --read-out FILE: one read-out, then quit
   const char *program;   // --program FILE: one programming run, then quit
+  const char *compare;   // --compare FILE: the receiver against FILE, nothing written
+  const char *backup;    // --backup OLD: with --program, the values it overwrites
+  int check;             // --check: the job's file alone, no port
   int help;              // --help
   int version;           // --version
   int ports;             // --ports
@@ -64,6 +67,7 @@ struct JobCounts {
   int cvs_written;         // CV writes, from the file or the dialogue
   int writes_unconfirmed;  // of them, with --verify, not confirmed
   int file_errors;         // the data file could not be opened, read or written
+  int cvs_differed;        // compare: CVs whose value is not the file's
 };
 extern JobCounts job_counts;
 // Writes the selected CV; with --verify then asks the receiver to confirm the
@@ -86,12 +90,15 @@ void progress_file_step(FILE *file);
 void progress_end(void);
 
 // ---------------------------------------------------------------- one job
-// Non-zero when --read-out or --program asks for one job instead of the menu.
+// Non-zero when --read-out, --program or --compare asks for one job instead
+// of the menu.
 int one_job_requested(void);
 // Whether the per-CV progress lines (ended by CR, for a terminal) are shown:
 // always at the menu; in a job only on a terminal and without --quiet, so that
 // a log gets whole lines.
 int job_progress_shown(void);
+// The file the job works on (FILE of --read-out, --program or --compare).
+const char *one_job_file(void);
 // Checks the job's file before anything else; ends with 3 when it cannot be
 // used.
 void check_one_job_file(void);
@@ -104,3 +111,26 @@ int read_out_open_file(void);
 // Runs the job on the woken receiver, sends the quit sequence and exits with
 // the job's code. Never returns.
 void run_one_job(void);
+
+// ---------------------------------------------------------------- compare, backup, check
+// --compare: reads every CV the data file names, once each, and reports those
+// that differ from the file or cannot be read; writes nothing.
+void compare_cvs(void);
+// The counts of the --compare summary line.
+void print_compare_counts(void);
+// Before the port: OLD of --backup must be free (or --force given), a regular
+// file's name, and not FILE itself; ends with 3 otherwise.
+void check_backup_file(void);
+// Makes the backup's new file beside OLD before the port is touched; ends
+// with 3 when it cannot be made.
+void make_backup_file(void);
+// Reads the current value of every CV the data file will write and puts them
+// into OLD. Returns 0 when OLD is complete and in place; otherwise OLD is as
+// it was and the job's exit code (1 a CV could not be read, 3 OLD could not
+// be saved, 4 the port failed) is returned, and nothing may be written.
+int backup_cvs(void);
+// The part of the --program summary about the backup.
+void print_backup_summary(void);
+// --check: lists what the job would do with its file and how long it would
+// take, opening no port; exits with 0, 2 or 3. Never returns.
+void run_job_check(void);

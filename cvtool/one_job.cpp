@@ -1,5 +1,6 @@
-// One job from the command line: `tarvel --read-out FILE PORT` or
-// `tarvel --program FILE PORT`. The usual start, the one command on FILE, the
+// One job from the command line: `tarvel --read-out FILE PORT`,
+// `tarvel --program FILE PORT` (with --backup OLD) or
+// `tarvel --compare FILE PORT`. The usual start, the one command on FILE, the
 // quit sequence, and an exit code that a script can trust. No key is read and
 // nothing waits for a user.
 #include <sys/stat.h>
@@ -29,8 +30,11 @@ enum {
   JOB_PORT_FAILED = 4     // bytes did not reach the port
 };
 
+// What a failed backup ended with; 0 while none failed.
+int backup_code;
+
 const char *job_file(void) {
-  return tarvel_options.read_out != nullptr ? tarvel_options.read_out : tarvel_options.program;
+  return one_job_file();
 }
 
 void refuse_file(const char *why) {
@@ -41,10 +45,11 @@ void refuse_file(const char *why) {
 int exit_code(unsigned failed_writes_before) {
   if (failed_writes != failed_writes_before) return JOB_PORT_FAILED;
   if (job_counts.file_errors > 0) return JOB_FILE_FAILED;
-  if (tarvel_options.program != nullptr && job_counts.cv_lines == 0) return JOB_FILE_FAILED;
+  if (tarvel_options.read_out == nullptr && job_counts.cv_lines == 0) return JOB_FILE_FAILED;
   int cvs_done = job_counts.cvs_read + job_counts.read_failures;
   if (tarvel_options.read_out != nullptr && cvs_done != READ_OUT_CVS) return JOB_FILE_FAILED;
   if (job_counts.read_failures > 0 || job_counts.writes_unconfirmed > 0) return JOB_CV_FAILED;
+  if (job_counts.cvs_differed > 0) return JOB_CV_FAILED;
   if (job_counts.lines_refused > 0) return JOB_LINES_REFUSED;
   return JOB_DONE;
 }
@@ -56,6 +61,8 @@ void print_summary(int code) {
     printf("tarvel --read-out %s: %d von %d CVs gelesen, %d Lesefehler",
            shown_text(job_file()).c_str(), job_counts.cvs_read, READ_OUT_CVS,
            job_counts.read_failures);
+  } else if (tarvel_options.compare != nullptr) {
+    print_compare_counts();
   } else {
     printf("tarvel --program %s: %d CVs geschrieben", shown_text(job_file()).c_str(),
            job_counts.cvs_written);
@@ -63,9 +70,13 @@ void print_summary(int code) {
       printf(", %d best\x84tigt, %d nicht best\x84tigt",
              job_counts.cvs_written - job_counts.writes_unconfirmed, job_counts.writes_unconfirmed);
     }
-    printf(", %d Zeilen ung\x81ltig", job_counts.lines_refused);
+    if (backup_code == 0) printf(", %d Zeilen ung\x81ltig", job_counts.lines_refused);
+    if (tarvel_options.backup != nullptr) print_backup_summary();
   }
-  if (code == JOB_FILE_FAILED && job_counts.file_errors == 0 && tarvel_options.program != nullptr) {
+  if (backup_code != 0) {
+    // The backup has said what failed.
+  } else if (code == JOB_FILE_FAILED && job_counts.file_errors == 0 &&
+             tarvel_options.read_out == nullptr) {
     printf(", keine CV-Zeile");
   } else if (code == JOB_FILE_FAILED) {
     printf(", Datei fehlerhaft");
@@ -83,14 +94,20 @@ int job_progress_shown(void) {
 }
 
 int one_job_requested(void) {
-  return tarvel_options.read_out != nullptr || tarvel_options.program != nullptr;
+  return one_job_file() != nullptr;
+}
+
+const char *one_job_file(void) {
+  if (tarvel_options.read_out != nullptr) return tarvel_options.read_out;
+  if (tarvel_options.program != nullptr) return tarvel_options.program;
+  return tarvel_options.compare;
 }
 
 // The file is opened as the menu opens it, so that a FIFO or a device is
 // refused at once instead of blocking.
 void check_one_job_file(void) {
   const char *name = job_file();
-  if (tarvel_options.program != nullptr) {
+  if (tarvel_options.read_out == nullptr) {
     FILE *file = open_regular_file(name, "r");
     if (file == nullptr) refuse_file(file_error_text(errno));
     fclose(file);
@@ -103,6 +120,7 @@ void check_one_job_file(void) {
     }
   }
   memcpy(data_file_name, name, strlen(name) + 1);
+  check_backup_file();
 }
 
 // After the console is set up, so that its restore on a signal comes after
@@ -111,6 +129,7 @@ void make_one_job_file(void) {
   if (tarvel_options.read_out != nullptr && replacement_open(job_file()) != 0) {
     refuse_file(file_error_text(errno));
   }
+  make_backup_file();
 }
 
 void run_one_job(void) {
@@ -120,11 +139,13 @@ void run_one_job(void) {
   console_keys_ignored = 1;
   if (tarvel_options.read_out != nullptr) {
     read_out_cvs();
-  } else {
+  } else if (tarvel_options.compare != nullptr) {
+    compare_cvs();
+  } else if (tarvel_options.backup == nullptr || (backup_code = backup_cvs()) == 0) {
     program_cvs();
   }
   _fcloseall();
-  int code = exit_code(failed_writes_before);
+  int code = backup_code != 0 ? backup_code : exit_code(failed_writes_before);
   quit_receiver();
   print_summary(code);
   exit(code);

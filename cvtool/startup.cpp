@@ -75,6 +75,10 @@ int tarvel_main(int argc, char **argv) {
     exit(0);
   }
   if (one_job_requested()) check_one_job_file();
+  if (tarvel_options.check) {
+    reset_wait_ms = getenv("ORN_HOME") != nullptr ? 2000 : 10000;
+    run_job_check();
+  }
   if (framework_init() != 0) {
     fprintf(stderr, "Fatal Error: MFC initialization failed\n");
     exit(99);

@@ -68,6 +68,7 @@ namespace {
 const struct option long_options[] = {{"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'V'},
                                       {"ports", no_argument, nullptr, 'P'},
+                                      {"check", no_argument, nullptr, 'C'},
                                       {nullptr, 0, nullptr, 0}};
 
 // A positional: no leading '-', "-" alone, or a negative port number (-3 is
@@ -91,6 +92,10 @@ int request_of(int option, int request) {
     return request == REQUEST_RUN || request == REQUEST_VERSION ? REQUEST_HELP : request;
   }
   if (option == 'V') return request == REQUEST_RUN ? REQUEST_VERSION : request;
+  if (option == 'C') {
+    check_requested = 1;
+    return request;
+  }
   return REQUEST_BAD_OPTION;
 }
 
@@ -104,12 +109,14 @@ void note_bad_option(const char *element) {
 }  // namespace
 
 std::string bad_option;
+int check_requested = 0;
 
 // As tarvel does it: "+" stops getopt_long at each positional on every C
 // library, which is put aside, and the scan goes on after it.
 int take_updater_options(int *argc, char **argv) {
   int count = 1, request = REQUEST_RUN;
   bad_option.clear();
+  check_requested = 0;
   opterr = 0;
   optind = 0;  // every getopt starts afresh; with no argument it only resets
   getopt_long(1, argv, "+", long_options, nullptr);
@@ -163,6 +170,13 @@ void print_information(void) {
       "                Ein Name mit / oder : ist ein Ger\x84t (/dev/ttyUSB0, sim:DIR).\n"
       "  Programmfile  die Programmdatei (CPU-Kennung, Handshake-Byte, Records)\n"
       "  --ports       zeigt die vorhandenen seriellen Schnittstellen und endet\n"
+      "  --check       pr\x81"
+      "ft nur die Programmdatei wie ein Update (CPU-Kennung, Records,\n"
+      "                Endrecord, Gr\x94\xe1"
+      "e), zeigt CPU, Seitengr\x94\xe1"
+      "e, Seiten und Dauer;\n"
+      "                \x94"
+      "ffnet keine Schnittstelle: morrex --check [COMx] Programmfile\n"
       "  -h, --help    zeigt diese Hilfe und endet (auch -? und /?)\n"
       "  -V, --version zeigt die Version und endet\n"
       "                Optionen stehen vor oder nach den Argumenten; -- beendet sie.\n\n"

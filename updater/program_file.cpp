@@ -91,6 +91,11 @@ int read_program_header(const char *path) {
     return end_run(EXIT_PROGRAM_FILE);
   }
   int fault = load_program_file(program_file);
+  report_program_fault(path, fault);
+  return fault == 0 ? 0 : end_run(fault);
+}
+
+void report_program_fault(const char *path, int fault) {
   if (fault == EXIT_PROGRAM_FILE) {
     fprintf(stderr, "%s: Programmdatei zu gro\xe1 (mehr als %u Bytes)\n", shown_text(path).c_str(),
             (unsigned)PROGRAM_FILE_LIMIT);
@@ -98,7 +103,6 @@ int read_program_header(const char *path) {
   if (fault == EXIT_CPU_ID) updater_print("ung\x81ltige CPU-Kennung!\n");
   if (fault == EXIT_FILE_ENDS) updater_print("interner Fehler 1\n");
   if (fault == EXIT_BAD_RECORD) updater_print("interner Fehler 2\n");
-  return fault == 0 ? 0 : end_run(fault);
 }
 
 int transfer_firmware(void) {

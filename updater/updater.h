@@ -107,6 +107,8 @@ int record_body_length(int lead, int size_of_page);
 // EXIT_FILE_ENDS, EXIT_BAD_RECORD, or EXIT_PROGRAM_FILE when the records go on
 // past PROGRAM_FILE_LIMIT; prints nothing.
 int load_program_file(FILE *file);
+// The message of a fault load_program_file found in the file at path; none for 0.
+void report_program_fault(const char *path, int fault);
 // Opens the program file and checks it through load_program_file. Returns 0, or
 // the exit code after its message and pause; nothing has been sent either way.
 int read_program_header(const char *path);
@@ -114,6 +116,15 @@ int read_program_header(const char *path);
 int transfer_firmware(void);
 // Closes the program file (for release_updater).
 void release_program_file(void);
+
+// ---------------------------------------------------------------- check (program_check.cpp)
+// --check: whether the command line asked only for a check of the program file.
+extern int check_requested;
+// Checks the program file as a run would, prints its CPU, page size, pages
+// and how long the update would take (port_argument, or a null pointer, gives
+// the reset mode), and returns the run's exit code for it. Opens no port and
+// makes no pause.
+int check_program_file(const char *path, const char *port_argument);
 
 // ---------------------------------------------------------------- the run (updater_run.cpp)
 // Prints like printf and puts the text on the console before returning.

@@ -33,6 +33,15 @@ int run_updater(int argc, char **argv) {
     print_usage();
     return end_run(EXIT_USAGE);
   }
+  // A check needs only the program file; a port named before it is never
+  // opened. Nothing waits for a user to read it.
+  if (check_requested && argc < 2) {
+    print_usage();
+    return EXIT_USAGE;
+  }
+  if (check_requested) {
+    return check_program_file(argv[argc >= 3 ? 2 : 1], argc >= 3 ? argv[1] : nullptr);
+  }
   if (argc < 3) {
     print_usage();
     return end_run(EXIT_USAGE);

@@ -1,0 +1,94 @@
+// --check with --program or --compare: what the job would do with its file,
+// and how long it would take on the line, without a port. The time is the
+// protocol's own: its pauses plus ten bit times at 38400 baud for every byte.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "cvtool/binary_text.h"
+#include "cvtool/cvtool.h"
+#include "cvtool/job_cv_list.h"
+#include "platform/file_replace.h"
+#include "platform/safe_start.h"
+
+namespace {
+const double BYTE_MS = 10.0 / 38.4;
+// Reset and wake: 500 ms, 0x41, 200 ms, the reset wait, 20 ms, twelve wake
+// bytes and 0x55 with 20 ms after each, 2000 ms.
+const double START_PAUSES_MS = 500 + 200 + 20 + 13 * 20 + 2000;
+const int START_BYTES = 1 + 12 + 1;
+// A read: eight questions and a verify, each 4 bytes, 1 ms and 3 ms.
+const double READ_MS = 9 * 4 + 9 * 4 * BYTE_MS;
+// A write: 4 bytes and 10 ms; with --verify one more verify.
+const double WRITE_MS = 10 + 4 * BYTE_MS;
+const double VERIFY_MS = 4 + 4 * BYTE_MS;
+// The quit sequence: four bytes, 20 ms.
+const double QUIT_MS = 20 + 4 * BYTE_MS;
+
+JobCvList list;
+
+void list_compared_cvs(void) {
+  char binary[BINARY_TEXT_SIZE];
+  for (int i = 0; i < list.count; i++) {
+    const JobCv *cv = &list.cvs[i];
+    binary_text(cv->value, binary);
+    printf(cv->bank ? "CV %3da = %3d (b%s)\n" : "CV %3d  = %3d (b%s)\n", cv->number, cv->value,
+           binary);
+  }
+}
+
+// How long the job keeps the line, in ms, and what it is made of.
+double print_duration(int reads, int writes) {
+  double write_ms = WRITE_MS + (tarvel_options.verify ? VERIFY_MS : 0);
+  double start_ms = START_PAUSES_MS + reset_wait_ms + START_BYTES * BYTE_MS;
+  double total_ms = start_ms + reads * READ_MS + writes * write_ms + QUIT_MS;
+  printf(
+      "Dauer auf der Leitung: %.1f s (Reset und Wecken %.3f s, %d x Lesen je %.3f ms, "
+      "%d x Schreiben je %.3f ms, Beenden %.3f ms)\n",
+      total_ms / 1000, start_ms / 1000, reads, READ_MS, writes, write_ms, QUIT_MS);
+  return total_ms;
+}
+
+int check_code(void) {
+  if (list.writes == 0) return 3;
+  return list.refused > 0 ? 2 : 0;
+}
+
+void print_check_summary(int code, double total_ms) {
+  if (tarvel_options.program != nullptr) {
+    printf("\ntarvel --check --program %s: %d CVs zu schreiben", one_job_file(), list.writes);
+    if (tarvel_options.backup != nullptr) printf(", %d zu sichern", list.count);
+  } else {
+    printf("\ntarvel --check --compare %s: %d CVs zu vergleichen", one_job_file(), list.count);
+  }
+  printf(", %d Zeilen ung\x81ltig", list.refused);
+  if (code == 3) printf(", keine CV-Zeile");
+  if (code != 3) printf(", Dauer %.1f s", total_ms / 1000);
+  printf(" (Exit-Code %d)\n", code);
+  fflush(stdout);
+}
+}  // namespace
+
+void run_job_check(void) {
+  int show = tarvel_options.program != nullptr ? JOB_CV_LIST_ALL : JOB_CV_LIST_REFUSALS;
+  if (job_cv_list_read(one_job_file(), show, &list) != 0) {
+    report_file_error(one_job_file(), errno);
+    exit(3);
+  }
+  // The backup's file is made and removed again, as a run would make it.
+  if (tarvel_options.backup != nullptr) {
+    make_backup_file();
+    replacement_abandon();
+  }
+  if (tarvel_options.compare != nullptr) list_compared_cvs();
+  int code = check_code();
+  double total_ms = 0;
+  if (code != 3) {
+    int reads =
+        tarvel_options.program != nullptr && tarvel_options.backup == nullptr ? 0 : list.count;
+    int writes = tarvel_options.program != nullptr ? list.writes : 0;
+    total_ms = print_duration(reads, writes);
+  }
+  print_check_summary(code, total_ms);
+  exit(code);
+}

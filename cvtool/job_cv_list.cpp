@@ -1,0 +1,92 @@
+#include "cvtool/job_cv_list.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "cvtool/binary_text.h"
+#include "cvtool/data_file_line.h"
+#include "link/receiver_protocol.h"
+#include "link/serial_port.h"
+#include "platform/safe_start.h"
+
+#define READ_TRIES 5
+
+namespace {
+// Where each CV stands in the list, plus one; 0 while it is not in it.
+int position[2][257];
+
+void show_line(int bank, int number, int value) {
+  char binary[BINARY_TEXT_SIZE];
+  binary_text(value, binary);
+  printf(bank ? "CV %3da = %3d (b%s)\n" : "CV %3d  = %3d (b%s)\n", number, value, binary);
+}
+
+void take_line(const char *line, int show, JobCvList *list) {
+  static char message_copy[DATA_FILE_LINE_SIZE];
+  strcpy(message_copy, line);
+  int number, bank, value;
+  const char *refusal = parse_data_file_line(line, &number, &bank, &value);
+  if (refusal != nullptr) {
+    if (show != JOB_CV_LIST_SILENT) printf(refusal, message_copy);
+    list->refused++;
+    return;
+  }
+  list->writes++;
+  if (show == JOB_CV_LIST_ALL) show_line(bank, number, value);
+  if (position[bank][number] == 0) {
+    list->cvs[list->count].number = number;
+    list->cvs[list->count].bank = bank;
+    position[bank][number] = ++list->count;
+  }
+  list->cvs[position[bank][number] - 1].value = value;
+}
+}  // namespace
+
+int job_cv_list_read(const char *name, int show, JobCvList *list) {
+  static char line[DATA_FILE_LINE_SIZE];
+  memset(list, 0, sizeof *list);
+  memset(position, 0, sizeof position);
+  FILE *file = open_regular_file(name, "r");
+  if (file == nullptr) return -1;
+  unsigned line_number = 0;
+  int read;
+  while ((read = read_data_file_line(file, line)) >= 0) {
+    line_number++;
+    if (read == 0) {
+      take_line(line, show, list);
+      continue;
+    }
+    if (show != JOB_CV_LIST_SILENT) {
+      printf("Zeile %u zu lang (mehr als %d Zeichen): nicht programmiert\n", line_number,
+             DATA_FILE_LINE_SIZE - 1);
+    }
+    list->refused++;
+  }
+  int failed = ferror(file);
+  int error = errno;
+  fclose(file);
+  errno = failed ? (error != 0 ? error : EIO) : 0;
+  return failed ? -1 : 0;
+}
+
+int job_cv_read(const JobCv *cv, int *value) {
+  cv_selection.number = cv->number;
+  cv_selection.bank = cv->bank;
+  unsigned failed_before = failed_writes;
+  *value = -1;
+  for (int attempt = 0; attempt < READ_TRIES && *value < 0; attempt++) {
+    *value = read_cv();
+    // A read without its questions says nothing about the receiver.
+    if (failed_writes != failed_before) return -1;
+  }
+  return *value < 0 ? 1 : 0;
+}
+
+void report_read_failure(const JobCv *cv) {
+  char text[32];
+  snprintf(text, sizeof text, cv->bank ? "CV %3da: Lesefehler!" : "CV %3d: Lesefehler!",
+           cv->number);
+  // Blanks cover the rest of the progress line it replaces.
+  printf("%-26s\n", text);
+}
