@@ -53,6 +53,10 @@ else()
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/README.Debian
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_PACKAGE_NAME}
     COMPONENT debian EXCLUDE_FROM_ALL)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+    RENAME ${CPACK_PACKAGE_NAME}
+    COMPONENT debian EXCLUDE_FROM_ALL)
   debian_package_documents()
 
   set(CPACK_GENERATOR DEB)

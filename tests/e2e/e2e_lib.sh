@@ -90,6 +90,18 @@ e2e_wait_for() {
   done
 }
 
+# Waits until the screen shows a line matching an extended regular
+# expression: for progress that a carriage return overwrites, which a wait
+# for one fixed text can miss between two looks.
+e2e_wait_for_line() {
+  local tries=0
+  until e2e_screen | grep -qE -- "$1"; do
+    tries=$((tries + 1))
+    [ $tries -gt $((E2E_WAIT * 10)) ] && e2e_fail "never showed a line like: $1"
+    sleep 0.1
+  done
+}
+
 # How often the whole output so far shows a text.
 e2e_count() { e2e_history | grep -cF -- "$1" || true; }
 

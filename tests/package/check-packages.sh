@@ -65,7 +65,7 @@ deb_files() {
   expected=$(printf '%s\n' ./usr/bin/morrex ./usr/bin/tarvel \
     ./usr/share/bash-completion/completions/morrex ./usr/share/bash-completion/completions/tarvel \
     ./usr/share/doc/tarvel-morrex/README.Debian ./usr/share/doc/tarvel-morrex/changelog.gz \
-    ./usr/share/doc/tarvel-morrex/copyright \
+    ./usr/share/doc/tarvel-morrex/copyright ./usr/share/lintian/overrides/tarvel-morrex \
     ./usr/share/man/man1/morrex.1.gz ./usr/share/man/man1/tarvel.1.gz)
   actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
   same "$expected" "$actual"
@@ -137,7 +137,7 @@ plain_install() {
 check "cmake --install: programs in bin/, pages in share/man/man1/" plain_install
 check "debian package builds" build_deb
 check "debian package: name and version" deb_control
-check "debian package: exactly the programs, pages, README.Debian, copyright and changelog" deb_files
+check "debian package: exactly the programs, pages, README.Debian, copyright, changelog and lintian overrides" deb_files
 check "README.Debian names the dialout group" readme_debian
 check "debian package: copyright holds LICENSE, changelog this version" deb_documents
 check "debian package: lintian reports nothing" deb_lintian
