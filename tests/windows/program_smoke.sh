@@ -102,5 +102,40 @@ case $case_name in
     "$wine_run" "$morrex" "xsim:$out.d" nothing.bin --verify </dev/null >"$out" 2>"$err"; code=$?
     expect 9 "unbekannte Option: --verify" "Usage: morrex COMx Programmfile"
     [ ! -e "$out.d" ] || { echo "a port was opened"; exit 1; } ;;
+  tarvel_check)
+    # A check lists the job and its length and never opens a port, not even
+    # one that is named.
+    printf 'CV 7a = 12\r\nCV 3 = b0000 1100\r\nhello\r\n' >"$out.txt"
+    "$wine_run" "$tarvel" --check --program "$out.txt" "sim:$out.d" </dev/null >"$out" 2>"$err"; code=$?
+    [ ! -e "$out.d" ] || { echo "a port was opened"; exit 1; }
+    rm -f "$out.txt"
+    # Into a file the umlauts go as code page 850 bytes (0x81 for ü).
+    expect 2 "CV   7a =  12 (b0000 1100)" \
+      "$(printf '2 CVs zu schreiben, 1 Zeilen ung\201ltig, Dauer 13.0 s (Exit-Code 2)')" ;;
+  tarvel_backup_restore)
+    # Back up, program, restore: the receiver holds its old values again and
+    # a compare against the backup finds every CV equal.
+    mkdir "$out.d" && printf 'CV 7a = 12\r\nCV 3 = 99\r\n' >"$out.d/p.txt"
+    ORN_HOME=1 "$wine_run" "$tarvel" --program "$out.d/p.txt" --backup "$out.d/old.txt" "sim:$out.d/r" \
+      </dev/null >"$out" 2>"$err"; code=$?
+    expect 0 "$(printf '2 CVs geschrieben, 0 Zeilen ung\201ltig, 2 CVs gesichert in')"
+    cp "$out.d/r/cvs.txt" "$out.d/programmed.txt"
+    ORN_HOME=1 "$wine_run" "$tarvel" --program "$out.d/old.txt" "sim:$out.d/r" </dev/null >"$out" 2>"$err"; code=$?
+    expect 0 "2 CVs geschrieben"
+    ORN_HOME=1 "$wine_run" "$tarvel" --compare "$out.d/old.txt" "sim:$out.d/r" </dev/null >"$out" 2>"$err"; code=$?
+    expect 0 "2 CVs verglichen, 2 gleich, 0 verschieden, 0 Lesefehler"
+    ORN_HOME=1 "$wine_run" "$tarvel" --compare "$out.d/p.txt" "sim:$out.d/r" </dev/null >"$out" 2>"$err"; code=$?
+    grep -q "^CV   3  =  99" "$out.d/programmed.txt" || { echo "CV 3 was not programmed"; code=9; }
+    rm -rf "$out.d"
+    expect 1 "$(printf 'CV   3 : Datei  99 (b0110 0011), Empf\204nger')" "0 gleich, 2 verschieden" ;;
+  morrex_check)
+    # The program file is checked as a run would check it, no port opened.
+    { printf '8\132u\001'; head -c 64 /dev/zero; printf '3'; } >"$out.bin"
+    "$wine_run" "$morrex" --check "$out.bin" </dev/null >"$out" 2>"$err"; code=$?
+    expect 0 "1 Seiten" "Programmdatei in Ordnung (Exit-Code 0)"
+    printf 'X' >"$out.bin"
+    "$wine_run" "$morrex" --check "$out.bin" </dev/null >"$out" 2>"$err"; code=$?
+    rm -f "$out.bin"
+    expect 3 "$(printf 'ung\201ltige CPU-Kennung!')" "Programmdatei fehlerhaft (Exit-Code 3)" ;;
   *) echo "unknown case $case_name"; exit 2 ;;
 esac
