@@ -1,0 +1,71 @@
+// Times --compare and the backup step of --program --backup in real time on
+// the virtual receiver: each reads every CV of a 398-CV data file once, so
+// their minimum is 398 reads of 45.4 ms, as for the read-out.
+//   service_jobs_bench [PORT]      (default "sim:")
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "cvtool/cvtool.h"
+#include "link/receiver_protocol.h"
+#include "link/serial_port.h"
+#include "platform/clock.h"
+
+namespace {
+const int cv_reads = 398;
+const double read_minimum_ms = 45.4;  // 36 ms of pauses + 36 bytes of 10 bit times
+
+bool write_data_file(const char *name) {
+  FILE *file = fopen(name, "w");
+  if (file == nullptr) return false;
+  for (int bank = 0; bank < 2; bank++)
+    for (int cv = 1; cv <= 199; cv++) fprintf(file, "CV %d%s = %d\n", cv, bank ? "a" : "", cv);
+  return fclose(file) == 0;
+}
+
+// Runs job and prints its time against the minimum. False when it read
+// other than every CV.
+bool time_job(const char *name, int (*job)(void)) {
+  job_counts = {};
+  int64_t start = clock_now_us();
+  int code = job();
+  double elapsed_s = (clock_now_us() - start) / 1e6;
+  int reads = job_counts.cvs_read + job_counts.read_failures;
+  double minimum_s = cv_reads * read_minimum_ms / 1000.0;
+  printf("\n%-8s %d CVs in %.3f s, minimum %d x %.1f ms = %.3f s, ratio %.4f (target <= 1.02)\n",
+         name, reads, elapsed_s, cv_reads, read_minimum_ms, minimum_s, elapsed_s / minimum_s);
+  return code == 0;
+}
+
+int compare_job(void) {
+  compare_cvs();
+  return job_counts.cvs_read == cv_reads ? 0 : 1;
+}
+
+int backup_job(void) {
+  make_backup_file();
+  int code = backup_cvs();
+  job_counts.cvs_read = code == 0 ? cv_reads : 0;  // a saved backup read them all
+  return code;
+}
+}  // namespace
+
+int main(int argc, char **argv) {
+  const char *port = argc > 1 ? argv[1] : "sim:";
+  char backup[64];
+  snprintf(data_file_name, DATA_FILE_NAME_SIZE, "/tmp/service_bench_%d.txt", (int)getpid());
+  snprintf(backup, sizeof backup, "/tmp/service_bench_%d.old", (int)getpid());
+  if (!write_data_file(data_file_name)) return 1;
+  tarvel_options.compare = data_file_name;
+  tarvel_options.backup = backup;
+  timeBeginPeriod(1);
+  if (open_port(port, 38400, 8, 0, 1, 12, 12) != 0) return 1;
+  reset_receiver(2000);
+  bool compared = time_job("compare:", compare_job);
+  tarvel_options.compare = nullptr;
+  tarvel_options.program = data_file_name;
+  bool backed_up = time_job("backup:", backup_job);
+  remove(data_file_name);
+  remove(backup);
+  return compared && backed_up ? 0 : 1;
+}
