@@ -8,6 +8,7 @@
 
 #include <cinttypes>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -455,5 +456,82 @@ INSTANTIATE_TEST_SUITE_P(Paths, HostileProgramPaths, ::testing::ValuesIn(hostile
                          [](const ::testing::TestParamInfo<HostileProgramPath> &i) {
                            return std::string(i.param.name);
                          });
+
+// ---------------------------------------------------------------- --check
+
+// "Reset und Wecken A s, Übertragung B s": the two parts of the length a
+// check names, in seconds; false when the line is missing.
+bool check_parts(const std::string &out, double *start_s, double *transfer_s) {
+  size_t at = out.find("Reset und Wecken ");
+  return at != std::string::npos && sscanf(out.c_str() + at,
+                                           "Reset und Wecken %lf s, \xC3\x9C"
+                                           "bertragung %lf s",
+                                           start_s, transfer_s) == 2;
+}
+
+class CheckLength : public UpdaterRun, public ::testing::WithParamInterface<ModeCase> {};
+
+// The check opens nothing and waits for nothing, and the length it names is
+// the length of the update it checked, on the virtual clock.
+TEST_P(CheckLength, NamesTheLengthOfTheUpdateAndOpensNoPort) {
+  const ModeCase &c = GetParam();
+  std::string path =
+      file(join({{'8', 0x5A}, page_record(0, 64, 3), {0xCC}, page_record(1, 64, 9), {'3'}}));
+  std::string port = std::string(c.prefix) + "sim:" + dir + "/receiver";
+  run({"--check", port, path});
+  ASSERT_EQ(code, EXIT_DONE) << out << err;
+  EXPECT_EQ(elapsed_us, 0);
+  EXPECT_EQ(port_handle, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(std::filesystem::exists(dir + "/receiver"));
+  EXPECT_NE(out.find("CPU-Kennung 8, Seitengr\xC3\xB6\xC3\x9F"
+                     "e 64 Bytes, 2 Seiten, "
+                     "1 Einzelbyte-Records"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("morrex --check " + path + ": Programmdatei in Ordnung (Exit-Code 0)\n"),
+            std::string::npos)
+      << out;
+  double start_s = 0, transfer_s = 0;
+  ASSERT_TRUE(check_parts(out, &start_s, &transfer_s)) << out;
+
+  run({port, path});
+  ASSERT_EQ(code, EXIT_DONE) << out << err;
+  EXPECT_NEAR(elapsed_us / 1e6, start_s + transfer_s + 2.0, 0.002);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, CheckLength,
+                         ::testing::Values(ModeCase{"", FULL_RESET, 10000, ""},
+                                           ModeCase{"x", SHORT_RESET, 2000, ""},
+                                           ModeCase{"r", NO_RESET, 0, ""}));
+
+class CheckFaults : public UpdaterRun, public ::testing::WithParamInterface<FailureCase> {};
+
+// Every fault a run finds before its reset, a check finds too, with the same
+// message and exit code, and without the pause or a port.
+TEST_P(CheckFaults, EndWithTheRunsCodeAndMessageAtOnce) {
+  const FailureCase &c = GetParam();
+  std::string path = c.no_file ? dir + "/missing.bin" : file(c.file);
+  run({"--check", path});
+  EXPECT_EQ(code, c.code);
+  std::string want_err = c.err;
+  if (want_err.compare(0, 1, "@") == 0) want_err = path + want_err.substr(1);
+  EXPECT_EQ(err, want_err);
+  EXPECT_EQ(out.compare(0, strlen(BANNER) + strlen(c.out), std::string(BANNER) + c.out), 0) << out;
+  EXPECT_NE(out.find("(Exit-Code " + std::to_string(c.code) + ")\n"), std::string::npos) << out;
+  EXPECT_EQ(elapsed_us, 0);
+  EXPECT_EQ(port_handle, INVALID_HANDLE_VALUE);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, CheckFaults, ::testing::ValuesIn(failure_cases()),
+                         [](const ::testing::TestParamInfo<FailureCase> &i) {
+                           return i.param.name;
+                         });
+
+TEST_F(UpdaterRun, ACheckWithoutAProgramFileIsAUsageError) {
+  run({"--check"});
+  EXPECT_EQ(code, EXIT_USAGE);
+  EXPECT_EQ(out, std::string(BANNER) + "Usage: morrex COMx Programmfile\n");
+  EXPECT_EQ(elapsed_us, 0);
+}
 
 }  // namespace
