@@ -16,6 +16,7 @@
 #include "link/serial_port.h"
 #include "platform/file_replace.h"
 #include "platform/safe_start.h"
+#include "platform/shown_text.h"
 
 namespace {
 enum { BACKUP_NONE, BACKUP_SAVED, BACKUP_EMPTY, BACKUP_FAILED };
@@ -23,8 +24,13 @@ enum { BACKUP_NONE, BACKUP_SAVED, BACKUP_EMPTY, BACKUP_FAILED };
 JobCvList list;
 int backup_state = BACKUP_NONE;
 
+// OLD as the screen may show it: a control in the name is a glyph.
+std::string shown_backup(void) {
+  return shown_text(tarvel_options.backup);
+}
+
 void refuse_backup(const char *why) {
-  fprintf(stderr, "%s: %s\n", tarvel_options.backup, why);
+  fprintf(stderr, "%s: %s\n", shown_backup().c_str(), why);
   exit(3);
 }
 
@@ -45,7 +51,7 @@ bool exists(const char *name) {
 int give_up(int code) {
   replacement_abandon();
   backup_state = BACKUP_FAILED;
-  printf("\nSicherung %s unvollst\x84ndig: nichts geschrieben.\n", tarvel_options.backup);
+  printf("\nSicherung %s unvollst\x84ndig: nichts geschrieben.\n", shown_backup().c_str());
   return code;
 }
 
@@ -92,7 +98,7 @@ int save_backup(void) {
     fprintf(stderr,
             "%s: existiert bereits (--force \x81"
             "berschreibt)\n",
-            tarvel_options.backup);
+            shown_backup().c_str());
     return 3;
   }
   if (replacement_commit() == 0) return 0;
@@ -133,19 +139,19 @@ int backup_cvs(void) {
     backup_state = BACKUP_EMPTY;
     return 0;
   }
-  printf("\nSichern nach %s\n", tarvel_options.backup);
+  printf("\nSichern nach %s\n", shown_backup().c_str());
   int code = back_up_all();
   if (code == 0) code = save_backup();
   if (code != 0) return give_up(code);
   backup_state = BACKUP_SAVED;
-  printf("%d CVs gesichert in %s\n", list.count, tarvel_options.backup);
+  printf("%d CVs gesichert in %s\n", list.count, shown_backup().c_str());
   return 0;
 }
 
 void print_backup_summary(void) {
   if (backup_state == BACKUP_SAVED)
-    printf(", %d CVs gesichert in %s", list.count, tarvel_options.backup);
+    printf(", %d CVs gesichert in %s", list.count, shown_backup().c_str());
   if (backup_state == BACKUP_EMPTY) printf(", nichts zu sichern");
   if (backup_state == BACKUP_FAILED)
-    printf(", Sicherung %s unvollst\x84ndig", tarvel_options.backup);
+    printf(", Sicherung %s unvollst\x84ndig", shown_backup().c_str());
 }

@@ -8,6 +8,7 @@
 #include "cvtool/binary_text.h"
 #include "cvtool/cvtool.h"
 #include "cvtool/job_cv_list.h"
+#include "platform/shown_text.h"
 #include "platform/file_replace.h"
 #include "platform/safe_start.h"
 
@@ -56,10 +57,12 @@ int check_code(void) {
 
 void print_check_summary(int code, double total_ms) {
   if (tarvel_options.program != nullptr) {
-    printf("\ntarvel --check --program %s: %d CVs zu schreiben", one_job_file(), list.writes);
+    printf("\ntarvel --check --program %s: %d CVs zu schreiben", shown_text(one_job_file()).c_str(),
+           list.writes);
     if (tarvel_options.backup != nullptr) printf(", %d zu sichern", list.count);
   } else {
-    printf("\ntarvel --check --compare %s: %d CVs zu vergleichen", one_job_file(), list.count);
+    printf("\ntarvel --check --compare %s: %d CVs zu vergleichen",
+           shown_text(one_job_file()).c_str(), list.count);
   }
   printf(", %d Zeilen ung\x81ltig", list.refused);
   if (code == 3) printf(", keine CV-Zeile");

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/safe_start.h"
+#include "platform/shown_text.h"
 #include "updater/updater.h"
 
 namespace {
@@ -55,7 +56,8 @@ void print_check(const char *path) {
       "Dauer: %.1f s (Reset und Wecken %.3f s, \x9a"
       "bertragung %.3f s, danach 2 s bis \"fertig\")\n",
       (start + transfer + 2000) / 1000, start / 1000, transfer / 1000);
-  updater_print("morrex --check %s: Programmdatei in Ordnung (Exit-Code 0)\n", path);
+  updater_print("morrex --check %s: Programmdatei in Ordnung (Exit-Code 0)\n",
+                shown_text(path).c_str());
 }
 }  // namespace
 
@@ -64,15 +66,16 @@ int check_program_file(const char *path, const char *port_argument) {
   FILE *file = open_regular_file(path, "rb");
   if (file == nullptr) {
     report_file_error(path, errno);
-    updater_print("morrex --check %s: Programmdatei nicht lesbar (Exit-Code %d)\n", path,
-                  EXIT_PROGRAM_FILE);
+    updater_print("morrex --check %s: Programmdatei nicht lesbar (Exit-Code %d)\n",
+                  shown_text(path).c_str(), EXIT_PROGRAM_FILE);
     return EXIT_PROGRAM_FILE;
   }
   int fault = load_program_file(file);
   fclose(file);
   report_program_fault(path, fault);
   if (fault != 0) {
-    updater_print("morrex --check %s: Programmdatei fehlerhaft (Exit-Code %d)\n", path, fault);
+    updater_print("morrex --check %s: Programmdatei fehlerhaft (Exit-Code %d)\n",
+                  shown_text(path).c_str(), fault);
     return fault;
   }
   print_check(path);
