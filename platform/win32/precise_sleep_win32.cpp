@@ -5,6 +5,7 @@
 #include <mmsystem.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002  // Windows 10 1803 and later
@@ -59,6 +60,10 @@ HANDLE thread_timer(void) {
   return timer;
 }
 
+void end_period(void) {
+  timeEndPeriod(1);
+}
+
 // Sleeps until about until_ticks, on the timer or in whole milliseconds.
 void sleep_until_about(long long until_ticks) {
   long long remaining_us = us_of_ticks(until_ticks - now_ticks());
@@ -73,7 +78,10 @@ void sleep_until_about(long long until_ticks) {
     }
   }
   static std::atomic<bool> period_set{false};
-  if (!period_set.exchange(true)) timeBeginPeriod(1);
+  if (!period_set.exchange(true)) {
+    timeBeginPeriod(1);
+    atexit(end_period);  // a period begun is ended, as the programs end theirs
+  }
   if (remaining_us >= 1000) ::Sleep((DWORD)(remaining_us / 1000));
 }
 
