@@ -7,6 +7,8 @@
 #define DATA_FILE_NAME_SIZE 1000
 // A read-out reads CVs 1 to 199 of both banks.
 #define READ_OUT_CVS 398
+// How long a file error or a failed read-out stays on screen before the menu.
+#define FILE_ERROR_PAUSE_MS 1000
 
 // Name of the CV data file; empty when none is chosen.
 extern char data_file_name[DATA_FILE_NAME_SIZE];

@@ -57,7 +57,7 @@ void program_cvs(void) {
     report_file_error(data_file_name, errno);
     memset(data_file_name, 0, DATA_FILE_NAME_SIZE);
     job_counts.file_errors++;
-    Sleep(1000);
+    Sleep(FILE_ERROR_PAUSE_MS);
     return;
   }
   // A job reads no key.

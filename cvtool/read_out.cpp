@@ -41,7 +41,7 @@ int refuse_unusable_file(void) {
   report_file_error(data_file_name, S_ISDIR(status.st_mode) ? EISDIR : ENOTREGULAR);
   job_counts.file_errors++;
   memset(data_file_name, 0, DATA_FILE_NAME_SIZE);
-  Sleep(1000);
+  Sleep(FILE_ERROR_PAUSE_MS);
   return -1;
 }
 
@@ -133,7 +133,7 @@ void report_file_failure(int error) {
   report_file_error(data_file_name, error);
   job_counts.file_errors++;
   keep_target();
-  Sleep(1000);
+  Sleep(FILE_ERROR_PAUSE_MS);
 }
 
 // A read-out replaces its file when it ran to its end and read a CV, or when
@@ -144,7 +144,7 @@ void finish_read_out(int stopped, unsigned failed_before, int cvs_read) {
   } else if (stopped == READ_OUT_PORT_FAILED) {
     printf("\nSchreibfehler: %u Bytes nicht gesendet!\n", failed_writes - failed_before);
     keep_target();
-    Sleep(1000);
+    Sleep(FILE_ERROR_PAUSE_MS);
   } else if (stopped == READ_OUT_DONE && cvs_read == 0) {
     printf("\nKein CV gelesen: ");
     keep_target();
@@ -165,7 +165,7 @@ int read_out_open_file(void) {
   job_counts.file_errors++;
   // Something other than a file appeared after the check: not to be used again.
   if (error == EISDIR || error == ENOTREGULAR) memset(data_file_name, 0, DATA_FILE_NAME_SIZE);
-  Sleep(1000);
+  Sleep(FILE_ERROR_PAUSE_MS);
   return -1;
 }
 

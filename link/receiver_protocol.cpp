@@ -15,6 +15,11 @@ const int ANSWER_DELAY_MS = 1;  // the receiver needs this to set DSR
 const int AFTER_SAMPLE_MS = 3;
 const int AFTER_WRITE_MS = 10;  // the receiver stores the byte meanwhile
 const int WAKE_BYTE_PAUSE_MS = 20;
+const int BEFORE_RESET_BYTE_MS = 500;  // the service lines settle
+const int AFTER_RESET_BYTE_MS = 200;
+const int AFTER_WAKE_MS = 2000;  // the receiver honks or blinks meanwhile
+const int AFTER_QUIT_MS = 20;
+const int RESET_BYTE = 'A';
 const int WAKE_FIRST = 0xF3;
 const int WAKE_LAST = 0xFE;  // 0xFF would start the boot loader instead
 const int WAKE_END = 0x55;
@@ -107,9 +112,9 @@ int receiver_messages_quiet = 0;
 
 void reset_receiver(int reset_wait_ms) {
   reconfigure(set_service_line);
-  Sleep(500);
-  write_byte(0x41);
-  Sleep(200);
+  Sleep(BEFORE_RESET_BYTE_MS);
+  write_byte(RESET_BYTE);
+  Sleep(AFTER_RESET_BYTE_MS);
   reconfigure(hold_in_reset);
   if (!receiver_messages_quiet) printf("%d Sekunden Reset....", reset_wait_ms / 1000);
   fflush(stdout);
@@ -120,10 +125,10 @@ void reset_receiver(int reset_wait_ms) {
   send_wake_bytes();
   if (!receiver_messages_quiet) printf("\nEmpf\x84nger sollte kurz hupen bzw. blinken\n");
   fflush(stdout);
-  Sleep(2000);
+  Sleep(AFTER_WAKE_MS);
 }
 
 void quit_receiver(void) {
   for (int i = 0; i < 4; i++) write_byte(CMD_QUIT);
-  Sleep(20);
+  Sleep(AFTER_QUIT_MS);
 }

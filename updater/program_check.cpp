@@ -28,20 +28,24 @@ RecordCounts count_records(void) {
   return counts;
 }
 
-// Reset and wake in ms: the reset (500 ms, 'A', 200 ms, the reset wait), then
-// in every mode 500 ms, thirteen wake bytes with 20 ms after each, 2000 ms.
+// Reset and wake in ms: the reset (a pause, the reset byte, a pause, the reset
+// wait), then in every mode a pause, the wake bytes with a pause after each,
+// and the pause after them.
 double start_ms(void) {
-  double wake = 500 + 13 * (20 + BYTE_MS) + 2000;
-  return reset_mode == NO_RESET ? wake : 500 + BYTE_MS + 200 + reset_wait + wake;
+  double wake = BEFORE_WAKE_MS + WAKE_BYTES * (WAKE_BYTE_MS + BYTE_MS) + AFTER_WAKE_MS;
+  return reset_mode == NO_RESET
+             ? wake
+             : BEFORE_RESET_BYTE_MS + BYTE_MS + AFTER_RESET_BYTE_MS + reset_wait + wake;
 }
 
-// The handshake and the records in ms: '!', the handshake byte, 50 ms, 256
-// bytes, 20 ms; a page record 30 ms after its lead byte and after its body, a
-// single-byte record 30 ms; the end record's byte.
+// The handshake and the records in ms: '!', the handshake byte, a pause, the
+// 256 count-up bytes, a pause; a page record pauses after its lead byte and
+// after its body, a single-byte record once; the end record's byte.
 double transfer_ms(RecordCounts counts) {
-  double handshake = 2 * BYTE_MS + 50 + 256 * BYTE_MS + 20;
+  double handshake = 2 * BYTE_MS + AFTER_HANDSHAKE_MS + 256 * BYTE_MS + AFTER_COUNT_UP_MS;
   double records = (double)program_records.size() * BYTE_MS;
-  return handshake + records + counts.pages * 60.0 + counts.single_bytes * 30.0;
+  return handshake + records + counts.pages * 2.0 * RECORD_PAUSE_MS +
+         counts.single_bytes * (double)RECORD_PAUSE_MS;
 }
 
 void print_check(const char *path) {
@@ -55,7 +59,7 @@ void print_check(const char *path) {
   updater_print(
       "Dauer: %.1f s (Reset und Wecken %.3f s, \x9a"
       "bertragung %.3f s, danach 2 s bis \"fertig\")\n",
-      (start + transfer + 2000) / 1000, start / 1000, transfer / 1000);
+      (start + transfer + END_DONE_MS) / 1000, start / 1000, transfer / 1000);
   updater_print("morrex --check %s: Programmdatei in Ordnung (Exit-Code 0)\n",
                 shown_text(path).c_str());
 }

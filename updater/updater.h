@@ -79,6 +79,25 @@ void write_byte(int value);
 // the wake bytes that bring it into its boot loader.
 void reset_receiver(ResetMode mode, int wait);
 
+// The update's pauses in ms, each counted from the write before it: the run
+// makes them, and --check adds them up.
+const int BEFORE_RESET_BYTE_MS = 500;
+const int AFTER_RESET_BYTE_MS = 200;
+const int BEFORE_WAKE_MS = 500;
+const int WAKE_BYTE_MS = 20;  // after each wake byte
+const int AFTER_WAKE_MS = 2000;
+const int AFTER_HANDSHAKE_MS = 50;
+const int AFTER_COUNT_UP_MS = 20;
+const int RECORD_PAUSE_MS = 30;  // after a record's lead byte and after its body
+const int RESET_BYTE = 'A';
+const int WAKE_FIRST = 0xF3;
+const int WAKE_LAST = 0xFF;
+const int WAKE_BYTES = WAKE_LAST - WAKE_FIRST + 1;
+// At the end, long enough to read the last message in a console window that
+// closes: after "fertig", and after a failure.
+const int END_DONE_MS = 2000;
+const int END_FAILED_MS = 3000;
+
 // ---------------------------------------------------------------- program file (program_file.cpp)
 enum {
   CPU_ID_PAGE_64 = '8',

@@ -14,9 +14,6 @@ COMMCONFIG port_config;
 DWORD config_size;
 static_assert(sizeof(COMMCONFIG) == 52, "the configuration size the port calls are given");
 
-const int WAKE_FIRST = 0xF3;
-const int WAKE_LAST = 0xFF;
-
 // Reads the configuration, sets the DTR and RTS controls, writes it back; every
 // other field stays as read. The results are not examined: a port that refuses a
 // setting is used as it is.
@@ -73,20 +70,20 @@ void write_byte(int value) {
 
 void reset_receiver(ResetMode mode, int wait) {
   if (mode != NO_RESET) {
-    Sleep(500);
-    write_byte('A');
-    Sleep(200);
+    Sleep(BEFORE_RESET_BYTE_MS);
+    write_byte(RESET_BYTE);
+    Sleep(AFTER_RESET_BYTE_MS);
     reconfigure(DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE);
     updater_print("%d Sekunden Reset....", wait / 1000);
     Sleep(wait);
     updater_print("\n");
     reconfigure(DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE);
   }
-  Sleep(500);
+  Sleep(BEFORE_WAKE_MS);
   for (int value = WAKE_FIRST; value <= WAKE_LAST; value++) {
     write_byte(value);
-    Sleep(20);
+    Sleep(WAKE_BYTE_MS);
   }
   updater_print("\nEmpfaenger sollte kurz hupen/blinken bzw. Dauerton/Dauerblinken beenden\n");
-  Sleep(2000);
+  Sleep(AFTER_WAKE_MS);
 }

@@ -15,8 +15,7 @@ void updater_print(const char *format, ...) {
 }
 
 int end_run(int code) {
-  // Long enough to read the last message in a console window that closes.
-  Sleep(code == EXIT_DONE ? 2000 : 3000);
+  Sleep(code == EXIT_DONE ? END_DONE_MS : END_FAILED_MS);
   return code;
 }
 

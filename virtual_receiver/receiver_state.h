@@ -15,10 +15,6 @@
 #include "platform/posix/serial_device.h"  // also the Windows build's port interface
 #include "virtual_receiver/virtual_receiver.h"
 
-#ifndef ERROR_INVALID_DATA
-#define ERROR_INVALID_DATA 13
-#endif
-
 #define VR_CV_COUNT 256
 #define VR_PAGE_LIMIT 256  // a page record names its page in one byte
 // The most of the trace kept in memory: several firmware updates' worth.
