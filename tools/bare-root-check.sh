@@ -13,6 +13,7 @@
 # the tests and scripts call comes from Debian's required packages or the
 # package list.
 # --keep leaves the root in place (its path is printed) instead of removing it.
+# Exit code 70: no root could be made on this machine (see NO_ROOT below).
 #
 # The root lives in its own mount and process namespace: every mount in it and
 # every process left running in it (a Wine server, a tmux server) ends with it,
@@ -128,9 +129,17 @@ if [ "${1:-}" = --inside ]; then
 fi
 
 # ----------------------------------------------------------- outside
+# The exit code when no root could be made here (no debootstrap, no mirror, no
+# namespaces), as against the command's own failure in it.
+NO_ROOT=70
 command -v debootstrap >/dev/null || {
   echo "== installing debootstrap"
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap ||
+    exit "$NO_ROOT"
+}
+unshare --mount --pid --fork true 2>/dev/null || {
+  echo "$0: no mount and process namespaces here (unshare)" >&2
+  exit "$NO_ROOT"
 }
 mirror=$(mirror_for bookworm http://deb.debian.org/debian)
 security=$(mirror_for bookworm-security)
@@ -151,7 +160,7 @@ trap remove_root EXIT
 started=$(date +%s)
 echo "== debootstrap --variant=minbase bookworm $root $mirror"
 debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.debootstrap.log" 2>&1 ||
-  { tail -n 20 "$root.debootstrap.log"; rm -f "$root.debootstrap.log"; exit 1; }
+  { tail -n 20 "$root.debootstrap.log"; rm -f "$root.debootstrap.log"; exit "$NO_ROOT"; }
 rm -f "$root.debootstrap.log"
 {
   echo "deb $mirror bookworm main"
