@@ -30,7 +30,7 @@ void list_ports(void) {
 
 // The job's file goes into the data file name, which holds 999 characters;
 // one job a run.
-const char *job_file(const char *already, const char *file, const char *option) {
+const char *checked_job_file(const char *already, const char *file, const char *option) {
   if (already != nullptr) refuse("nur ein Auftrag", option);
   if (file[0] == '\0') refuse("Dateiname fehlt nach", option);
   if (strlen(file) >= DATA_FILE_NAME_SIZE) refuse("Dateiname zu lang nach", option);
@@ -98,17 +98,17 @@ void take_option(int option, const char *element) {
       tarvel_options.ports = 1;
       break;
     case OPTION_READ_OUT:
-      tarvel_options.read_out = job_file(current_job(), optarg, "--read-out");
+      tarvel_options.read_out = checked_job_file(current_job(), optarg, "--read-out");
       break;
     case OPTION_PROGRAM:
-      tarvel_options.program = job_file(current_job(), optarg, "--program");
+      tarvel_options.program = checked_job_file(current_job(), optarg, "--program");
       break;
     case OPTION_COMPARE:
-      tarvel_options.compare = job_file(current_job(), optarg, "--compare");
+      tarvel_options.compare = checked_job_file(current_job(), optarg, "--compare");
       break;
     case OPTION_BACKUP:
       if (tarvel_options.backup != nullptr) refuse("nur eine Sicherung", "--backup");
-      tarvel_options.backup = job_file(nullptr, optarg, "--backup");
+      tarvel_options.backup = checked_job_file(nullptr, optarg, "--backup");
       break;
     case OPTION_CHECK:
       tarvel_options.check = 1;
@@ -196,43 +196,6 @@ int take_options(int argc, char **argv) {
   if (tarvel_options.ports && !tarvel_options.help) list_ports();
   if (!tarvel_options.help && !tarvel_options.version) check_combination(count - 1);
   return count;
-}
-
-void print_options_help(void) {
-  printf(
-      "  comx ab COM10: eine Zahl (12) oder COMn (COM12, com12)\n\n"
-      "Ein Auftrag ohne Tasten, f\x81r Skripte:\n"
-      "  tarvel [--verify] [-q] --read-out DATEI [--force] comx\n"
-      "  tarvel [--verify] [-q] --program DATEI [--backup ALT [--force]] comx\n"
-      "  tarvel [-q] --compare DATEI comx\n"
-      "  tarvel --check [--verify] --program DATEI [--backup ALT] [comx]\n"
-      "  tarvel --check --compare DATEI [comx]\n"
-      "  tarvel --ports\n\n"
-      "Optionen (vor oder nach der Schnittstelle; -- beendet sie):\n"
-      "  --ports            zeigt die vorhandenen seriellen Schnittstellen und endet\n"
-      "  --verify           l\x84sst jeden geschriebenen CV-Wert vom Empf\x84nger best\x84tigen\n"
-      "  --read-out DATEI   liest die CVs in DATEI aus und endet\n"
-      "  --force            mit --read-out oder --backup: eine vorhandene Datei \x81"
-      "berschreiben\n"
-      "  --program DATEI    programmiert die CVs aus DATEI und endet\n"
-      "  --backup ALT       mit --program: liest vorher die Werte, die DATEI \x81"
-      "berschreibt,\n"
-      "                     und sichert sie in ALT; ohne vollst\x84ndige Sicherung wird\n"
-      "                     nichts geschrieben (tarvel --program ALT stellt sie wieder her)\n"
-      "  --compare DATEI    vergleicht die CVs des Empf\x84ngers mit DATEI, schreibt nichts\n"
-      "  --check            mit --program oder --compare: pr\x81"
-      "ft nur DATEI, zeigt, was\n"
-      "                     geschrieben bzw. verglichen w\x81rde, und die Dauer; \x94"
-      "ffnet\n"
-      "                     keine Schnittstelle (Exit-Code 0, 2 oder 3)\n"
-      "  -q, --quiet        mit --read-out/--program: nur Fehler und Ergebnis\n"
-      "  -h, -?, --help     zeigt diese Hilfe und endet\n"
-      "  -V, --version      zeigt die Version und endet\n\n"
-      "Exit-Codes von --read-out, --program und --compare: 0 alles gelesen bzw.\n"
-      "geschrieben (und best\x84tigt) bzw. gleich, 1 CV-Fehler oder verschieden,\n"
-      "2 ung\x81ltige Zeilen, 3 Datei nicht nutzbar,\n"
-      "4 Schnittstelle ausgefallen, 9 Aufruf, 99 Schnittstelle nicht zu \x94"
-      "ffnen\n");
 }
 
 void print_ports_hint(void) {

@@ -53,8 +53,6 @@ extern TarvelOptions tarvel_options;
 // (exit 0), a wrong option ends with 9. Leaves argv[0] and then the other
 // arguments, in their order, in argv and returns their count (a new argc).
 int take_options(int argc, char **argv);
-// Prints the lines of --help that describe the options.
-void print_options_help(void);
 // The lines after a port that cannot be opened: why, and where to find the
 // ports.
 void print_ports_hint(void);

@@ -22,6 +22,44 @@ const char usage[] = "Usage: tarvel comx [Datenfile]\n";
 // Long enough to read in a window that closes when the program ends.
 const int FAREWELL_PAUSE_MS = 3000;
 
+// The jobs and the options, after the arguments.
+void print_options_help(void) {
+  printf(
+      "  comx ab COM10: eine Zahl (12) oder COMn (COM12, com12)\n\n"
+      "Ein Auftrag ohne Tasten, f\x81r Skripte:\n"
+      "  tarvel [--verify] [-q] --read-out DATEI [--force] comx\n"
+      "  tarvel [--verify] [-q] --program DATEI [--backup ALT [--force]] comx\n"
+      "  tarvel [-q] --compare DATEI comx\n"
+      "  tarvel --check [--verify] --program DATEI [--backup ALT] [comx]\n"
+      "  tarvel --check --compare DATEI [comx]\n"
+      "  tarvel --ports\n\n"
+      "Optionen (vor oder nach der Schnittstelle; -- beendet sie):\n"
+      "  --ports            zeigt die vorhandenen seriellen Schnittstellen und endet\n"
+      "  --verify           l\x84sst jeden geschriebenen CV-Wert vom Empf\x84nger best\x84tigen\n"
+      "  --read-out DATEI   liest die CVs in DATEI aus und endet\n"
+      "  --force            mit --read-out oder --backup: eine vorhandene Datei \x81"
+      "berschreiben\n"
+      "  --program DATEI    programmiert die CVs aus DATEI und endet\n"
+      "  --backup ALT       mit --program: liest vorher die Werte, die DATEI \x81"
+      "berschreibt,\n"
+      "                     und sichert sie in ALT; ohne vollst\x84ndige Sicherung wird\n"
+      "                     nichts geschrieben (tarvel --program ALT stellt sie wieder her)\n"
+      "  --compare DATEI    vergleicht die CVs des Empf\x84ngers mit DATEI, schreibt nichts\n"
+      "  --check            mit --program oder --compare: pr\x81"
+      "ft nur DATEI, zeigt, was\n"
+      "                     geschrieben bzw. verglichen w\x81rde, und die Dauer; \x94"
+      "ffnet\n"
+      "                     keine Schnittstelle (Exit-Code 0, 2 oder 3)\n"
+      "  -q, --quiet        mit einem Auftrag: nur Fehler und Ergebnis\n"
+      "  -h, -?, --help     zeigt diese Hilfe und endet\n"
+      "  -V, --version      zeigt die Version und endet\n\n"
+      "Exit-Codes von --read-out, --program und --compare: 0 alles gelesen bzw.\n"
+      "geschrieben (und best\x84tigt) bzw. gleich, 1 CV-Fehler oder verschieden,\n"
+      "2 ung\x81ltige Zeilen, 3 Datei nicht nutzbar,\n"
+      "4 Schnittstelle ausgefallen, 9 Aufruf, 99 Schnittstelle nicht zu \x94"
+      "ffnen\n");
+}
+
 void print_help(void) {
   printf(
       "tarvel liest und schreibt die CVs eines Empf\x84ngers "

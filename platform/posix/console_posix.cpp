@@ -398,14 +398,3 @@ BOOL ReadConsoleInputA(HANDLE console, PINPUT_RECORD records, DWORD length, LPDW
   *read = count;
   return TRUE;
 }
-
-// ---------------------------------------------------------------- code pages
-
-// Texts are code page 850 bytes whatever is set; the output side turns them
-// into UTF-8 for the terminal.
-BOOL SetConsoleOutputCP(UINT code_page) {
-  return code_page != 0;
-}
-BOOL SetConsoleCP(UINT code_page) {
-  return code_page != 0;
-}

@@ -478,9 +478,6 @@ int screen_cursor_y(void) {
 WORD screen_attribute(void) {
   return attribute;
 }
-int screen_wrap(void) {
-  return wrap;
-}
 int screen_is_terminal(void) {
   return terminal;
 }

@@ -54,7 +54,6 @@ int screen_height(void);
 int screen_cursor_x(void);
 int screen_cursor_y(void);
 WORD screen_attribute(void);
-int screen_wrap(void);
 int screen_is_terminal(void);
 DWORD screen_cursor_size(void);
 int screen_cursor_visible(void);

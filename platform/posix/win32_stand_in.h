@@ -356,8 +356,6 @@ BOOL PeekConsoleInputA(HANDLE console, PINPUT_RECORD records, DWORD length, LPDW
 BOOL ReadConsoleInputA(HANDLE console, PINPUT_RECORD records, DWORD length, LPDWORD read);
 BOOL GetConsoleCursorInfo(HANDLE console, PCONSOLE_CURSOR_INFO info);
 BOOL SetConsoleCursorInfo(HANDLE console, const CONSOLE_CURSOR_INFO *info);
-BOOL SetConsoleOutputCP(UINT code_page);
-BOOL SetConsoleCP(UINT code_page);
 
 // ---------------------------------------------------------------- C library
 // Closes every stream fopen opened that is still open, but not the standard
