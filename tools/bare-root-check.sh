@@ -174,6 +174,13 @@ mkdir "$root/src"
 tar -C "$top" --exclude='./build*' --exclude=./.git --exclude=./.cache -cf - . | tar -C "$root/src" -xf -
 
 echo "== bare root ready after $(($(date +%s) - started)) s; running the $mode command in it"
+# In the background, so that a signal here ends the namespace (unshare's
+# --kill-child takes every process in it along) before the root is removed.
 status=0
-unshare --mount --pid --fork --kill-child "$0" --inside "$root" "$mode" || status=$?
+unshare --mount --pid --fork --kill-child "$0" --inside "$root" "$mode" &
+namespace=$!
+end_namespace() { kill -KILL "$namespace" 2>/dev/null; wait "$namespace" 2>/dev/null; exit "$1"; }
+trap 'end_namespace 143' TERM HUP
+trap 'end_namespace 130' INT
+wait "$namespace" || status=$?
 exit "$status"
