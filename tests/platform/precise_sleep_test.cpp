@@ -2,8 +2,6 @@
 // on the fallback without it; long waits sleep rather than watch the clock.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "platform/platform.h"
 
 namespace {
@@ -64,15 +62,3 @@ INSTANTIATE_TEST_SUITE_P(Sleepers, PreciseSleep,
                          });
 
 }  // namespace
-
-// The result is final once the tests have run. Twice, in a fresh Wine prefix,
-// this process printed PASSED and then never ended (its exit hung until the
-// test's timeout); ending it at once keeps that Wine exit out of the result.
-int main(int argc, char **argv) {
-  testing::InitGoogleTest(&argc, argv);
-  int result = RUN_ALL_TESTS();
-  fflush(stdout);
-  fflush(stderr);
-  TerminateProcess(GetCurrentProcess(), (UINT)result);
-  return result;
-}
