@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/serial_device.h"  // also the Windows build's port interface
+#include "platform/serial_device.h"
 #include "virtual_receiver/virtual_receiver.h"
 
 #define VR_CV_COUNT 256

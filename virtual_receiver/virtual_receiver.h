@@ -28,9 +28,15 @@
 #include "platform/platform.h"
 
 struct VirtualReceiver;
+struct SerialDevice;
 
 enum VrState { VR_RUNNING, VR_RESET, VR_SERVICE, VR_BOOTLOADER };
 
+// Opens the receiver behind a "sim:" name as a serial device
+// (platform/serial_device.h): what port_plug_in.cpp registers, and what a test
+// of the receiver alone calls. Returns null and sets *error to a Win32 code on
+// failure.
+SerialDevice *virtual_receiver_open_device(const char *name, DWORD *error);
 // The receiver behind a handle that CreateFileA opened with a "sim:" name, or
 // null when the handle is something else.
 VirtualReceiver *virtual_receiver_of(HANDLE port);

@@ -6,7 +6,7 @@
 
 #include "platform/platform.h"
 #include "platform/port_open_cause.h"
-#include "platform/posix/serial_device.h"
+#include "platform/posix/tty_device_posix.h"
 
 namespace {
 

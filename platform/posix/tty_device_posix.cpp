@@ -19,7 +19,7 @@
 
 #include "platform/clock.h"
 #include "platform/platform.h"
-#include "platform/posix/serial_handle.h"
+#include "platform/posix/tty_device_posix.h"
 #include "platform/safe_start.h"
 
 namespace {

@@ -101,8 +101,9 @@ typedef struct _OVERLAPPED {
 typedef void (*LPOVERLAPPED_COMPLETION_ROUTINE)(DWORD error_code, DWORD transferred,
                                                 LPOVERLAPPED overlapped);
 
-// Device names: "COMn" is /dev/ttyS<n-1>; a name beginning with "sim:" is the
-// virtual receiver; every other name is a path. Opening is exclusive.
+// Device names: "COMn" is /dev/ttyS<n-1>; a name that a plugged-in device
+// takes is that device's ("sim:...", the virtual receiver); every other name
+// is a path. Opening is exclusive.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share_mode, LPSECURITY_ATTRIBUTES security,
                    DWORD creation, DWORD flags, HANDLE template_file);
 BOOL CloseHandle(HANDLE handle);

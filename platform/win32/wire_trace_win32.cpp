@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/win32/sim_port_win32.h"
+#include "platform/device_port.h"
 
 namespace {
 
@@ -202,7 +202,9 @@ void WINAPI write_completed(DWORD error, DWORD transferred, LPOVERLAPPED request
 
 HANDLE traced_CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD flags, HANDLE template_file) {
-  if (sim_port_name(name)) return sim_port_open(name);
+  bool taken = false;
+  HANDLE device_port = device_port_open_registered(name, &taken);
+  if (taken) return device_port;
   HANDLE handle = CreateFileA(name, access, share, security, disposition, flags, template_file);
   if (handle == INVALID_HANDLE_VALUE || !(access & GENERIC_WRITE) || !trace_requested()) {
     return handle;
@@ -218,7 +220,7 @@ HANDLE traced_CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
 // is learnt elsewhere. Neither program writes that way.
 BOOL traced_WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written,
                       LPOVERLAPPED overlapped) {
-  if (sim_port_handle(file)) return sim_port_write(file, data, length, written, overlapped);
+  if (device_port_handle(file)) return device_port_write(file, data, length, written, overlapped);
   BOOL done = WriteFile(file, data, length, written, overlapped);
   if (!done || !tracing(file)) return done;
   DWORD saved = GetLastError();
@@ -235,7 +237,8 @@ BOOL traced_WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written,
 
 BOOL traced_WriteFileEx(HANDLE file, LPCVOID data, DWORD length, LPOVERLAPPED overlapped,
                         LPOVERLAPPED_COMPLETION_ROUTINE completed) {
-  if (sim_port_handle(file)) return sim_port_write_ex(file, data, length, overlapped, completed);
+  if (device_port_handle(file))
+    return device_port_write_ex(file, data, length, overlapped, completed);
   if (!tracing(file) || overlapped == nullptr || completed == nullptr) {
     return WriteFileEx(file, data, length, overlapped, completed);
   }
@@ -254,7 +257,7 @@ BOOL traced_WriteFileEx(HANDLE file, LPCVOID data, DWORD length, LPOVERLAPPED ov
 }
 
 BOOL traced_SetCommConfig(HANDLE port, LPCOMMCONFIG config, DWORD size) {
-  if (sim_port_handle(port)) return sim_port_set_config(port, config, size);
+  if (device_port_handle(port)) return device_port_set_config(port, config, size);
   BOOL done = SetCommConfig(port, config, size);
   if (done && config != nullptr && tracing(port)) {
     DWORD saved = GetLastError();
@@ -264,20 +267,9 @@ BOOL traced_SetCommConfig(HANDLE port, LPCOMMCONFIG config, DWORD size) {
   return done;
 }
 
-BOOL traced_SetCommState(HANDLE port, LPDCB dcb) {
-  if (sim_port_handle(port)) return sim_port_set_state(port, dcb);
-  BOOL done = SetCommState(port, dcb);
-  if (done && dcb != nullptr && tracing(port)) {
-    DWORD saved = GetLastError();
-    trace_settings(*dcb);
-    SetLastError(saved);
-  }
-  return done;
-}
-
 // A failed status read counts as DSR not asserted, as the programs take it.
 BOOL traced_GetCommModemStatus(HANDLE port, LPDWORD status) {
-  if (sim_port_handle(port)) return sim_port_modem_status(port, status);
+  if (device_port_handle(port)) return device_port_modem_status(port, status);
   BOOL done = GetCommModemStatus(port, status);
   if (!tracing(port)) return done;
   DWORD saved = GetLastError();
@@ -291,31 +283,27 @@ BOOL traced_GetCommModemStatus(HANDLE port, LPDWORD status) {
 
 BOOL traced_ReadFileEx(HANDLE file, LPVOID data, DWORD length, LPOVERLAPPED overlapped,
                        LPOVERLAPPED_COMPLETION_ROUTINE completed) {
-  if (sim_port_handle(file)) return sim_port_read_ex(file, data, length, overlapped, completed);
+  if (device_port_handle(file))
+    return device_port_read_ex(file, data, length, overlapped, completed);
   return ReadFileEx(file, data, length, overlapped, completed);
 }
 
 BOOL traced_GetCommConfig(HANDLE port, LPCOMMCONFIG config, LPDWORD size) {
-  if (sim_port_handle(port)) return sim_port_get_config(port, config, size);
+  if (device_port_handle(port)) return device_port_get_config(port, config, size);
   return GetCommConfig(port, config, size);
 }
 
-BOOL traced_GetCommState(HANDLE port, LPDCB dcb) {
-  if (sim_port_handle(port)) return sim_port_get_state(port, dcb);
-  return GetCommState(port, dcb);
-}
-
 BOOL traced_SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts) {
-  if (sim_port_handle(port)) return sim_port_set_timeouts(port, timeouts);
+  if (device_port_handle(port)) return device_port_set_timeouts(port, timeouts);
   return SetCommTimeouts(port, timeouts);
 }
 
 BOOL traced_ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT status) {
-  if (sim_port_handle(port)) return sim_port_clear_error(port, errors, status);
+  if (device_port_handle(port)) return device_port_clear_error(port, errors, status);
   return ClearCommError(port, errors, status);
 }
 
 BOOL traced_CloseHandle(HANDLE handle) {
-  if (sim_port_handle(handle)) return sim_port_close(handle);
+  if (device_port_handle(handle)) return device_port_close(handle);
   return CloseHandle(handle);
 }

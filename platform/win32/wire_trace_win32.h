@@ -4,8 +4,9 @@
 // receiver's wire.log. The programs call the Win32 names as always; the
 // defines below route the few calls that touch the line through the trace,
 // which passes every other handle straight on. The same shim attaches the
-// virtual receiver: a port opened as "sim:..." is the receiver model's
-// (sim_port_win32.h), whichever of these calls it meets.
+// plugged-in devices: a port whose name a registered device takes ("sim:...",
+// the virtual receiver) is a device port (platform/device_port.h), whichever
+// of these calls it meets.
 #pragma once
 
 #ifdef _WIN32
@@ -19,12 +20,10 @@ BOOL traced_WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written,
 BOOL traced_WriteFileEx(HANDLE file, LPCVOID data, DWORD length, LPOVERLAPPED overlapped,
                         LPOVERLAPPED_COMPLETION_ROUTINE completed);
 BOOL traced_SetCommConfig(HANDLE port, LPCOMMCONFIG config, DWORD size);
-BOOL traced_SetCommState(HANDLE port, LPDCB dcb);
 BOOL traced_GetCommModemStatus(HANDLE port, LPDWORD status);
 BOOL traced_ReadFileEx(HANDLE file, LPVOID data, DWORD length, LPOVERLAPPED overlapped,
                        LPOVERLAPPED_COMPLETION_ROUTINE completed);
 BOOL traced_GetCommConfig(HANDLE port, LPCOMMCONFIG config, LPDWORD size);
-BOOL traced_GetCommState(HANDLE port, LPDCB dcb);
 BOOL traced_SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts);
 BOOL traced_ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT status);
 BOOL traced_CloseHandle(HANDLE handle);
@@ -34,11 +33,9 @@ BOOL traced_CloseHandle(HANDLE handle);
 #define WriteFile traced_WriteFile
 #define WriteFileEx traced_WriteFileEx
 #define SetCommConfig traced_SetCommConfig
-#define SetCommState traced_SetCommState
 #define GetCommModemStatus traced_GetCommModemStatus
 #define ReadFileEx traced_ReadFileEx
 #define GetCommConfig traced_GetCommConfig
-#define GetCommState traced_GetCommState
 #define SetCommTimeouts traced_SetCommTimeouts
 #define ClearCommError traced_ClearCommError
 #define CloseHandle traced_CloseHandle

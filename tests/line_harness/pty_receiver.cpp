@@ -34,7 +34,7 @@
 #include <string>
 
 #include "platform/clock.h"
-#include "platform/posix/serial_device.h"
+#include "platform/serial_device.h"
 #include "tests/line_harness/pty_modem_state.h"
 #include "virtual_receiver/virtual_receiver.h"
 

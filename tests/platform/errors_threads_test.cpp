@@ -11,7 +11,7 @@
 #include "platform/clock.h"
 #include "platform/platform.h"
 #include "platform/port_open_cause.h"
-#include "platform/posix/serial_device.h"
+#include "platform/posix/tty_device_posix.h"
 
 namespace {
 

@@ -15,8 +15,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/serial_device.h"
-#include "platform/posix/serial_handle.h"
+#include "platform/posix/tty_device_posix.h"
 #include "tests/platform/pty_pair.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/posix/serial_device.h"
+#include "platform/serial_device.h"
 #include "virtual_receiver/virtual_receiver.h"
 
 // The protocol's bytes.

@@ -1,7 +1,7 @@
-// What the POSIX stand-in's serial calls need from a device: a real tty, a
-// pseudo-terminal or the virtual receiver. Internal to platform/ and
-// virtual_receiver/. The Windows build drives the virtual receiver through the
-// same interface (platform/win32/sim_port_win32.cpp).
+// A serial device as the port calls see it: a real tty, a pseudo-terminal, or a
+// device that a name's prefix plugs in (the virtual receiver behind "sim:").
+// Both builds use it: on POSIX every serial port has one, on Windows only the
+// plugged-in ones (platform/device_port.h).
 #pragma once
 
 #include "platform/platform.h"
@@ -24,21 +24,20 @@ struct SerialDevice {
   virtual DWORD clear_error(DWORD *errors) = 0;
 };
 
-// Opens the virtual receiver behind a "sim:" name (virtual_receiver/).
-// Returns null and sets *error to a Win32 code on failure.
-SerialDevice *virtual_receiver_open_device(const char *name, DWORD *error);
+// Opens the device behind a port name. Returns null and sets *error to a
+// Win32 code on failure.
+typedef SerialDevice *(*SerialDeviceOpener)(const char *name, DWORD *error);
 
-// The device behind a handle that CreateFileA opened, or null for any other
-// handle. The pointer stays valid until CloseHandle.
+// From now on a port name that begins with prefix is opened by open, not as a
+// device of the system. Called before main by the file that plugs a device in
+// (virtual_receiver/port_plug_in.cpp); prefix must stay valid.
+void serial_device_register(const char *prefix, SerialDeviceOpener open);
+// The opener registered for name's prefix, or null.
+SerialDeviceOpener serial_device_opener(const char *name);
+
+// The device behind a port handle (platform/device_port.h), or null for any
+// other handle. The pointer stays valid until CloseHandle.
 SerialDevice *serial_device_of(HANDLE handle);
-// The device path for a port name: "COMn" (n from 1, any case, also as
-// "\\.\COMn") is /dev/ttyS<n-1>; every other name is the path itself.
-// Returns 0, or -1 when the path does not fit in size bytes.
-int serial_device_path(const char *name, char *path, size_t size);
 // The settings a freshly opened port reports: 9600 baud 8N1, binary, DTR and RTS
 // asserted, no flow control.
 DCB serial_default_dcb(void);
-// The Win32 code for an errno value (ENOENT 2, EACCES/EBUSY 5, EIO 31, ...).
-DWORD win32_error_from_errno(int error);
-// SetLastError with the code for error; FormatMessageA then also names the errno.
-void set_last_error_from_errno(int error);
