@@ -1,4 +1,4 @@
-// Real time and the virtual clock, and the pauses built on them.
+// Real time on POSIX, and which clock is in force.
 #include <sys/prctl.h>
 
 #include <atomic>
@@ -8,6 +8,7 @@
 #include <sched.h>
 
 #include "platform/clock.h"
+#include "platform/clock_source.h"
 #include "platform/platform.h"
 
 namespace {
@@ -15,13 +16,6 @@ namespace {
 // -1: not decided yet; 0 real time; 1 virtual, by the program; 2 virtual, by
 // ORN_VIRTUAL_CLOCK
 std::atomic<int> virtual_mode{-1};
-std::atomic<int64_t> virtual_now_us{0};
-
-int64_t real_now_us() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (int64_t)now.tv_sec * 1000000 + now.tv_nsec / 1000;
-}
 
 // A thread's default timer slack (50 us) stretches every short pause; the
 // protocol's 1 ms pauses come 18 to a CV read, so ask for the least.
@@ -50,37 +44,10 @@ void kernel_sleep_until(int64_t deadline_us) {
   }
 }
 
-void real_sleep_until(int64_t deadline_us) {
-  tighten_timer_slack();
-  int64_t remaining = deadline_us - real_now_us();
-  if (remaining > PRECISE_WAIT_LIMIT_US) {
-    kernel_sleep_until(deadline_us);
-    return;
-  }
-  if (remaining > WAKE_UP_MARGIN_US) kernel_sleep_until(deadline_us - WAKE_UP_MARGIN_US);
-  while (real_now_us() < deadline_us) {
-  }
-}
-
 // On the virtual clock a key poll's 20 ms pause would cost nothing and its
 // loop would take a whole core; pauses that long give up a little real time.
 const int64_t VIRTUAL_POLL_PAUSE_US = 20000;
 const long VIRTUAL_POLL_REAL_NS = 200000;
-
-void virtual_advance_to(int64_t deadline_us) {
-  int64_t now = virtual_now_us.load();
-  bool long_pause = deadline_us - now >= VIRTUAL_POLL_PAUSE_US;
-  while (now < deadline_us && !virtual_now_us.compare_exchange_weak(now, deadline_us)) {
-  }
-  if (long_pause) {
-    timespec real_pause = {0, VIRTUAL_POLL_REAL_NS};
-    nanosleep(&real_pause, nullptr);
-  } else {
-    // Let other threads run, so that a poll loop on the virtual clock does not
-    // starve the rest of the process.
-    sched_yield();
-  }
-}
 
 }  // namespace
 
@@ -94,6 +61,35 @@ bool clock_is_virtual(void) {
   return mode > 0;
 }
 
+int64_t clock_real_now_us(void) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (int64_t)now.tv_sec * 1000000 + now.tv_nsec / 1000;
+}
+
+void clock_real_sleep_until(int64_t deadline_us) {
+  tighten_timer_slack();
+  int64_t remaining = deadline_us - clock_real_now_us();
+  if (remaining > PRECISE_WAIT_LIMIT_US) {
+    kernel_sleep_until(deadline_us);
+    return;
+  }
+  if (remaining > WAKE_UP_MARGIN_US) kernel_sleep_until(deadline_us - WAKE_UP_MARGIN_US);
+  while (clock_real_now_us() < deadline_us) {
+  }
+}
+
+void clock_virtual_pause_done(int64_t pause_us) {
+  if (pause_us >= VIRTUAL_POLL_PAUSE_US) {
+    timespec real_pause = {0, VIRTUAL_POLL_REAL_NS};
+    nanosleep(&real_pause, nullptr);
+  } else {
+    // Let other threads run, so that a poll loop on the virtual clock does not
+    // starve the rest of the process.
+    sched_yield();
+  }
+}
+
 void clock_use_virtual(bool on) {
   virtual_mode.store(on ? 1 : 0);
 }
@@ -102,23 +98,6 @@ bool clock_leave_environment_virtual(void) {
   clock_is_virtual();
   int from_environment = 2;
   return virtual_mode.compare_exchange_strong(from_environment, 0);
-}
-
-int64_t clock_now_us(void) {
-  return clock_is_virtual() ? virtual_now_us.load() : real_now_us();
-}
-
-void clock_sleep_until_us(int64_t deadline_us) {
-  if (clock_is_virtual()) {
-    virtual_advance_to(deadline_us);
-  } else {
-    real_sleep_until(deadline_us);
-  }
-}
-
-void clock_sleep_us(int64_t us) {
-  if (us < 0) us = 0;
-  clock_sleep_until_us(clock_now_us() + us);
 }
 
 void Sleep(DWORD ms) {

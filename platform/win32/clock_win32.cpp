@@ -8,13 +8,27 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/clock_source.h"
 
 namespace {
 
 std::atomic<bool> virtual_mode{false};
-std::atomic<int64_t> virtual_now_us{0};
 
-int64_t real_now_us() {
+// Sleep wakes up to a timer period late, so it is asked for the time less two
+// milliseconds and the rest is watched on the clock: a byte time is 260 us.
+const int64_t WATCHED_US = 2000;
+
+}  // namespace
+
+bool clock_is_virtual(void) {
+  return virtual_mode.load();
+}
+
+void clock_use_virtual(bool on) {
+  virtual_mode.store(on);
+}
+
+int64_t clock_real_now_us(void) {
   static LARGE_INTEGER rate = [] {
     LARGE_INTEGER r;
     QueryPerformanceFrequency(&r);
@@ -27,46 +41,12 @@ int64_t real_now_us() {
          now.QuadPart % rate.QuadPart * 1000000 / rate.QuadPart;
 }
 
-// Sleep wakes up to a timer period late, so it is asked for the time less two
-// milliseconds and the rest is watched on the clock: a byte time is 260 us.
-const int64_t WATCHED_US = 2000;
-
-void real_sleep_until(int64_t deadline_us) {
-  int64_t remaining = deadline_us - real_now_us();
+void clock_real_sleep_until(int64_t deadline_us) {
+  int64_t remaining = deadline_us - clock_real_now_us();
   if (remaining > WATCHED_US) Sleep((DWORD)((remaining - WATCHED_US) / 1000));
-  while (real_now_us() < deadline_us) std::this_thread::yield();
+  while (clock_real_now_us() < deadline_us) std::this_thread::yield();
 }
 
-void virtual_advance_to(int64_t deadline_us) {
-  int64_t now = virtual_now_us.load();
-  while (now < deadline_us && !virtual_now_us.compare_exchange_weak(now, deadline_us)) {
-  }
+void clock_virtual_pause_done(int64_t) {
   std::this_thread::yield();
-}
-
-}  // namespace
-
-bool clock_is_virtual(void) {
-  return virtual_mode.load();
-}
-
-void clock_use_virtual(bool on) {
-  virtual_mode.store(on);
-}
-
-int64_t clock_now_us(void) {
-  return clock_is_virtual() ? virtual_now_us.load() : real_now_us();
-}
-
-void clock_sleep_until_us(int64_t deadline_us) {
-  if (clock_is_virtual()) {
-    virtual_advance_to(deadline_us);
-  } else {
-    real_sleep_until(deadline_us);
-  }
-}
-
-void clock_sleep_us(int64_t us) {
-  if (us < 0) us = 0;
-  clock_sleep_until_us(clock_now_us() + us);
 }
