@@ -8,6 +8,8 @@
 // when at least one of them was worth keeping; nothing half-written stays.
 #pragma once
 
+#include <cstddef>
+
 // Suffix of the file that keeps the lines of a job that could not finish.
 #define REPLACEMENT_PARTIAL_SUFFIX ".teil"
 
@@ -24,6 +26,10 @@ int replacement_open(const char *target);
 // with errno set by the write that failed; the line is then not counted.
 int replacement_line(int worth_keeping, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
+
+// The platform's half of replacement_line: writes the formatted line of
+// length bytes at once. Returns 0, or -1 with errno set.
+int replacement_write_line(const char *line, size_t length, int worth_keeping);
 
 // Syncs and closes the new file and puts it in the target's place. Returns 0,
 // or -1 with errno set; the target is then as it was, and the new file waits

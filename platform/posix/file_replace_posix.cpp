@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -199,16 +198,10 @@ int replacement_open(const char *target) {
   return 0;
 }
 
-int replacement_line(int worth_keeping, const char *format, ...) {
-  char line[4096];
-  va_list arguments;
-  va_start(arguments, format);
-  int length = vsnprintf(line, sizeof line, format, arguments);
-  va_end(arguments);
-  if (length < 0 || (size_t)length >= sizeof line) return end_with(EINVAL);
+int replacement_write_line(const char *line, size_t length, int worth_keeping) {
   int fd = file_fd.load();
   if (fd < 0) return end_with(EBADF);
-  if (write_whole(fd, line, (size_t)length) != 0) return -1;
+  if (write_whole(fd, line, length) != 0) return -1;
   whole_length.fetch_add(length);
   if (worth_keeping) worth.store(1);
   return 0;

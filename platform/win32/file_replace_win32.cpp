@@ -6,7 +6,6 @@
 // own while the program goes on writing; the lock lets a line finish, and the
 // handler keeps it held, so that nothing is written after the lines were kept.
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -181,13 +180,7 @@ int replacement_open(const char *target) {
   return 0;
 }
 
-int replacement_line(int worth_keeping, const char *format, ...) {
-  char line[4096];
-  va_list arguments;
-  va_start(arguments, format);
-  int length = vsnprintf(line, sizeof line, format, arguments);
-  va_end(arguments);
-  if (length < 0 || (size_t)length >= sizeof line) return end_with(EINVAL);
+int replacement_write_line(const char *line, size_t, int worth_keeping) {
   std::string text = with_line_ends(line);
   EnterCriticalSection(&lock);
   int result = write_locked(text, worth_keeping);
