@@ -237,8 +237,9 @@ BOOL traced_WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written,
 
 BOOL traced_WriteFileEx(HANDLE file, LPCVOID data, DWORD length, LPOVERLAPPED overlapped,
                         LPOVERLAPPED_COMPLETION_ROUTINE completed) {
-  if (device_port_handle(file))
+  if (device_port_handle(file)) {
     return device_port_write_ex(file, data, length, overlapped, completed);
+  }
   if (!tracing(file) || overlapped == nullptr || completed == nullptr) {
     return WriteFileEx(file, data, length, overlapped, completed);
   }
@@ -283,27 +284,25 @@ BOOL traced_GetCommModemStatus(HANDLE port, LPDWORD status) {
 
 BOOL traced_ReadFileEx(HANDLE file, LPVOID data, DWORD length, LPOVERLAPPED overlapped,
                        LPOVERLAPPED_COMPLETION_ROUTINE completed) {
-  if (device_port_handle(file))
-    return device_port_read_ex(file, data, length, overlapped, completed);
-  return ReadFileEx(file, data, length, overlapped, completed);
+  return device_port_handle(file) ? device_port_read_ex(file, data, length, overlapped, completed)
+                                  : ReadFileEx(file, data, length, overlapped, completed);
 }
 
 BOOL traced_GetCommConfig(HANDLE port, LPCOMMCONFIG config, LPDWORD size) {
-  if (device_port_handle(port)) return device_port_get_config(port, config, size);
-  return GetCommConfig(port, config, size);
+  return device_port_handle(port) ? device_port_get_config(port, config, size)
+                                  : GetCommConfig(port, config, size);
 }
 
 BOOL traced_SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts) {
-  if (device_port_handle(port)) return device_port_set_timeouts(port, timeouts);
-  return SetCommTimeouts(port, timeouts);
+  return device_port_handle(port) ? device_port_set_timeouts(port, timeouts)
+                                  : SetCommTimeouts(port, timeouts);
 }
 
 BOOL traced_ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT status) {
-  if (device_port_handle(port)) return device_port_clear_error(port, errors, status);
-  return ClearCommError(port, errors, status);
+  return device_port_handle(port) ? device_port_clear_error(port, errors, status)
+                                  : ClearCommError(port, errors, status);
 }
 
 BOOL traced_CloseHandle(HANDLE handle) {
-  if (device_port_handle(handle)) return device_port_close(handle);
-  return CloseHandle(handle);
+  return device_port_handle(handle) ? device_port_close(handle) : CloseHandle(handle);
 }
