@@ -6,7 +6,10 @@ preload library gives modem lines, with the virtual receiver on its far end.
 Reports the time per CV (from the first byte of the first CV's command to the
 first byte of the last CV's, over the 397 CVs between, taken from the
 receiver's wire.log), the protocol's minimum (36 ms of pauses: a
-pseudo-terminal has no line time) and the ratio.
+pseudo-terminal has no line time) and the ratio. Then the floor of the same
+build on the same line (bench/port_floor: a CV's port calls without pauses),
+and the ratio against the minimum plus that floor: what the program's pauses
+cost beyond what the platform's port calls take anyway.
 
 Usage: bench/line_bench.py [LINUX_BUILD [WINDOWS_BUILD]]   (build/linux, build/windows)
 """
@@ -84,6 +87,33 @@ def read_out(command, far_end, preload, link, tmp):
     return per_cv_ms, parts
 
 
+def floor(command, far_end, preload, link, tmp):
+    """Milliseconds per CV of the port calls alone (port_floor), on a fresh line."""
+    receiver = os.path.join(tmp, "floor-receiver")
+    line = Line(far_end, preload, tmp, receiver, link)
+    port = "7" if link else line.slave
+    try:
+        done = subprocess.run(command + [port], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              env=line.env(), cwd=tmp, timeout=300)
+    finally:
+        if link:
+            subprocess.run(["wineserver", "-k"], check=False)
+        line.stop()
+        if link and os.path.lexists(link):
+            os.remove(link)
+    found = re.search(r"([0-9.]+) ms per CV", done.stdout.decode())
+    if done.returncode != 0 or not found:
+        raise SystemExit("port_floor ended with %d" % done.returncode)
+    return float(found.group(1))
+
+
+def report_floor(floor_ms, measured):
+    per_cv_ms = measured[0]
+    print("    floor %.3f ms per CV (port calls without pauses); against the minimum plus the"
+          " floor (%.3f ms): ratio %.3f" % (floor_ms, PAUSES_PER_CV_MS + floor_ms,
+                                           per_cv_ms / (PAUSES_PER_CV_MS + floor_ms)))
+
+
 def pauses_here(linux):
     """The machine's own share: how much longer the short pauses take than asked."""
     bench = os.path.join(linux, "bench/pause_bench")
@@ -106,15 +136,23 @@ def main():
     print("load average before: %.2f %.2f %.2f on %d cores" % (os.getloadavg() + (os.cpu_count(),)))
     pauses_here(linux)
     with tempfile.TemporaryDirectory() as tmp:
-        report("Linux build, /dev/pts/N", read_out([os.path.join(linux, "cvtool/tarvel")], far_end,
-                                                   preload, None, tmp))
+        measured = read_out([os.path.join(linux, "cvtool/tarvel")], far_end, preload, None, tmp)
+        report("Linux build, /dev/pts/N", measured)
+        linux_floor = os.path.join(linux, "bench/port_floor")
+        if os.path.exists(linux_floor):
+            report_floor(floor([linux_floor], far_end, preload, None, tmp), measured)
         prefix = os.path.join(windows, "wineprefix")
         if os.path.exists(os.path.join(windows, "cvtool/tarvel.exe")) and os.path.isdir(prefix):
             os.environ["WINEPREFIX"] = prefix
             os.environ.setdefault("WINEDEBUG", "-all")
             command = [os.path.join(top, "cmake/wine-run"), os.path.join(windows, "cvtool/tarvel.exe")]
             link = os.path.join(prefix, "dosdevices", "com7")
-            report("Windows build under Wine, COM7", read_out(command, far_end, preload, link, tmp))
+            measured = read_out(command, far_end, preload, link, tmp)
+            report("Windows build under Wine, COM7", measured)
+            windows_floor = os.path.join(windows, "bench/port_floor.exe")
+            if os.path.exists(windows_floor):
+                report_floor(floor([command[0], windows_floor], far_end, preload, link, tmp),
+                             measured)
         else:
             print("no Windows build with a Wine prefix in", windows)
     print("load average after:  %.2f %.2f %.2f" % os.getloadavg())
