@@ -142,8 +142,10 @@ DWORD start_reader(DevicePort &port) {
 
 void stop_reader(DevicePort &port) {
   std::unique_lock<std::mutex> hold(port.lock);
-  if (!port.reader.joinable()) return;
+  // Also when no reader runs: a read queued from another thread just now must
+  // not start one on a closed port.
   port.closing = true;
+  if (!port.reader.joinable()) return;
   port.reads_changed.notify_all();
   // A read may be just about to start when the cancel comes: cancel until the
   // thread is out of the device.
@@ -166,6 +168,7 @@ BOOL device_port_read_ex(HANDLE handle, void *data, DWORD length, LPOVERLAPPED o
   std::shared_ptr<CompletionTarget> issuer = completion_target_of_this_thread();
   if (issuer == nullptr) return fail(ERROR_NOT_ENOUGH_MEMORY);
   std::lock_guard<std::mutex> hold(port->lock);
+  if (port->closing) return fail(ERROR_INVALID_HANDLE);
   DWORD error = start_reader(*port);
   if (error != ERROR_SUCCESS) return fail(error);
   overlapped->Internal = STATUS_PENDING_VALUE;
