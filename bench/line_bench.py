@@ -52,23 +52,30 @@ def breakdown(found):
         send, answer, after)
 
 
-def read_out(command, far_end, preload, link, tmp):
-    receiver = os.path.join(tmp, "receiver")
+def on_line(command, after_port, far_end, preload, link, tmp, receiver, **run):
+    """Runs command PORT AFTER_PORT... on a fresh line; the run and the far end's report."""
     line = Line(far_end, preload, tmp, receiver, link)
     port = "7" if link else line.slave
-    out = os.path.join(tmp, "readout.txt")
-    if os.path.exists(out):
-        os.remove(out)
     try:
-        done = subprocess.run(command + [port, out], input=b"aq", stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, env=line.env(), cwd=tmp, timeout=300)
+        done = subprocess.run(command + [port] + after_port, stderr=subprocess.DEVNULL,
+                              env=line.env(), cwd=tmp, timeout=300, **run)
     finally:
         if link:
             subprocess.run(["wineserver", "-k"], check=False)
         line.stop()
         if link and os.path.lexists(link):
             os.remove(link)
-    waited = re.search(r"samples waited (\d+) us", line.report())
+    return done, line.report()
+
+
+def read_out(command, far_end, preload, link, tmp):
+    receiver = os.path.join(tmp, "receiver")
+    out = os.path.join(tmp, "readout.txt")
+    if os.path.exists(out):
+        os.remove(out)
+    done, far_report = on_line(command, [out], far_end, preload, link, tmp, receiver,
+                               input=b"aq", stdout=subprocess.DEVNULL)
+    waited = re.search(r"samples waited (\d+) us", far_report)
     if done.returncode != 0:
         raise SystemExit("the program ended with %d" % done.returncode)
     # Each CV is read as 9 questions; the read-out reads 398 of them.
@@ -90,17 +97,7 @@ def read_out(command, far_end, preload, link, tmp):
 def floor(command, far_end, preload, link, tmp):
     """Milliseconds per CV of the port calls alone (port_floor), on a fresh line."""
     receiver = os.path.join(tmp, "floor-receiver")
-    line = Line(far_end, preload, tmp, receiver, link)
-    port = "7" if link else line.slave
-    try:
-        done = subprocess.run(command + [port], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                              env=line.env(), cwd=tmp, timeout=300)
-    finally:
-        if link:
-            subprocess.run(["wineserver", "-k"], check=False)
-        line.stop()
-        if link and os.path.lexists(link):
-            os.remove(link)
+    done, _ = on_line(command, [], far_end, preload, link, tmp, receiver, stdout=subprocess.PIPE)
     found = re.search(r"([0-9.]+) ms per CV", done.stdout.decode())
     if done.returncode != 0 or not found:
         raise SystemExit("port_floor ended with %d" % done.returncode)

@@ -17,18 +17,15 @@
 #include <string>
 
 #include "platform/file_replace.h"
+#include "platform/file_replace_names.h"
 #include "platform/safe_start.h"
 #include "platform/shown_text.h"
 
 namespace {
 
 // Room for a path and what is added to it.
-const size_t NAME_SIZE = PATH_MAX + 64;
+ReplacementNames<PATH_MAX + 64> names;
 
-char target_path[NAME_SIZE];
-char temporary_path[NAME_SIZE];
-char partial_path[NAME_SIZE];
-char kept_message[2 * NAME_SIZE];
 std::atomic<int> file_fd{-1};
 std::atomic<int> active{0};
 std::atomic<long long> whole_length{0};
@@ -85,9 +82,9 @@ int resolve_target(const char *target, std::string *resolved) {
 int make_new_file(const std::string &folder) {
   static unsigned counter;
   for (int attempt = 0; attempt < 100; attempt++) {
-    snprintf(temporary_path, sizeof temporary_path, "%s/.neu-%ld-%u", folder.c_str(),
+    snprintf(names.temporary, sizeof names.temporary, "%s/.neu-%ld-%u", folder.c_str(),
              (long)getpid(), counter++);
-    int fd = open(temporary_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    int fd = open(names.temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
@@ -104,17 +101,17 @@ int keep_or_remove(void) {
     }
     close(fd);
   }
-  if (worth.load() && whole_length.load() > 0 && rename(temporary_path, partial_path) == 0) {
+  if (worth.load() && whole_length.load() > 0 && rename(names.temporary, names.partial) == 0) {
     return 1;
   }
-  unlink(temporary_path);
+  unlink(names.temporary);
   return 0;
 }
 
 void on_ending_signal(int signal_number) {
   int saved_errno = errno;
   if (active.exchange(0) && keep_or_remove()) {
-    ssize_t ignored = write(2, kept_message, strlen(kept_message));
+    ssize_t ignored = write(2, names.kept_message, strlen(names.kept_message));
     (void)ignored;
   }
   // What was there before (the terminal's restore, or the default) follows.
@@ -149,7 +146,7 @@ void remove_handlers(void) {
 void on_exit(void) {
   if (active.load() == 0) return;
   const char *kept = replacement_abandon();
-  if (kept != nullptr) fputs(kept_message, stderr);
+  if (kept != nullptr) fputs(names.kept_message, stderr);
 }
 
 int write_whole(int fd, const char *text, size_t length) {
@@ -165,7 +162,7 @@ int write_whole(int fd, const char *text, size_t length) {
 
 // Makes the rename itself survive a power failure.
 void sync_folder(void) {
-  int fd = open(folder_of(target_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = open(folder_of(names.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   fsync(fd);
   close(fd);
@@ -177,17 +174,17 @@ int replacement_open(const char *target) {
   if (active.load()) return end_with(EBUSY);
   std::string resolved;
   if (resolve_target(target, &resolved) != 0) return -1;
-  if (resolved.size() + 16 >= NAME_SIZE) return end_with(ENAMETOOLONG);
-  snprintf(target_path, sizeof target_path, "%s", resolved.c_str());
-  snprintf(partial_path, sizeof partial_path, "%s%s", target, REPLACEMENT_PARTIAL_SUFFIX);
+  if (resolved.size() + 16 >= names.size) return end_with(ENAMETOOLONG);
+  snprintf(names.target, sizeof names.target, "%s", resolved.c_str());
+  snprintf(names.partial, sizeof names.partial, "%s%s", target, REPLACEMENT_PARTIAL_SUFFIX);
   // UTF-8, not code page 850: a signal handler writes it past the console layer.
-  snprintf(kept_message, sizeof kept_message,
+  snprintf(names.kept_message, sizeof names.kept_message,
            "\r\nDie gelesenen Zeilen stehen in %s, %s ist unver\xC3\xA4ndert.\r\n",
-           shown_text(partial_path).c_str(), shown_text(target).c_str());
+           shown_text(names.partial).c_str(), shown_text(target).c_str());
   int fd = make_new_file(folder_of(resolved));
   if (fd < 0) return -1;
   struct stat status;
-  if (stat(target_path, &status) == 0) fchmod(fd, status.st_mode & 07777);
+  if (stat(names.target, &status) == 0) fchmod(fd, status.st_mode & 07777);
   whole_length.store(0);
   worth.store(0);
   file_fd.store(fd);
@@ -213,7 +210,7 @@ int replacement_commit(void) {
   if (fsync(fd) != 0) return -1;
   file_fd.store(-1);
   if (close(fd) != 0) return -1;
-  if (rename(temporary_path, target_path) != 0) return -1;
+  if (rename(names.temporary, names.target) != 0) return -1;
   active.store(0);
   remove_handlers();
   sync_folder();
@@ -224,9 +221,9 @@ const char *replacement_abandon(void) {
   if (active.exchange(0) == 0) return nullptr;
   int kept = keep_or_remove();
   remove_handlers();
-  return kept ? partial_path : nullptr;
+  return kept ? names.partial : nullptr;
 }
 
 const char *replacement_temporary_name(void) {
-  return active.load() ? temporary_path : nullptr;
+  return active.load() ? names.temporary : nullptr;
 }

@@ -12,18 +12,15 @@
 #include <string>
 
 #include "platform/file_replace.h"
+#include "platform/file_replace_names.h"
 #include "platform/platform.h"
 #include "platform/safe_start.h"
 #include "platform/shown_text.h"
 
 namespace {
 
-const size_t NAME_SIZE = MAX_PATH + 64;
+ReplacementNames<MAX_PATH + 64> names;
 
-char target_path[NAME_SIZE];
-char temporary_path[NAME_SIZE];
-char partial_path[NAME_SIZE];
-char kept_message[2 * NAME_SIZE];
 HANDLE file = INVALID_HANDLE_VALUE;
 bool active = false;
 LONGLONG whole_length = 0;
@@ -96,11 +93,11 @@ int keep_or_remove(void) {
     file = INVALID_HANDLE_VALUE;
   }
   if (worth && whole_length > 0 &&
-      MoveFileExA(temporary_path, partial_path,
+      MoveFileExA(names.temporary, names.partial,
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return 1;
   }
-  DeleteFileA(temporary_path);
+  DeleteFileA(names.temporary);
   return 0;
 }
 
@@ -108,7 +105,7 @@ BOOL WINAPI on_console_event(DWORD) {
   EnterCriticalSection(&lock);  // held for good: the process is ending
   if (active) {
     active = false;
-    if (keep_or_remove()) fputs(kept_message, stderr);
+    if (keep_or_remove()) fputs(names.kept_message, stderr);
   }
   return FALSE;  // the next handler, and the end of the process, follow
 }
@@ -116,7 +113,7 @@ BOOL WINAPI on_console_event(DWORD) {
 // An exit from anywhere while the file is open keeps its lines too.
 void on_exit(void) {
   if (!active) return;
-  if (replacement_abandon() != nullptr) fputs(kept_message, stderr);
+  if (replacement_abandon() != nullptr) fputs(names.kept_message, stderr);
 }
 
 void set_up_once(void) {
@@ -155,22 +152,22 @@ int replacement_open(const char *target) {
   set_up_once();
   if (active) return end_with(EBUSY);
   if (check_target(target) != 0) return -1;
-  if (strlen(target) + 16 >= NAME_SIZE) return end_with(ENAMETOOLONG);
-  if (GetTempFileNameA(folder_of(target).c_str(), "neu", 0, temporary_path) == 0) {
+  if (strlen(target) + 16 >= names.size) return end_with(ENAMETOOLONG);
+  if (GetTempFileNameA(folder_of(target).c_str(), "neu", 0, names.temporary) == 0) {
     return fail_with_last_error();
   }
-  HANDLE made = CreateFileA(temporary_path, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+  HANDLE made = CreateFileA(names.temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (made == INVALID_HANDLE_VALUE) {
     int error = errno_of(GetLastError());
-    DeleteFileA(temporary_path);
+    DeleteFileA(names.temporary);
     return end_with(error);
   }
-  snprintf(target_path, sizeof target_path, "%s", target);
-  snprintf(partial_path, sizeof partial_path, "%s%s", target, REPLACEMENT_PARTIAL_SUFFIX);
-  snprintf(kept_message, sizeof kept_message,
+  snprintf(names.target, sizeof names.target, "%s", target);
+  snprintf(names.partial, sizeof names.partial, "%s%s", target, REPLACEMENT_PARTIAL_SUFFIX);
+  snprintf(names.kept_message, sizeof names.kept_message,
            "\nDie gelesenen Zeilen stehen in %s, %s ist unver\x84ndert.\n",
-           shown_text(partial_path).c_str(), shown_text(target).c_str());
+           shown_text(names.partial).c_str(), shown_text(target).c_str());
   EnterCriticalSection(&lock);
   file = made;
   whole_length = 0;
@@ -198,7 +195,7 @@ int replacement_commit(void) {
   } else {
     CloseHandle(file);
     file = INVALID_HANDLE_VALUE;
-    if (MoveFileExA(temporary_path, target_path,
+    if (MoveFileExA(names.temporary, names.target,
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       active = false;
       result = 0;
@@ -219,9 +216,9 @@ const char *replacement_abandon(void) {
     kept = keep_or_remove();
   }
   LeaveCriticalSection(&lock);
-  return kept ? partial_path : nullptr;
+  return kept ? names.partial : nullptr;
 }
 
 const char *replacement_temporary_name(void) {
-  return active ? temporary_path : nullptr;
+  return active ? names.temporary : nullptr;
 }
