@@ -3,17 +3,13 @@
 // code, its summary, the files it leaves and what went over the wire.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 

@@ -3,8 +3,6 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "tests/cvtool/receiver_dialogue.h"
 #include "tests/support/files.h"

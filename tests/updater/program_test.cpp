@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>

@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <random>
 
 std::vector<std::string> events(const std::string &trace, const std::string &event) {
   std::vector<std::string> found;
