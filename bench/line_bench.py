@@ -20,8 +20,8 @@ import sys
 import tempfile
 
 top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(top, "tests", "line_harness"))
-from line_e2e import Line, wire_log  # noqa: E402
+sys.path.insert(0, os.path.join(top, "tests", "support"))
+from test_support import Line, read_wire_log  # noqa: E402
 
 PAUSES_PER_CV_MS = 36.0  # eight bit questions of 1 + 3 ms, the verify's 1 + 3 ms
 CVS = 398
@@ -79,7 +79,7 @@ def read_out(command, far_end, preload, link, tmp):
     if done.returncode != 0:
         raise SystemExit("the program ended with %d" % done.returncode)
     # Each CV is read as 9 questions; the read-out reads 398 of them.
-    found = questions(wire_log(receiver))
+    found = questions(read_wire_log(os.path.join(receiver, "wire.log")))
     starts = [first for first, _, _ in found][::9]
     if len(found) != 9 * CVS:
         raise SystemExit("%d questions, not %d" % (len(found), 9 * CVS))

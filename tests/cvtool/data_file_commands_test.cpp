@@ -13,9 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,25 +23,15 @@
 #include "console/console.h"
 #include "cvtool/binary_text.h"
 #include "cvtool/cvtool.h"
-#include "tests/link/link_test_support.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/posix/console_posix.h"
 #include "virtual_receiver/virtual_receiver.h"
+#include "tests/link/link_test_support.h"
+#include "tests/support/files.h"
 
 namespace {
-
-std::string file_text(const std::string &name) {
-  std::ifstream in(name, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void write_file(const std::string &name, const std::string &text) {
-  std::ofstream(name, std::ios::binary) << text;
-}
 
 // The file a read-out of CVs holding these values writes.
 std::string read_out_text(const int normal[257], const int alternative[257]) {
@@ -88,9 +76,8 @@ class DataFileCommands : public testing::Test {
     console_use_input_fd(keys[0]);
     console_setup(nullptr);
     while (key_waiting()) wait_key();
-    char pattern[] = "/tmp/data_file_commands_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder = pattern;
+    folder = make_temp_dir("data_file_commands");
+    ASSERT_FALSE(folder.empty());
     memset(data_file_name, 0, DATA_FILE_NAME_SIZE);
   }
   void TearDown() override {
@@ -168,7 +155,7 @@ class DataFileCommands : public testing::Test {
     close(saved_out);
     close(saved_err);
     close(capture);
-    return file_text(name);
+    return read_text(name);
   }
 };
 
@@ -178,7 +165,7 @@ TEST_F(DataFileCommands, ReadOutOfFreshReceiverGivesFactoryValues) {
   connect("sim:");
   name_file("cvs.txt");
   std::string shown = run_capturing(read_out_cvs);
-  EXPECT_EQ(file_text(data_file_name), factory_read_out());
+  EXPECT_EQ(read_text(data_file_name), factory_read_out());
   EXPECT_NE(shown.find("\nAbbruch mit ESC\n"), std::string::npos) << shown;
   // The console shows every CV as a progress line, alternative ones without the "a".
   EXPECT_NE(shown.find("CV  17  =  16 (b0001 0000)\rCV  17  = 239 (b1110 1111)\r"),
@@ -199,7 +186,7 @@ TEST_F(DataFileCommands, ReadOutFileProgramsAnotherReceiverAlike) {
   }
   name_file("cvs.txt");
   run_capturing(read_out_cvs);
-  ASSERT_EQ(file_text(data_file_name), read_out_text(normal, alternative));
+  ASSERT_EQ(read_text(data_file_name), read_out_text(normal, alternative));
 
   connect("sim:");
   ASSERT_NE(vr, source);
@@ -218,7 +205,7 @@ TEST_F(DataFileCommands, ReadOutRetriesFailedVerifies) {
   connect("sim:?fail=2");
   name_file("cvs.txt");
   run_capturing(read_out_cvs);
-  EXPECT_EQ(file_text(data_file_name), factory_read_out());
+  EXPECT_EQ(read_text(data_file_name), factory_read_out());
   EXPECT_GT(commands_sent(CMD_VERIFY), 398 + 100) << "failed verifies were retried";
 }
 
@@ -227,10 +214,10 @@ TEST_F(DataFileCommands, ReadOutRetriesFailedVerifies) {
 TEST_F(DataFileCommands, ReadOutOfAbsentReceiverTriesFiveTimesAndLeavesTheFileAlone) {
   connect("sim:?absent", VR_RUNNING);
   name_file("cvs.txt");
-  write_file(data_file_name, "CV 1 = 7\n");
+  write_text(data_file_name, "CV 1 = 7\n");
   type("j");
   std::string shown = run_capturing(read_out_cvs);
-  EXPECT_EQ(file_text(data_file_name), "CV 1 = 7\n");
+  EXPECT_EQ(read_text(data_file_name), "CV 1 = 7\n");
   EXPECT_EQ(files_in_folder(), "cvs.txt\n") << "no new file, no kept lines";
   EXPECT_NE(shown.find("CV  42: Lesefehler!\nCV  42a: Lesefehler!\n"), std::string::npos);
   EXPECT_NE(shown.find("\nKein CV gelesen: " + folder + "/cvs.txt ist unver\xC3\xA4ndert.\n"),
@@ -245,7 +232,7 @@ TEST_F(DataFileCommands, EscStopsReadOutAndSaysTheFileIsIncomplete) {
   // x after CV 1 is taken and ignored; ESC after CV 1a stops.
   type("x\x1bz");
   std::string shown = run_capturing(read_out_cvs);
-  EXPECT_EQ(file_text(data_file_name), "CV   1  =   0 (b0000 0000)\nCV   1a = 255 (b1111 1111)\n");
+  EXPECT_EQ(read_text(data_file_name), "CV   1  =   0 (b0000 0000)\nCV   1a = 255 (b1111 1111)\n");
   EXPECT_NE(shown.find("ist unvollst\xC3\xA4ndig"), std::string::npos) << shown;
   EXPECT_EQ(wait_key(), 'z') << "the key after ESC is left for the menu";
 }
@@ -267,12 +254,12 @@ TEST_F(DataFileCommands, OverwriteQuestionTakesJOrYInEitherCase) {
   for (const OverwriteCase &c : overwrite_cases) {
     SCOPED_TRACE(c.key);
     name_file("cvs.txt");
-    write_file(data_file_name, "CV 1 = 5\n");
+    write_text(data_file_name, "CV 1 = 5\n");
     type(c.key);
     std::string shown = run_capturing(read_out_cvs);
     std::string question = folder + "/cvs.txt existiert bereits! L\xC3\xB6schen? ";
     EXPECT_EQ(shown.substr(0, question.size()), question);
-    std::string left = file_text(folder + "/cvs.txt");
+    std::string left = read_text(folder + "/cvs.txt");
     if (c.overwrites) {
       EXPECT_EQ(left, factory_read_out());
       EXPECT_EQ(std::string(data_file_name), folder + "/cvs.txt");
@@ -313,7 +300,7 @@ TEST_F(DataFileCommands, ProgrammingFromMissingFileEmptiesTheName) {
 TEST_F(DataFileCommands, FailedWritesAreToldNotHidden) {
   connect("sim:");
   name_file("cvs.txt");
-  write_file(data_file_name, "CV 1 = 7\n");
+  write_text(data_file_name, "CV 1 = 7\n");
   type("j");
   struct rlimit saved;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -348,8 +335,8 @@ TEST_F(DataFileCommands, FailedWritesAreToldNotHidden) {
                        "/cvs.txt ist unver\xC3\xA4ndert.\n"),
             std::string::npos)
       << shown;
-  EXPECT_EQ(file_text(data_file_name), "CV 1 = 7\n");
-  std::string kept = file_text(folder + "/cvs.txt.teil");
+  EXPECT_EQ(read_text(data_file_name), "CV 1 = 7\n");
+  std::string kept = read_text(folder + "/cvs.txt.teil");
   EXPECT_EQ(factory_read_out().compare(0, kept.size(), kept), 0) << "the read-out's start";
   EXPECT_EQ(kept.size(), 2048 - 2048 % 27) << "whole lines of 27 bytes";
   EXPECT_EQ(files_in_folder(), "cvs.txt\ncvs.txt.teil\n");
@@ -371,7 +358,7 @@ TEST_F(DataFileCommands, ReadOutStopsWhenBytesStopReachingThePort) {
   std::string factory = factory_read_out();
   size_t thirteen_lines = 0;
   for (int i = 0; i < 13; i++) thirteen_lines = factory.find('\n', thirteen_lines) + 1;
-  EXPECT_EQ(file_text(folder + "/cvs.txt.teil"), factory.substr(0, thirteen_lines));
+  EXPECT_EQ(read_text(folder + "/cvs.txt.teil"), factory.substr(0, thirteen_lines));
   EXPECT_EQ(files_in_folder(), "cvs.txt.teil\n") << "no file made under the name itself";
   EXPECT_EQ(failed_writes - failed_before, 16u) << "the rest of the one read, no retry";
   EXPECT_NE(
@@ -434,7 +421,7 @@ TEST_F(DataFileCommands, ProgrammingReadsLinesEndedByALoneCr) {
   name_file("mac.txt");
   std::string text = "# Werte fuer Lok 12, alte Datei vom Mac\r";
   for (int cv = 100; cv <= 137; cv++) text += "CV " + std::to_string(cv) + " = 99\r";
-  write_file(data_file_name, text);
+  write_text(data_file_name, text);
   std::string shown = run_capturing(program_cvs);
   for (int cv = 1; cv <= 256; cv++) {
     EXPECT_EQ(vr_cv(vr, 0, cv), cv >= 100 && cv <= 137 ? 99 : cv - 1) << cv;
@@ -464,7 +451,7 @@ TEST_F(DataFileCommands, ProgrammingRefusesAnOverlongLineWhole) {
     SCOPED_TRACE(row.what);
     name_file("long.txt");
     std::string line = std::string(row.pad, ' ') + "CV 12 = 100";
-    write_file(data_file_name,
+    write_text(data_file_name,
                "CV 2 = 5\n" + line + std::string(3000 * row.refused, '+') + "\nCV 8 = 1\n");
     vr_set_cv(vr, 0, 12, 11);
     std::string shown = run_capturing(program_cvs);
@@ -484,7 +471,7 @@ TEST_F(DataFileCommands, ProgrammingRefusesAnOverlongLineWhole) {
 TEST_F(DataFileCommands, ProgrammingWritesValidLinesAndNamesTheRest) {
   connect("sim:");
   name_file("cvs.txt");
-  write_file(data_file_name,
+  write_text(data_file_name,
              "CV 7a = 12\r\n"
              "CV 300 = 1\n"
              "CV   3: Lesefehler!\r\n"
@@ -518,7 +505,7 @@ TEST_F(DataFileCommands, ProgrammingWritesValidLinesAndNamesTheRest) {
 TEST_F(DataFileCommands, EscStopsProgrammingOnlyAfterAWrittenLine) {
   connect("sim:");
   name_file("cvs.txt");
-  write_file(data_file_name, "kaputt\nCV 1 = 9\nCV 2 = 9\n");
+  write_text(data_file_name, "kaputt\nCV 1 = 9\nCV 2 = 9\n");
   type("\x1bz");
   run_capturing(program_cvs);
   EXPECT_EQ(vr_cv(vr, 0, 1), 9) << "ESC is not looked at after a refused line";
@@ -528,7 +515,7 @@ TEST_F(DataFileCommands, EscStopsProgrammingOnlyAfterAWrittenLine) {
 TEST_F(DataFileCommands, OtherKeysDoNotStopProgramming) {
   connect("sim:");
   name_file("cvs.txt");
-  write_file(data_file_name, "CV 1 = 9\nCV 2 = 9\nCV 3 = 9\n");
+  write_text(data_file_name, "CV 1 = 9\nCV 2 = 9\nCV 3 = 9\n");
   type("xyz");
   run_capturing(program_cvs);
   EXPECT_EQ(vr_cv(vr, 0, 3), 9);

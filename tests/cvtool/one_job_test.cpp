@@ -20,89 +20,32 @@
 #include <vector>
 
 #include "link/receiver_protocol.h"
-#include "tests/link/link_test_support.h"
-#include "tests/temp_dir_fixture.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/wire_log.h"
+#include "tests/support/files.h"
+#include "tests/support/program_run.h"
+#include "tests/support/temp_dir_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int code = -1;
-  std::string out, err;
-};
-
-std::string text_of(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-int count_of(const std::string &text, const std::string &part) {
-  int n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
-  return n;
-}
-
-// "%" in an argument stands for the test's folder.
-std::string expand(std::string text, const std::string &dir) {
-  for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1)) {
-    text.replace(at, 1, dir);
-  }
-  return text;
-}
-
-// Runs a built program; stdout_fd -1 sends standard output to a file. Kills it
-// after 60 s of real time.
-Outcome run_program(const char *path, const std::vector<std::string> &args, const std::string &dir,
-                    int stdout_fd = -1, int stdin_fd = -1) {
-  std::string out_path = dir + "/stdout", err_path = dir + "/stderr";
-  int keys[2];
-  if (pipe(keys) != 0) return Outcome();
-  pid_t child = fork();
-  if (child == 0) {
-    int out =
-        stdout_fd >= 0 ? stdout_fd : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(stdin_fd >= 0 ? stdin_fd : keys[0], 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    close(keys[1]);
-    setenv("ORN_VIRTUAL_CLOCK", "1", 1);
-    setenv("ORN_HOME", "", 1);
-    std::vector<char *> argv = {const_cast<char *>(path)};
-    std::vector<std::string> expanded;
-    for (const std::string &a : args) expanded.push_back(expand(a, dir));
-    for (std::string &a : expanded) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    execv(path, argv.data());
-    _exit(127);
-  }
-  close(keys[0]);
-  Outcome run;
-  int status = 0;
-  for (int waited_ms = 0; waitpid(child, &status, WNOHANG) == 0; waited_ms += 10) {
-    if (waited_ms > 60000) {
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      break;
-    }
-    usleep(10000);
-  }
-  close(keys[1]);
-  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  if (stdout_fd < 0) run.out = text_of(out_path);
-  run.err = text_of(err_path);
-  return run;
+// Runs a built program on the test's folder ("%" in args); stdout_fd, when
+// given, takes its standard output, stdin_fd its standard input.
+ProgramRun run_job(const char *path, const std::vector<std::string> &args, const std::string &dir,
+                   int stdout_fd = -1, int stdin_fd = -1) {
+  RunOptions options;
+  options.stdout_fd = stdout_fd;
+  options.stdin_fd = stdin_fd;
+  return run_program(path, with_dir(args, dir), dir, options);
 }
 
 class TarvelJob : public TempDirFixture {
  protected:
   TarvelJob() : TempDirFixture("tarvel_job") {}
-  Outcome run(const std::vector<std::string> &args) { return run_program(TARVEL_PATH, args, dir); }
-  std::string receiver_cvs() { return text_of(dir + "/r/cvs.txt"); }
-  std::vector<int> wire() { return sent_bytes(parse_wire_log(text_of(dir + "/r/wire.log"))); }
+  ProgramRun run(const std::vector<std::string> &args) { return run_job(TARVEL_PATH, args, dir); }
+  std::string receiver_cvs() { return read_text(dir + "/r/cvs.txt"); }
+  std::vector<int> wire() { return sent_bytes(read_wire_log(dir + "/r/wire.log")); }
   // The commands (bank, index, data, opcode) sent after the wake sequence,
   // without the quit bytes.
   std::vector<std::vector<int>> commands() {
@@ -302,9 +245,9 @@ class OneJob : public TarvelJob, public ::testing::WithParamInterface<JobCase> {
 TEST_P(OneJob, EndsWithItsCodeAndSaysWhatHappened) {
   const JobCase &c = GetParam();
   if (c.existing != nullptr) std::ofstream(dir + "/cvs.txt") << c.existing;
-  Outcome r = run(c.args);
+  ProgramRun r = run(c.args);
   EXPECT_EQ(r.code, c.code) << r.out << r.err;
-  std::string summary = expand(c.summary, dir);
+  std::string summary = with_dir(c.summary, dir);
   if (!summary.empty()) {
     // The port's reader thread says "Readfile: ..." once when the adapter is
     // pulled, whenever it notices: on a slow machine that is after the summary.
@@ -324,7 +267,7 @@ TEST_P(OneJob, EndsWithItsCodeAndSaysWhatHappened) {
   }
   // A job that failed left the file as it was, and nothing half-written.
   if (c.existing != nullptr && c.code != 0) {
-    EXPECT_EQ(text_of(dir + "/cvs.txt"), c.existing);
+    EXPECT_EQ(read_text(dir + "/cvs.txt"), c.existing);
   }
   for (const auto &entry : fs::directory_iterator(dir)) {
     EXPECT_NE(entry.path().filename().string().rfind(".neu-", 0), 0u) << entry.path();
@@ -339,13 +282,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, OneJob, ::testing::ValuesIn(job_cases()),
 
 TEST_F(TarvelJob, AReadOutWritesWhatTheMenuReadOutWritesAndProgramsBack) {
   ASSERT_EQ(run({"--read-out", "%/cvs.txt", "sim:%/r"}).code, 0);
-  std::string read_out = text_of(dir + "/cvs.txt");
+  std::string read_out = read_text(dir + "/cvs.txt");
   EXPECT_EQ(count_of(read_out, "\n"), 398);
   EXPECT_EQ(read_out.substr(0, 54), "CV   1  =   0 (b0000 0000)\nCV   1a = 255 (b1111 1111)\n");
   EXPECT_EQ(commands().size(), 398u * 9);
   // The same file into a second receiver, each write confirmed.
   fs::rename(dir + "/r", dir + "/first");
-  Outcome r = run({"--verify", "--program", "%/cvs.txt", "sim:%/r"});
+  ProgramRun r = run({"--verify", "--program", "%/cvs.txt", "sim:%/r"});
   EXPECT_EQ(r.code, 0) << r.out;
   EXPECT_EQ(count_of(r.out, "nicht best\xC3\xA4tigt!"), 0);
 }
@@ -353,22 +296,22 @@ TEST_F(TarvelJob, AReadOutWritesWhatTheMenuReadOutWritesAndProgramsBack) {
 // Keys typed on the terminal before and during a job are not read: ESC would
 // stop a read-out from the menu, but not one a script started.
 TEST_F(TarvelJob, KeysTypedOnTheTerminalDoNotStopAJob) {
-  PtyPair pty = open_pty_pair();
+  PtyPair pty;
   ASSERT_GE(pty.master, 0);
   int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(slave, 0);
   ASSERT_TRUE(write_all(pty.master, (const unsigned char *)"\033\033q\033", 4));
-  Outcome r = run_program(TARVEL_PATH, {"--read-out", "%/cvs.txt", "sim:%/r"}, dir, -1, slave);
+  ProgramRun r = run_job(TARVEL_PATH, {"--read-out", "%/cvs.txt", "sim:%/r"}, dir, -1, slave);
   close(slave);
-  close(pty.master);
+  pty.close_master();
   EXPECT_EQ(r.code, 0) << r.out;
-  EXPECT_EQ(count_of(text_of(dir + "/cvs.txt"), "\n"), 398);
+  EXPECT_EQ(count_of(read_text(dir + "/cvs.txt"), "\n"), 398);
   EXPECT_EQ(count_of(r.out, "Abgebrochen"), 0);
 }
 
 TEST_F(TarvelJob, TheOpenFailureNamesThePortListingAndWaitsForNoKey) {
   std::ofstream(dir + "/cvs.txt") << GOOD_FILE;
-  Outcome r = run({"--program", "%/cvs.txt", "%/no-such-tty"});
+  ProgramRun r = run({"--program", "%/cvs.txt", "%/no-such-tty"});
   EXPECT_EQ(r.code, 99);
   EXPECT_EQ(r.err, "Open_in " + dir +
                        "/no-such-tty: Error 2\n"
@@ -411,10 +354,10 @@ TEST_F(TarvelJob, VerifyReportsExactlyTheUnconfirmedWritesOfAProgrammingRun) {
     // p, then q: keys from the pipe, as a user scripts the menu.
     int keys[2];
     ASSERT_EQ(pipe(keys), 0);
-    Outcome r;
+    ProgramRun r;
     {
       std::string command = std::string(TARVEL_PATH);
-      for (const std::string &a : args) command += " '" + expand(a, dir) + "'";
+      for (const std::string &a : args) command += " '" + with_dir(a, dir) + "'";
       command = "printf pq | ORN_VIRTUAL_CLOCK=1 ORN_HOME= " + command + " 2>&1";
       FILE *pipe_in = popen(command.c_str(), "r");
       ASSERT_NE(pipe_in, nullptr);
@@ -462,7 +405,7 @@ TEST_F(TarvelJob, VerifyReportsExactlyTheUnconfirmedWritesOfAProgrammingRun) {
 TEST_F(TarvelJob, TheVerifyAfterAWriteIsTimedLikeARead) {
   std::ofstream(dir + "/cvs.txt") << FIVE_LINES;
   ASSERT_EQ(run({"--verify", "--program", "%/cvs.txt", "sim:%/r"}).code, 0);
-  std::vector<WireEvent> events = parse_wire_log(text_of(dir + "/r/wire.log"));
+  std::vector<WireEvent> events = read_wire_log(dir + "/r/wire.log");
   int checked = 0;
   for (size_t i = 0; i + 2 < events.size(); i++) {
     if (events[i].event != "TX" || events[i].value != "AF") continue;
@@ -531,7 +474,7 @@ TEST_F(TarvelJob, LongJobsShowTheirProgressInTheTerminalTitleAndPutItBack) {
        "morrex: Update 99% (noch 0:01)"},
   };
   for (const TitleCase &c : cases) {
-    PtyPair pty = open_pty_pair();
+    PtyPair pty;
     ASSERT_GE(pty.master, 0);
     int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(slave, 0);
@@ -540,12 +483,12 @@ TEST_F(TarvelJob, LongJobsShowTheirProgressInTheTerminalTitleAndPutItBack) {
     std::thread reader([&] {
       while (!done) shown += read_some(pty.master, 1 << 20, 50);
     });
-    Outcome r = run_program(c.program, c.args, dir, slave);
+    ProgramRun r = run_job(c.program, c.args, dir, slave);
     close(slave);
     usleep(200000);
     done = true;
     reader.join();
-    close(pty.master);
+    pty.close_master();
     EXPECT_EQ(r.code, 0) << c.program << r.err;
     size_t push = shown.find("\033[22;0t");
     size_t first = shown.find(std::string("\033]0;") + c.first + "\007");
@@ -560,7 +503,7 @@ TEST_F(TarvelJob, LongJobsShowTheirProgressInTheTerminalTitleAndPutItBack) {
     // Not on a file: the title is for terminals only.
     fs::remove_all(dir + "/r");
     fs::remove(dir + "/out.txt");
-    Outcome to_file = run_program(c.program, c.args, dir);
+    ProgramRun to_file = run_job(c.program, c.args, dir);
     EXPECT_EQ(to_file.code, 0);
     EXPECT_EQ(to_file.out.find("\033]"), std::string::npos) << c.first;
   }
@@ -603,7 +546,7 @@ TEST_F(TarvelJob, TargetsThatAreNoFileAreRefusedBeforeThePort) {
   for (const HostileTarget &c : hostile_targets) {
     SCOPED_TRACE(c.what);
     auto start = std::chrono::steady_clock::now();
-    Outcome r = run(c.args);
+    ProgramRun r = run(c.args);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(r.code, 3) << r.out << r.err;
     std::string error = c.error;
@@ -673,7 +616,7 @@ TEST_F(TarvelJob, OptionsAreTakenWhereverTheyStand) {
     for (const OptionForm &c : option_forms) {
       SCOPED_TRACE(std::string(c.what) + (posixly_correct ? ", POSIXLY_CORRECT" : ""));
       fs::remove_all(dir + "/r");
-      Outcome r = run(c.args);
+      ProgramRun r = run(c.args);
       EXPECT_EQ(r.code, c.code) << r.out << r.err;
       EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
       EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
@@ -715,7 +658,7 @@ TEST_F(TarvelJob, IntoAFileAJobWritesWholeLines) {
     SCOPED_TRACE(c.what);
     fs::remove_all(dir + "/r");
     fs::remove(dir + "/out.txt");
-    Outcome r = run(c.args);
+    ProgramRun r = run(c.args);
     EXPECT_EQ(r.out.find('\r'), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("Abbruch mit ESC"), std::string::npos);
     ASSERT_FALSE(r.out.empty());
@@ -746,10 +689,10 @@ TEST_F(TarvelJob, AReadOutThroughALinkReplacesTheFileItNames) {
   std::ofstream(dir + "/real/cvs.txt") << "alt\n";
   fs::permissions(dir + "/real/cvs.txt", fs::perms::owner_read | fs::perms::group_read);
   ASSERT_EQ(symlink("real/cvs.txt", (dir + "/link.txt").c_str()), 0);
-  Outcome r = run({"--force", "--read-out", "%/link.txt", "sim:%/r"});
+  ProgramRun r = run({"--force", "--read-out", "%/link.txt", "sim:%/r"});
   EXPECT_EQ(r.code, 0) << r.out << r.err;
   EXPECT_TRUE(fs::is_symlink(dir + "/link.txt"));
-  EXPECT_EQ(count_of(text_of(dir + "/real/cvs.txt"), "\n"), 398);
+  EXPECT_EQ(count_of(read_text(dir + "/real/cvs.txt"), "\n"), 398);
   EXPECT_EQ(fs::status(dir + "/real/cvs.txt").permissions(),
             fs::perms::owner_read | fs::perms::group_read);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/real"), fs::directory_iterator()), 1)

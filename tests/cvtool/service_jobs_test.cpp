@@ -3,53 +3,25 @@
 // code, its summary, the files it leaves and what went over the wire.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "link/receiver_protocol.h"
-#include "tests/link/link_test_support.h"
-#include "tests/temp_dir_fixture.h"
+#include "tests/support/wire_log.h"
+#include "tests/support/files.h"
+#include "tests/support/program_run.h"
+#include "tests/support/temp_dir_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int code = -1;
-  std::string out, err;
-};
-
-std::string text_of(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-int count_of(const std::string &text, const std::string &part) {
-  int n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
-  return n;
-}
-
-// "%" in a text stands for the test's folder.
-std::string expand(std::string text, const std::string &dir) {
-  for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1)) {
-    text.replace(at, 1, dir);
-  }
-  return text;
-}
 
 // The last line of the output.
 std::string last_line(const std::string &out) {
@@ -59,59 +31,19 @@ std::string last_line(const std::string &out) {
   return out.substr(start == std::string::npos ? 0 : start + 1, end - (start + 1));
 }
 
-// Runs the built tarvel with standard input a pipe that never brings a key;
-// killed after 60 s.
-Outcome run_tarvel(const std::vector<std::string> &args, const std::string &dir) {
-  std::string out_path = dir + "/stdout", err_path = dir + "/stderr";
-  int keys[2];
-  if (pipe(keys) != 0) return Outcome();
-  pid_t child = fork();
-  if (child == 0) {
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(keys[0], 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    close(keys[1]);
-    setenv("ORN_VIRTUAL_CLOCK", "1", 1);
-    setenv("ORN_HOME", "", 1);
-    std::vector<std::string> expanded;
-    for (const std::string &a : args) expanded.push_back(expand(a, dir));
-    std::vector<char *> argv = {const_cast<char *>(TARVEL_PATH)};
-    for (std::string &a : expanded) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    execv(TARVEL_PATH, argv.data());
-    _exit(127);
-  }
-  close(keys[0]);
-  int status = 0;
-  for (int waited_ms = 0; waitpid(child, &status, WNOHANG) == 0; waited_ms += 10) {
-    if (waited_ms > 60000) {
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      break;
-    }
-    usleep(10000);
-  }
-  close(keys[1]);
-  Outcome run;
-  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = text_of(out_path);
-  run.err = text_of(err_path);
-  return run;
-}
-
 class ServiceJobs : public TempDirFixture {
  protected:
   ServiceJobs() : TempDirFixture("tarvel_service") {}
-  Outcome run(const std::vector<std::string> &args) { return run_tarvel(args, dir); }
-  void write(const std::string &name, const std::string &text) {
-    std::ofstream(dir + "/" + name, std::ios::binary) << text;
+  ProgramRun run(const std::vector<std::string> &args) {
+    return run_program(TARVEL_PATH, with_dir(args, dir), dir);
   }
-  std::string receiver_cvs() { return text_of(dir + "/r/cvs.txt"); }
+  void write(const std::string &name, const std::string &text) {
+    write_text(dir + "/" + name, text);
+  }
+  std::string receiver_cvs() { return read_text(dir + "/r/cvs.txt"); }
   // The opcodes of the commands after the wake sequence, without the quit bytes.
   std::vector<int> opcodes() {
-    std::vector<int> bytes = sent_bytes(parse_wire_log(text_of(dir + "/r/wire.log")));
+    std::vector<int> bytes = sent_bytes(read_wire_log(dir + "/r/wire.log"));
     size_t at = 0;
     while (at + 1 < bytes.size() && !(bytes[at] == 0xFE && bytes[at + 1] == 0x55)) at++;
     at += 2;
@@ -201,7 +133,7 @@ class Compare : public ServiceJobs, public ::testing::WithParamInterface<Compare
 TEST_P(Compare, ReadsEachCvOnceWritesNothingAndSaysWhatDiffers) {
   const CompareCase &c = GetParam();
   write("cvs.txt", c.file);
-  Outcome r = run({"--compare", "%/cvs.txt", std::string("sim:%/r") + c.options});
+  ProgramRun r = run({"--compare", "%/cvs.txt", std::string("sim:%/r") + c.options});
   EXPECT_EQ(r.code, c.code) << r.out << r.err;
   std::string out = r.out;
   size_t report = out.find("Readfile: ");  // the reader thread's word on a pulled adapter
@@ -228,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Compare, ::testing::ValuesIn(compare_cases()),
 TEST_F(ServiceJobs, CompareAfterProgrammingFindsEveryCvAsProgrammed) {
   write("cvs.txt", "CV 3 = 7\nCV 4a = 0\nCV 256a = 128\nCV 3 = 9\n");
   ASSERT_EQ(run({"--program", "%/cvs.txt", "sim:%/r"}).code, 0);
-  Outcome r = run({"--compare", "%/cvs.txt", "sim:%/r"});
+  ProgramRun r = run({"--compare", "%/cvs.txt", "sim:%/r"});
   EXPECT_EQ(r.code, 0) << r.out;
   EXPECT_NE(r.out.find("3 CVs verglichen, 3 gleich, 0 verschieden"), std::string::npos) << r.out;
 }
@@ -250,7 +182,7 @@ TEST_F(ServiceJobs, BackUpProgramAndRestoreGivesBackTheReceiverByteForByte) {
     fs::remove(dir + "/r/wire.log");  // appended by every run: the programming run's alone
     std::vector<std::string> args = {"--program", "%/cvs.txt", "--backup", "%/old.txt", "sim:%/r"};
     if (verify) args.insert(args.begin(), "--verify");
-    Outcome r = run(args);
+    ProgramRun r = run(args);
     EXPECT_EQ(r.code, 2) << r.out << r.err;
     EXPECT_EQ(last_line(r.out),
               "tarvel --program " + dir + "/cvs.txt: 4 CVs geschrieben" +
@@ -259,7 +191,7 @@ TEST_F(ServiceJobs, BackUpProgramAndRestoreGivesBackTheReceiverByteForByte) {
                   "/old.txt (Exit-Code 2)");
     // The old values, each CV once, in the read-out's lines.
     EXPECT_EQ(
-        text_of(dir + "/old.txt"),
+        read_text(dir + "/old.txt"),
         "CV   3  =   2 (b0000 0010)\nCV   4a = 252 (b1111 1100)\nCV  17  =  16 (b0001 0000)\n");
     EXPECT_NE(receiver_cvs(), before);
     EXPECT_NE(receiver_cvs().find("CV   3  =   9 (b0000 1001)"), std::string::npos);
@@ -268,7 +200,7 @@ TEST_F(ServiceJobs, BackUpProgramAndRestoreGivesBackTheReceiverByteForByte) {
     ASSERT_GE(sent.size(), 27u);
     for (size_t i = 0; i < 27; i++) EXPECT_NE(sent[i], CMD_WRITE) << i;
     EXPECT_EQ(writes(), 4);
-    Outcome restore = run({"--program", "%/old.txt", "sim:%/r"});
+    ProgramRun restore = run({"--program", "%/old.txt", "sim:%/r"});
     EXPECT_EQ(restore.code, 0) << restore.out;
     EXPECT_EQ(receiver_cvs(), before);
     expect_no_leftovers();
@@ -432,9 +364,9 @@ TEST_P(Backup, WritesNothingUnlessTheBackupIsComplete) {
   write("cvs.txt", CHANGES);
   write("empty.txt", "");
   if (c.old != nullptr) write("old.txt", c.old);
-  Outcome r = run(c.args);
+  ProgramRun r = run(c.args);
   EXPECT_EQ(r.code, c.code) << r.out << r.err;
-  std::string summary = expand(c.summary, dir);
+  std::string summary = with_dir(c.summary, dir);
   if (!summary.empty()) {
     EXPECT_EQ(last_line(r.out), summary) << r.out;
   }
@@ -447,7 +379,7 @@ TEST_P(Backup, WritesNothingUnlessTheBackupIsComplete) {
   if (!complete) {
     // OLD stays as it was, or is not made.
     if (c.old != nullptr) {
-      EXPECT_EQ(text_of(dir + "/old.txt"), c.old);
+      EXPECT_EQ(read_text(dir + "/old.txt"), c.old);
     } else {
       EXPECT_FALSE(fs::exists(dir + "/old.txt"));
     }
@@ -535,10 +467,10 @@ TEST_P(Check, ListsTheJobAndItsLengthAndNeverTouchesAPort) {
   write("empty.txt", "");
   ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
   auto start = std::chrono::steady_clock::now();
-  Outcome r = run(c.args);
+  ProgramRun r = run(c.args);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(r.code, c.code) << r.out << r.err;
-  std::string summary = expand(c.summary, dir);
+  std::string summary = with_dir(c.summary, dir);
   if (!summary.empty()) {
     EXPECT_EQ(last_line(r.out), summary) << r.out;
   }
@@ -576,7 +508,7 @@ TEST_F(ServiceJobs, TheLengthACheckNamesIsTheLengthOfTheJob) {
     fs::remove(dir + "/old.txt");
     std::vector<std::string> check = job;
     check.insert(check.begin(), "--check");
-    Outcome checked = run(check);
+    ProgramRun checked = run(check);
     std::smatch m;
     ASSERT_TRUE(std::regex_search(checked.out, m, parts)) << checked.out;
     double estimate_ms = std::stod(m[1]) * 1000 + std::stoi(m[2]) * std::stod(m[3]) +
@@ -584,7 +516,7 @@ TEST_F(ServiceJobs, TheLengthACheckNamesIsTheLengthOfTheJob) {
     std::vector<std::string> real = job;
     real.push_back("sim:%/r");
     ASSERT_EQ(run(real).code, job[0] == "--compare" ? 1 : 2);
-    std::vector<WireEvent> events = only(parse_wire_log(text_of(dir + "/r/wire.log")), "TX");
+    std::vector<WireEvent> events = only(read_wire_log(dir + "/r/wire.log"), "TX");
     ASSERT_FALSE(events.empty());
     double taken_ms = events.back().us / 1000.0 + 20;
     // The receiver model counts a byte as 260 us, not 260.4.

@@ -10,53 +10,14 @@ CASE: tarvel, morrex_full, morrex_short, morrex_none, far_end (PROGRAM unused). 
 the Windows build, run under Wine with the pseudo-terminal as COM7.
 """
 import os
-import signal
 import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from test_support import Failure, Line, check, read_wire_log, tx_bytes  # noqa: E402
+
 PROGRAM_SECONDS = 150
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, *what):
-    if not condition:
-        raise Failure(" ".join(str(w) for w in what))
-
-
-class Line:
-    """A pseudo-terminal with modem lines and the receiver in DIR on its far end."""
-
-    def __init__(self, far_end, preload, tmp, receiver, link):
-        self.state = os.path.join(tmp, "line.state")
-        self.preload = preload
-        self.far_log = open(os.path.join(tmp, "far_end.log"), "w+")
-        command = [far_end, self.state, "sim:" + receiver] + ([link] if link else [])
-        self.proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=self.far_log)
-        self.slave = self.proc.stdout.readline().decode().strip()
-        check(self.slave.startswith("/dev/pts/"), "the far end did not start:", self.report())
-
-    def env(self):
-        return dict(os.environ, LD_PRELOAD=self.preload, ORN_PTY_MODEM=self.state, ORN_HOME="1")
-
-    def stop(self):
-        """Ends the far end; its exit code is 0 when every sample agreed with the receiver."""
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-        try:
-            code = self.proc.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-            raise Failure("the far end did not stop")
-        check(code == 0, "far end exit", code, self.report())
-
-    def report(self):
-        self.far_log.seek(0)
-        return self.far_log.read()
 
 
 class Run:
@@ -96,21 +57,12 @@ class Run:
 # ---- the receiver's files ----------------------------------------------------
 
 def wire_log(receiver):
-    events = []
-    with open(os.path.join(receiver, "wire.log")) as f:
-        for text in f:
-            at, name, value = text.rstrip("\n").split(" ", 2)
-            events.append((int(at), name, value))
-    return events
+    return read_wire_log(os.path.join(receiver, "wire.log"))
 
 
 def expect_no_protocol_errors(events):
     errors = [value for _, name, value in events if name == "ERR"]
     check(not errors, "the receiver flagged:", errors[:5])
-
-
-def tx(events):
-    return bytes(int(value, 16) for _, name, value in events if name == "TX")
 
 
 def answer_delays(events):
@@ -168,7 +120,7 @@ def tarvel_case(run):
 
     events = wire_log(receiver)
     expect_no_protocol_errors(events)
-    wire = tx(events)
+    wire = tx_bytes(events)
     check(bytes([0x00, 0x13, 123, 0xAE]) in wire and bytes([0x01, 0x13, 45, 0xAE]) in wire,
           "the two single writes are not on the wire")
     check(wire.endswith(bytes([0xEE] * 4)), "no quit sequence at the end")
@@ -232,7 +184,7 @@ def morrex_case(run, mode):
     expect_no_protocol_errors(events)
     want = (b"A" if seconds else b"") + bytes(range(0xF3, 0x100)) + b"!" + program[1:2] + \
         bytes(range(256)) + program[2:]
-    check(tx(events) == want, "the bytes on the wire differ from the protocol")
+    check(tx_bytes(events) == want, "the bytes on the wire differ from the protocol")
     wake = [at for at, n, v in events if n == "TX" and int(v, 16) >= 0xF3][:13]
     gaps = [b - a for a, b in zip(wake, wake[1:])]
     check(min(gaps) >= 20000, "a wake byte %d us after the one before" % min(gaps))

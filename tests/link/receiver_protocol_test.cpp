@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "link/receiver_protocol.h"
-#include "link_test_support.h"
+#include "tests/link/link_test_support.h"
 #include "virtual_receiver/virtual_receiver.h"
 
 namespace {

@@ -3,13 +3,14 @@
 // end cleanly.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <atomic>
 #include <thread>
 
-#include "link_test_support.h"
+#include "tests/link/link_test_support.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ void exit_during_traffic(const std::string &slave, int master) {
 TEST(SerialPortExit, EndsCleanlyWhileBytesArrive) {
   clock_use_virtual(false);
   for (int round = 0; round < 30; round++) {
-    PtyPair pty = open_pty_pair();
+    PtyPair pty;
     ASSERT_GE(pty.master, 0);
     pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -48,7 +49,7 @@ TEST(SerialPortExit, EndsCleanlyWhileBytesArrive) {
       while (read(pty.master, drain, sizeof drain) > 0) {
       }
     }
-    close(pty.master);
+    pty.close_master();
     ASSERT_TRUE(WIFEXITED(status)) << "round " << round << " status " << status;
     EXPECT_EQ(WEXITSTATUS(status), 0) << "round " << round;
   }
@@ -56,14 +57,14 @@ TEST(SerialPortExit, EndsCleanlyWhileBytesArrive) {
 
 // Last in this file: it opens the port in this process for good.
 TEST(SerialPortHangup, ReaderIdlesAndWritesGoOnWhenTheOtherSideCloses) {
-  PtyPair pty = open_pty_pair();
+  PtyPair pty;
   ASSERT_GE(pty.master, 0);
   ASSERT_EQ(open_port(pty.slave.c_str(), 38400, 8, 0, 1, 12, 12), 0);
   unsigned char hello = 0x41;
   ASSERT_TRUE(write_all(pty.master, &hello, 1));
   ASSERT_TRUE(wait_for_count(1, 5000));
 
-  close(pty.master);
+  pty.close_master();
   usleep(200000);  // let the reader find the line dead
   int64_t cpu_before = process_cpu_us();
   usleep(1000000);

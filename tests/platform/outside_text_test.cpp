@@ -12,13 +12,14 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
-#include "tests/temp_dir_fixture.h"
+#include "tests/support/files.h"
+#include "tests/support/program_run.h"
+#include "tests/support/temp_dir_fixture.h"
 
 namespace {
 
@@ -39,16 +40,7 @@ Outcome run_on_terminal(const char *path, const std::vector<std::string> &args) 
   int master = -1;
   pid_t child = forkpty(&master, nullptr, nullptr, &size);
   if (child < 0) return run;
-  if (child == 0) {
-    setenv("ORN_VIRTUAL_CLOCK", "1", 1);
-    setenv("ORN_HOME", "1", 1);
-    std::vector<char *> argv = {const_cast<char *>(path)};
-    std::vector<std::string> copies = args;
-    for (std::string &a : copies) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    execv(path, argv.data());
-    _exit(127);
-  }
+  if (child == 0) exec_program(path, args, "1");
   int64_t deadline_us = clock_now_us() + 30 * 1000000LL;
   for (;;) {
     pollfd in = {master, POLLIN, 0};
@@ -99,7 +91,7 @@ class OutsideText : public TempDirFixture {
   OutsideText() : TempDirFixture("outside_text") {}
   void write(const std::string &name, const std::string &text) {
     fs::create_directories(fs::path(dir + "/" + name).parent_path());
-    std::ofstream(dir + "/" + name, std::ios::binary) << text;
+    write_text(dir + "/" + name, text);
   }
 };
 

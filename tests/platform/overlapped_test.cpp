@@ -15,7 +15,7 @@
 
 #include "platform/clock.h"
 #include "platform/platform.h"
-#include "tests/platform/pty_pair.h"
+#include "tests/support/pty_pair.h"
 
 namespace {
 
@@ -57,8 +57,8 @@ class Overlapped : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(pty.ok());
-    port = CreateFileA(pty.slave_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+    port = CreateFileA(pty.slave.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
     set_interval(2);
   }

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "platform/port_list.h"
-#include "tests/temp_dir_fixture.h"
+#include "tests/support/temp_dir_fixture.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/safe_start.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -78,9 +79,8 @@ class RegularFile : public testing::Test {
  protected:
   std::string dir;
   void SetUp() override {
-    char name[] = "/tmp/regular_file_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    dir = name;
+    dir = make_temp_dir("regular_file");
+    ASSERT_FALSE(dir.empty());
   }
   void TearDown() override {
     std::string command = "rm -rf '" + dir + "'";

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+
 using Bytes = std::vector<uint8_t>;
 
 // A page record: 'u', the page number, the page (fill, fill + 1, ...).
@@ -31,13 +33,8 @@ inline bool write_file(const std::string &path, const Bytes &bytes) {
 }
 
 inline Bytes read_file(const std::string &path) {
-  Bytes bytes;
-  FILE *file = fopen(path.c_str(), "rb");
-  if (file == nullptr) return bytes;
-  int c;
-  while ((c = fgetc(file)) != EOF) bytes.push_back((uint8_t)c);
-  fclose(file);
-  return bytes;
+  std::string text = read_text(path);
+  return Bytes(text.begin(), text.end());
 }
 
 // The flash image after the page records of records (erased bytes 0xFF),

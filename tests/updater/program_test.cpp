@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,21 +10,13 @@
 #include <vector>
 
 #include "tests/updater/program_files.h"
-#include "tests/temp_dir_fixture.h"
+#include "tests/support/files.h"
+#include "tests/support/program_run.h"
+#include "tests/support/temp_dir_fixture.h"
 
 namespace {
 
 const char BANNER[] = "Update Amtel-Flash Version 1.1, 11.1.2005\n";
-
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
-
-std::string text_of(const std::string &path) {
-  Bytes bytes = read_file(path);
-  return std::string(bytes.begin(), bytes.end());
-}
 
 class Program : public TempDirFixture {
  protected:
@@ -37,37 +28,19 @@ class Program : public TempDirFixture {
     return path;
   }
 
-  // Runs the built program with its pauses on the virtual clock.
-  Result run(const std::vector<std::string> &arguments) {
-    std::string out_path = dir + "/out", err_path = dir + "/err";
-    pid_t child = fork();
-    if (child == 0) {
-      int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int in = open("/dev/null", O_RDONLY);
-      dup2(in, 0);
-      dup2(out, 1);
-      dup2(err, 2);
-      std::vector<char *> argv = {(char *)MORREX_PATH};
-      for (const std::string &a : arguments) argv.push_back((char *)a.c_str());
-      argv.push_back(nullptr);
-      setenv("ORN_VIRTUAL_CLOCK", "1", 1);
-      execv(MORREX_PATH, argv.data());
-      _exit(127);
-    }
-    Result result;
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = text_of(out_path);
-    result.err = text_of(err_path);
+  // Runs the built program with its pauses on the virtual clock and no input.
+  ProgramRun run(const std::vector<std::string> &arguments) {
+    RunOptions options;
+    options.stdin_fd = open("/dev/null", O_RDONLY);
+    ProgramRun result = run_program(MORREX_PATH, arguments, dir, options);
+    close(options.stdin_fd);
     return result;
   }
 };
 
 TEST_F(Program, UpdatesTheReceiverBehindASimPortAndSaysSo) {
   Bytes records = join({page_record(0, 64, 1), page_record(1, 64, 0x80), {0xCC}, {'3'}});
-  Result r = run({"xsim:" + dir + "/receiver", file(join({{'8', 0x3C}, records}))});
+  ProgramRun r = run({"xsim:" + dir + "/receiver", file(join({{'8', 0x3C}, records}))});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, std::string(BANNER) +
                        "2 Sekunden Reset....\n"
@@ -75,14 +48,14 @@ TEST_F(Program, UpdatesTheReceiverBehindASimPortAndSaysSo) {
                        "   0\r   1\r   2\rfertig\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(read_file(dir + "/receiver/flash.bin"), flash_image(records, 64));
-  std::string log = text_of(dir + "/receiver/wire.log");
+  std::string log = read_text(dir + "/receiver/wire.log");
   EXPECT_EQ(log.find(" ERR "), std::string::npos) << log;
 }
 
 TEST_F(Program, CountsEveryRecordOverTheLastOnOneConsoleLine) {
   Bytes records(1100, 0xCC);
   records.push_back('3');
-  Result r = run({"rsim:", file(join({{'8', 0}, records}))});
+  ProgramRun r = run({"rsim:", file(join({{'8', 0}, records}))});
   EXPECT_EQ(r.code, 0);
   std::string progress;
   char count[16];
@@ -155,7 +128,7 @@ TEST_P(ExitCodes, EachEndHasItsCodeAndItsMessageOnItsStream) {
   std::string path = file(c.file);
   std::vector<std::string> arguments;
   for (const std::string &a : c.arguments) arguments.push_back(expand(a, dir, path));
-  Result r = run(arguments);
+  ProgramRun r = run(arguments);
   EXPECT_EQ(r.code, c.code);
   std::string out = std::string(BANNER) + c.out;
   EXPECT_EQ(r.out.substr(0, out.size()), out);
@@ -164,7 +137,7 @@ TEST_P(ExitCodes, EachEndHasItsCodeAndItsMessageOnItsStream) {
   }
   EXPECT_EQ(r.err, expand(c.err, dir, path));
   // Whatever the fault, the receiver saw no byte.
-  std::string log = text_of(dir + "/receiver/wire.log");
+  std::string log = read_text(dir + "/receiver/wire.log");
   EXPECT_EQ(log.find(" TX "), std::string::npos) << log;
   if (c.arguments.size() < 2) {
     EXPECT_FALSE(std::filesystem::exists(dir + "/receiver"));

@@ -16,7 +16,7 @@
 #include "tests/updater/program_files.h"
 #include "updater/updater.h"
 #include "virtual_receiver/virtual_receiver.h"
-#include "tests/temp_dir_fixture.h"
+#include "tests/support/temp_dir_fixture.h"
 
 namespace {
 

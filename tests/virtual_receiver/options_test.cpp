@@ -118,7 +118,7 @@ TEST_P(RefusedName, FailsWithInvalidParameter) {
 }
 
 TEST(RefusedNameWithDir, CreatesNothing) {
-  std::string parent = make_temp_dir();
+  std::string parent = make_temp_dir("vr-test");
   std::string dir = parent + "/receiver";
   DWORD error = 0;
   SerialDevice *device = virtual_receiver_open_device(("sim:" + dir + "?nonsense").c_str(), &error);

@@ -11,6 +11,7 @@
 
 #include "platform/clock.h"
 #include "platform/serial_device.h"
+#include "tests/support/files.h"
 #include "virtual_receiver/virtual_receiver.h"
 
 // The protocol's bytes.
@@ -18,13 +19,6 @@ const std::vector<int> SERVICE_WAKE = {0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9,
                                        0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0x55};
 const std::vector<int> BOOT_WAKE = {0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9,
                                     0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF};
-
-// A fresh, empty folder under the system's temporary folder.
-std::string make_temp_dir();
-void remove_tree(const std::string &path);
-std::string read_text(const std::string &path);
-void write_text(const std::string &path, const std::string &text);
-bool file_exists(const std::string &path);
 
 // The lines of a trace whose event is event ("TX", "DSR" ...), each without
 // its time: "TX F3".
@@ -51,7 +45,7 @@ class ReceiverTest : public ::testing::Test {
   bool ask(int bank, int index, int data, int opcode);
 
   std::string dir() {
-    if (dir_.empty()) dir_ = make_temp_dir();
+    if (dir_.empty()) dir_ = make_temp_dir("vr-test");
     return dir_;
   }
   std::string trace() { return vr_trace(vr); }

@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Malformed> &info) { return std::string(info.param.name); });
 
 TEST_P(MalformedCvs, FailsTheOpenAndOverwritesNothing) {
-  std::string dir = make_temp_dir();
+  std::string dir = make_temp_dir("vr-test");
   Layout before = lay_out(dir, GetParam().cvs);
   DWORD error = 0;
   SerialDevice *device = virtual_receiver_open_device(("sim:" + dir).c_str(), &error);
@@ -161,7 +161,7 @@ TEST_P(MalformedCvs, FailsTheOpenAndOverwritesNothing) {
 }
 
 TEST(BadDir, ThatCannotBeCreatedFailsWithPathNotFound) {
-  std::string dir = make_temp_dir();
+  std::string dir = make_temp_dir("vr-test");
   write_text(dir + "/plain", "a file, not a folder");
   const std::string names[] = {"sim:" + dir + "/plain", "sim:" + dir + "/plain/receiver"};
   for (const std::string &name : names) {
@@ -178,7 +178,7 @@ TEST(BadDir, ThatCannotBeCreatedFailsWithPathNotFound) {
 #ifndef _WIN32
 // Permissions and /proc are the POSIX build's.
 TEST(BadDir, ThatCannotBeWrittenFailsAndOverwritesNothing) {
-  std::string dir = make_temp_dir();
+  std::string dir = make_temp_dir("vr-test");
   std::string factory = factory_text();
   write_text(dir + "/cvs.txt", factory);
   chmod(dir.c_str(), 0555);
@@ -201,7 +201,7 @@ TEST(BadDir, ThatCannotBeWrittenFailsAndOverwritesNothing) {
 #endif
 
 TEST(BadDir, WithACvsTxtThatCannotBeReadFailsAndWritesNothing) {
-  std::string dir = make_temp_dir();
+  std::string dir = make_temp_dir("vr-test");
   std::filesystem::create_directory(dir + "/cvs.txt");  // unreadable as a file, also for root
   DWORD error = 0;
   SerialDevice *device = virtual_receiver_open_device(("sim:" + dir).c_str(), &error);

@@ -14,15 +14,11 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wire_trace_over_pty import Failure, check, collect_wire  # noqa: E402
-
-import pty  # noqa: E402
-import tty  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from test_support import (QUIT, WAKE, Failure, check, collect_wire, link_com_port,  # noqa: E402
+                          unlink_com_port)
 
 PORT = "com17"
-WAKE = bytes([0x41]) + bytes(range(0xF3, 0xFF)) + bytes([0x55])
-QUIT = bytes([0xEE] * 4)
 
 
 def wine(wine_run, *args, cwd=None, env=None):
@@ -111,13 +107,7 @@ def ports_case(tarvel, morrex, wine_run, tmp):
 
 def run_on_port(command, cwd):
     """Runs command with COM17 linked to a pseudo-terminal; (exit, output, wire)."""
-    master, slave = pty.openpty()
-    tty.setraw(slave)
-    os.set_blocking(master, False)
-    link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", PORT)
-    if os.path.lexists(link):
-        os.remove(link)
-    os.symlink(os.ttyname(slave), link)
+    master, slave, link = link_com_port(PORT)
     env = dict(os.environ, ORN_HOME="1")
     try:
         # Standard input stays an open pipe with no key in it: a job that
@@ -130,10 +120,7 @@ def run_on_port(command, cwd):
         output = proc.stdout.read().decode("cp850", "replace")
         proc.stdin.close()
     finally:
-        subprocess.run(["wineserver", "-k"], check=False)
-        os.remove(link)
-        os.close(slave)
-        os.close(master)
+        unlink_com_port(master, slave, link)
     return proc.returncode, output, bytes(received)
 
 

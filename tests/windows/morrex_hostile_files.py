@@ -7,14 +7,12 @@ reaches the port.
 Usage: morrex_hostile_files.py morrex.exe wine-run
 """
 import os
-import pty
 import subprocess
 import sys
 import tempfile
-import tty
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wire_trace_over_pty import collect_wire  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from test_support import collect_wire, link_com_port, unlink_com_port  # noqa: E402
 
 
 def run(wine_run, morrex, master, argument, cwd):
@@ -28,13 +26,7 @@ def run(wine_run, morrex, master, argument, cwd):
 
 def main():
     morrex, wine_run = sys.argv[1], sys.argv[2]
-    link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "com7")
-    master, slave = pty.openpty()
-    tty.setraw(slave)
-    os.set_blocking(master, False)
-    if os.path.lexists(link):
-        os.remove(link)
-    os.symlink(os.ttyname(slave), link)
+    master, slave, link = link_com_port("com7")
     failures = 0
     with tempfile.TemporaryDirectory() as tmp:
         os.mkdir(os.path.join(tmp, "firmware"))
@@ -54,10 +46,7 @@ def main():
                 failures += 1
             else:
                 print("ok: %s" % argument)
-    subprocess.run(["wineserver", "-k"], check=False)
-    os.remove(link)
-    os.close(slave)
-    os.close(master)
+    unlink_com_port(master, slave, link)
     return 1 if failures else 0
 
 

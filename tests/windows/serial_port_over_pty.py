@@ -7,12 +7,13 @@ receive ring (which the program checks).
 Usage: serial_port_over_pty.py serial_port_wine_test.exe wine-run
 """
 import os
-import pty
 import select
 import subprocess
 import sys
 import time
-import tty
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from test_support import link_com_port, unlink_com_port  # noqa: E402
 
 FIRST_PART = 1000
 TOTAL_SENT = 16384 + 100
@@ -32,14 +33,8 @@ def expected_wire():
 
 
 class Link:
-    def __init__(self, prefix):
-        self.master, self.slave = pty.openpty()
-        tty.setraw(self.slave)  # no line-end translation before the port is set up
-        os.set_blocking(self.master, False)
-        self.path = os.path.join(prefix, "dosdevices", "com7")
-        if os.path.lexists(self.path):
-            os.remove(self.path)
-        os.symlink(os.ttyname(self.slave), self.path)
+    def __init__(self):
+        self.master, self.slave, self.path = link_com_port("com7")
         self.received = bytearray()
 
     def drain(self, wait):
@@ -58,11 +53,7 @@ class Link:
                 self.drain(0.01)
 
     def close(self):
-        # Wine's server holds the pseudo-terminal: stop it first.
-        subprocess.run(["wineserver", "-k"], check=False)
-        os.remove(self.path)
-        os.close(self.slave)
-        os.close(self.master)
+        unlink_com_port(self.master, self.slave, self.path)
 
 
 def converse(link, proc, deadline):
@@ -81,7 +72,7 @@ def converse(link, proc, deadline):
 
 def main():
     program, wine_run = sys.argv[1], sys.argv[2]
-    link = Link(os.environ["WINEPREFIX"])
+    link = Link()
     proc = subprocess.Popen([wine_run, program], stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
     converse(link, proc, time.monotonic() + 45)

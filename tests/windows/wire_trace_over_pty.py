@@ -7,24 +7,15 @@ follow the programs' reset phases.
 Usage: wire_trace_over_pty.py morrex|tarvel program.exe wine-run
 """
 import os
-import pty
-import select
 import subprocess
 import sys
 import tempfile
-import time
-import tty
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from test_support import (QUIT, WAKE, Failure, check, collect_wire, link_com_port,  # noqa: E402
+                          read_wire_log, tx_bytes, unlink_com_port, values)
 
 PAGE = 64
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, *what):
-    if not condition:
-        raise Failure(" ".join(str(w) for w in what))
 
 
 def program_file():
@@ -36,52 +27,9 @@ def program_file():
     return b"8\x5a" + bytes(body)
 
 
-def open_com7():
-    prefix = os.environ["WINEPREFIX"]
-    master, slave = pty.openpty()
-    tty.setraw(slave)  # no line-end translation before the program sets the line up
-    os.set_blocking(master, False)
-    link = os.path.join(prefix, "dosdevices", "com7")
-    if os.path.lexists(link):
-        os.remove(link)
-    os.symlink(os.ttyname(slave), link)
-    return master, slave, link
-
-
-def close_com7(master, slave, link):
-    # Stop Wine's server before the pseudo-terminal it holds goes away.
-    subprocess.run(["wineserver", "-k"], check=False)
-    os.remove(link)
-    os.close(slave)
-    os.close(master)
-
-
-def collect_wire(proc, master, seconds):
-    """Reads what reaches the pseudo-terminal's master until proc ends or
-    seconds pass (then proc is killed). Returns (ended, the bytes read)."""
-    received = bytearray()
-    deadline = time.monotonic() + seconds
-    while proc.poll() is None and time.monotonic() < deadline:
-        ready, _, _ = select.select([master], [], [], 0.2)
-        if ready:
-            try:
-                received += os.read(master, 4096)
-            except BlockingIOError:
-                pass
-    if proc.poll() is None:
-        proc.kill()
-        proc.wait()
-        return False, received
-    try:
-        received += os.read(master, 4096)
-    except (BlockingIOError, OSError):
-        pass
-    return True, received
-
-
 def run_on_com7(command, cwd, keys, seconds):
     """Runs command with ORN_TRACE=trace.log in cwd; returns (exit, output, wire bytes)."""
-    master, slave, link = open_com7()
+    master, slave, link = link_com_port("com7")
     env = dict(os.environ, ORN_TRACE="trace.log", ORN_HOME="1")
     try:
         proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -93,19 +41,14 @@ def run_on_com7(command, cwd, keys, seconds):
             raise Failure("the program did not finish within %d s" % seconds)
         output = proc.stdout.read().decode("cp850", "replace")
     finally:
-        close_com7(master, slave, link)
+        unlink_com_port(master, slave, link)
     return proc.returncode, output, bytes(received)
 
 
 def read_trace(path):
     """The trace's lines as (microseconds, event, value), checked for form and order."""
     check(os.path.exists(path), "no trace file")
-    events = []
-    with open(path, "rb") as f:
-        for raw in f.read().split(b"\n")[:-1]:
-            parts = raw.decode("ascii").split(" ", 2)
-            check(len(parts) == 3 and parts[0].isdigit(), "malformed line", raw)
-            events.append((int(parts[0]), parts[1], parts[2]))
+    events = read_wire_log(path)
     check(events, "empty trace")
     times = [at for at, _, _ in events]
     check(times == sorted(times), "times go backwards")
@@ -113,15 +56,10 @@ def read_trace(path):
     return events
 
 
-def values(events, event):
-    return [value for _, name, value in events if name == event]
-
-
-def tx_bytes(events):
-    sent = values(events, "TX")
-    for value in sent:
+def checked_tx_bytes(events):
+    for value in values(events, "TX"):
         check(len(value) == 2 and value == value.upper(), "TX value not two hex digits:", value)
-    return bytes(int(value, 16) for value in sent)
+    return tx_bytes(events)
 
 
 def morrex_case(program, wine_run, tmp):
@@ -133,7 +71,7 @@ def morrex_case(program, wine_run, tmp):
     check(code == 0 and "fertig" in output, "morrex exit", code, output)
     events = read_trace(os.path.join(tmp, "trace.log"))
     check(len(wire) > 2 * PAGE, "too few bytes on the wire:", len(wire))
-    check(tx_bytes(events) == wire, "TX lines differ from the wire (%d lines, %d bytes)"
+    check(checked_tx_bytes(events) == wire, "TX lines differ from the wire (%d lines, %d bytes)"
           % (len(values(events, "TX")), len(wire)))
     check(values(events, "LINE") == ["38400 8N1"], "LINE", values(events, "LINE"))
     check(values(events, "DTR") == ["0"] and values(events, "RTS") == ["0"],
@@ -146,11 +84,10 @@ def tarvel_case(program, wine_run, tmp):
     code, output, wire = run_on_com7([wine_run, program, "7"], tmp, b"e\r\r\x1bq", 60)
     check("Reset" in output and "CV Nr 1" in output, "no reset or no read:", output)
     events = read_trace(os.path.join(tmp, "trace.log"))
-    wake = bytes([0x41]) + bytes(range(0xF3, 0xFF)) + bytes([0x55])
-    quit_bytes = bytes([0xEE] * 4)
-    check(tx_bytes(events) == wire, "TX", tx_bytes(events).hex(), "wire", wire.hex())
-    check(wire.startswith(wake) and wire.endswith(quit_bytes), "wire", wire.hex())
-    check(len(wire) == len(wake) + 9 * 4 + len(quit_bytes), "wire", wire.hex())
+    sent = checked_tx_bytes(events)
+    check(sent == wire, "TX", sent.hex(), "wire", wire.hex())
+    check(wire.startswith(WAKE) and wire.endswith(QUIT), "wire", wire.hex())
+    check(len(wire) == len(WAKE) + 9 * 4 + len(QUIT), "wire", wire.hex())
     check(values(events, "LINE") == ["38400 8N1"], "LINE", values(events, "LINE"))
     # Opened with DTR on; then the service line (off), the reset (on), the release (off).
     check(values(events, "DTR") == ["1", "0", "1", "0"], "DTR", values(events, "DTR"))

@@ -9,14 +9,14 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/tty_device_posix.h"
-#include "tests/platform/pty_pair.h"
+#include "tests/support/files.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/wire_log.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ class SerialPty : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(pty.ok());
-    port = open_port(pty.slave_path);
+    port = open_port(pty.slave);
     ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
   }
   void TearDown() override {
@@ -244,11 +244,11 @@ TEST_F(SerialPty, ConfigQueryWithTooSmallSizeAsksFor52Bytes) {
 }
 
 TEST_F(SerialPty, SecondOpenIsDeniedUntilTheFirstCloses) {
-  HANDLE second = open_port(pty.slave_path);
+  HANDLE second = open_port(pty.slave);
   EXPECT_EQ(second, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
   ASSERT_TRUE(CloseHandle(port));
-  port = open_port(pty.slave_path);
+  port = open_port(pty.slave);
   EXPECT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
 }
 
@@ -328,7 +328,7 @@ TEST(SerialOpen, EveryCallRefusesAHandleItDidNotMake) {
 TEST(SerialOpen, ClosedHandleIsNoLongerValid) {
   PtyPair pty;
   ASSERT_TRUE(pty.ok());
-  HANDLE port = open_port(pty.slave_path);
+  HANDLE port = open_port(pty.slave);
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
   ASSERT_TRUE(CloseHandle(port));
   BYTE byte = 1;
@@ -380,20 +380,12 @@ TEST(SerialNames, PathThatDoesNotFitIsRefused) {
 // ---------------------------------------------------------------- wire trace
 
 std::vector<std::string> trace_events(const std::string &file) {
-  std::ifstream in(file);
   std::vector<std::string> events;
-  std::string line;
-  long long last_us = -1;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    long long at_us;
-    std::string event, value;
-    fields >> at_us >> event;
-    fields.get();  // the blank before the value, which may hold blanks itself
-    std::getline(fields, value);
-    EXPECT_GE(at_us, last_us) << line;  // times never go back
-    last_us = at_us;
-    events.push_back(event + " " + value);
+  int64_t last_us = -1;
+  for (const WireEvent &e : read_wire_log(file)) {
+    EXPECT_GE(e.us, last_us) << e.event << " " << e.value;  // times never go back
+    last_us = e.us;
+    events.push_back(e.event + " " + e.value);
   }
   return events;
 }
@@ -401,18 +393,18 @@ std::vector<std::string> trace_events(const std::string &file) {
 // ORN_TRACE naming something that is no regular file: the port opens at once
 // and works, untraced, and nothing reaches what the name names.
 TEST(SerialTrace, OnlyARegularFileIsTracedTo) {
-  char dir[] = "/tmp/h1-trace-dir-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::string fifo = std::string(dir) + "/fifo";
+  std::string dir = make_temp_dir("h1-trace-dir");
+  ASSERT_FALSE(dir.empty());
+  std::string fifo = dir + "/fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
-  for (const std::string &name : {fifo, std::string(dir), std::string("/dev/full")}) {
+  for (const std::string &name : {fifo, dir, std::string("/dev/full")}) {
     SCOPED_TRACE(name);
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
     setenv("ORN_TRACE", name.c_str(), 1);
-    HANDLE port = open_port(pty.slave_path);
+    HANDLE port = open_port(pty.slave);
     unsetenv("ORN_TRACE");
     ASSERT_NE(port, INVALID_HANDLE_VALUE);
     const BYTE bytes[] = {0x41, 0xF3};
@@ -424,7 +416,7 @@ TEST(SerialTrace, OnlyARegularFileIsTracedTo) {
   }
   close(reader);
   unlink(fifo.c_str());
-  rmdir(dir);
+  rmdir(dir.c_str());
 }
 
 TEST(SerialTrace, RealPortAppendsTheLineEvents) {
@@ -435,7 +427,7 @@ TEST(SerialTrace, RealPortAppendsTheLineEvents) {
   PtyPair pty;
   ASSERT_TRUE(pty.ok());
   setenv("ORN_TRACE", file, 1);
-  HANDLE port = open_port(pty.slave_path);
+  HANDLE port = open_port(pty.slave);
   unsetenv("ORN_TRACE");
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
   COMMCONFIG config;

@@ -9,13 +9,13 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "link_test_support.h"
-#include "tests/temp_dir_fixture.h"
+#include "tests/link/link_test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/program_run.h"
+#include "tests/support/temp_dir_fixture.h"
 
 namespace {
 
@@ -45,17 +45,7 @@ Tarvel start(const std::vector<std::string> &args, const char *orn_home) {
     dup2(out[1], 1);
     dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-    setenv("ORN_VIRTUAL_CLOCK", "1", 1);
-    if (orn_home != nullptr) {
-      setenv("ORN_HOME", orn_home, 1);
-    } else {
-      unsetenv("ORN_HOME");
-    }
-    std::vector<char *> argv = {const_cast<char *>(TARVEL_PATH)};
-    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(TARVEL_PATH, argv.data());
-    _exit(127);
+    exec_program(TARVEL_PATH, args, orn_home);
   }
   close(in[0]);
   close(out[1]);
@@ -108,12 +98,6 @@ Tarvel run(const std::vector<std::string> &args, const std::string &keys,
   return t;
 }
 
-int count_of(const std::string &text, const std::string &part) {
-  int n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
-  return n;
-}
-
 class TarvelStartup : public TempDirFixture {
  protected:
   TarvelStartup() : TempDirFixture("tarvel_startup") {}
@@ -122,15 +106,10 @@ class TarvelStartup : public TempDirFixture {
     TempDirFixture::SetUp();
   }
   std::string port() { return "sim:" + dir + "?instant"; }
-  std::string wire_log() {
-    std::ifstream file(dir + "/wire.log");
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-  }
+  std::vector<WireEvent> wire_log() { return read_wire_log(dir + "/wire.log"); }
   // The bytes sent after the wake sequence's last byte 0x55.
   std::vector<int> sent_after_wake() {
-    std::vector<int> bytes = sent_bytes(parse_wire_log(wire_log()));
+    std::vector<int> bytes = sent_bytes(wire_log());
     size_t at = 0;
     for (size_t i = 0; i < bytes.size(); i++)
       if (bytes[i] == 0x55) at = i + 1;
@@ -192,7 +171,7 @@ TEST_F(TarvelStartup, UnopenablePortIsReportedAndEndsWith99AfterAKey) {
 }
 
 TEST_F(TarvelStartup, PortHeldByAnotherProgramIsRefusedWithAccessDenied) {
-  PtyPair pty = open_pty_pair();
+  PtyPair pty;
   ASSERT_GE(pty.master, 0);
   HANDLE held = CreateFileA(pty.slave.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -205,7 +184,7 @@ TEST_F(TarvelStartup, PortHeldByAnotherProgramIsRefusedWithAccessDenied) {
                 "Die Schnittstelle ist belegt: ein anderes Programm hat sie offen.\n" +
                 ports_hint);
   CloseHandle(held);
-  close(pty.master);
+  pty.close_master();
 }
 
 TEST_F(TarvelStartup, UnopenablePortWaitsForTheKey) {
@@ -246,7 +225,7 @@ TEST_F(TarvelStartup, ResetWaitFollowsOrnHome) {
                                  "\nEmpf\xC3\xA4nger sollte kurz hupen bzw. blinken\n"),
               std::string::npos)
         << t.stdout_text;
-    std::vector<WireEvent> dtr = only(parse_wire_log(wire_log()), "DTR");
+    std::vector<WireEvent> dtr = only(wire_log(), "DTR");
     ASSERT_GE(dtr.size(), 3u);
     EXPECT_EQ(dtr[dtr.size() - 1].us - dtr[dtr.size() - 2].us, c.hold_us);
   }

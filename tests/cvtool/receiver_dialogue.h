@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "console_harness.h"
+#include "tests/support/console_harness.h"
 #include "cvtool/cvtool.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"

@@ -3,11 +3,13 @@
 // The tests run in order on one open port, as tarvel has only one.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <atomic>
 #include <thread>
 
 #include "console/console.h"
-#include "link_test_support.h"
+#include "tests/link/link_test_support.h"
 
 namespace {
 
@@ -30,7 +32,6 @@ class SerialPortOnPty : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     clock_use_virtual(false);
-    pty = open_pty_pair();
     ASSERT_GE(pty.master, 0);
     console_setup(nullptr);
     ASSERT_EQ(open_port(pty.slave.c_str(), 38400, 8, 0, 1, 12, 12), 0);

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "console/entry_field.h"
-#include "console_harness.h"
+#include "tests/support/console_harness.h"
 
 namespace {
 

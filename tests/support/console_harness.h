@@ -1,5 +1,5 @@
-// The console as the dialogue tests drive it: keys typed as a terminal sends
-// them into a pipe, the screen read back from the screen model.
+// The console as the entry field and dialogue tests drive it: keys typed as a
+// terminal sends them into a pipe, the screen read back from the screen model.
 #pragma once
 
 #include <fcntl.h>

@@ -3,28 +3,19 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
-#include "receiver_dialogue.h"
+#include "tests/cvtool/receiver_dialogue.h"
+#include "tests/support/files.h"
 
 namespace {
 
 std::string receiver_dir(void) {
   static std::string dir;
   if (dir.empty()) {
-    char name[] = "/tmp/dialogue_receiver_XXXXXX";
-    if (mkdtemp(name) != nullptr) dir = name;
+    dir = make_temp_dir("dialogue_receiver");
     atexit([] { std::filesystem::remove_all(receiver_dir()); });
   }
   return dir;
-}
-
-std::string read_file(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 using SingleCv = DialogueTest;
@@ -178,7 +169,7 @@ TEST_F(SingleCv, WrittenValueIsInTheReceiverAndItsFile) {
   EXPECT_TRUE(with_opcode(sent, "AF").empty()) << "a write is not read back";
   EXPECT_EQ(200, vr_cv(vr, 1, 29));
   EXPECT_NE(std::string::npos,
-            read_file(receiver_dir() + "/cvs.txt").find("CV  29a = 200 (b1100 1000)\n"));
+            read_text(receiver_dir() + "/cvs.txt").find("CV  29a = 200 (b1100 1000)\n"));
   EXPECT_EQ(1029, next_cv_entry);  // not advanced after a write
   EXPECT_TRUE(shows(PROMPT "1029\n")) << screen;
   vr_set_cv(vr, 1, 29, 227);

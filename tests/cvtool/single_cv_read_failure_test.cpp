@@ -1,6 +1,6 @@
 // The `e` command against a receiver that confirms no read (every verify
 // fails), while it still stores what is written.
-#include "receiver_dialogue.h"
+#include "tests/cvtool/receiver_dialogue.h"
 
 namespace {
 

@@ -1,0 +1,87 @@
+#include "tests/support/program_run.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/support/files.h"
+
+void exec_program(const char *path, const std::vector<std::string> &args, const char *orn_home) {
+  setenv("ORN_VIRTUAL_CLOCK", "1", 1);
+  if (orn_home != nullptr) {
+    setenv("ORN_HOME", orn_home, 1);
+  } else {
+    unsetenv("ORN_HOME");
+  }
+  std::vector<std::string> copies = args;
+  std::vector<char *> argv = {const_cast<char *>(path)};
+  for (std::string &a : copies) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  execv(path, argv.data());
+  _exit(127);
+}
+
+namespace {
+
+// Waits for child, killing it after timeout_ms; returns its wait status.
+int wait_at_most(pid_t child, int timeout_ms) {
+  int status = 0;
+  for (int waited_ms = 0; waitpid(child, &status, WNOHANG) == 0; waited_ms += 10) {
+    if (waited_ms > timeout_ms) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      break;
+    }
+    usleep(10000);
+  }
+  return status;
+}
+
+}  // namespace
+
+ProgramRun run_program(const char *path, const std::vector<std::string> &args,
+                       const std::string &dir, const RunOptions &options) {
+  std::string out_path = dir + "/stdout", err_path = dir + "/stderr";
+  int keys[2];
+  if (pipe(keys) != 0) return ProgramRun();
+  pid_t child = fork();
+  if (child == 0) {
+    int out = options.stdout_fd >= 0 ? options.stdout_fd
+                                     : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(options.stdin_fd >= 0 ? options.stdin_fd : keys[0], 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    close(keys[1]);
+    exec_program(path, args, options.orn_home);
+  }
+  close(keys[0]);
+  int status = wait_at_most(child, options.timeout_ms);
+  close(keys[1]);
+  ProgramRun run;
+  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (options.stdout_fd < 0) run.out = read_text(out_path);
+  run.err = read_text(err_path);
+  return run;
+}
+
+int count_of(const std::string &text, const std::string &part) {
+  int n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
+  return n;
+}
+
+std::string with_dir(std::string text, const std::string &dir) {
+  for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1)) {
+    text.replace(at, 1, dir);
+  }
+  return text;
+}
+
+std::vector<std::string> with_dir(const std::vector<std::string> &texts, const std::string &dir) {
+  std::vector<std::string> expanded;
+  for (const std::string &t : texts) expanded.push_back(with_dir(t, dir));
+  return expanded;
+}

@@ -1,0 +1,24 @@
+// The virtual receiver's wire log (DIR/wire.log, or its trace in memory) as
+// events: one line each, "MICROSECONDS EVENT VALUE".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct WireEvent {
+  int64_t us;
+  std::string event;
+  std::string value;
+};
+
+std::vector<WireEvent> parse_wire_log(const std::string &text);
+
+// The log in the file at path; no events when there is none.
+std::vector<WireEvent> read_wire_log(const std::string &path);
+
+// The events of one kind ("TX", "DTR", ...), in order.
+std::vector<WireEvent> only(const std::vector<WireEvent> &events, const std::string &kind);
+
+// The bytes of the TX events, as numbers.
+std::vector<int> sent_bytes(const std::vector<WireEvent> &events);
