@@ -1,7 +1,6 @@
 // Data file selection: make sure there is a data file name before a batch
 // command runs, asking the user through the framework's file selection.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "cvtool/cvtool.h"
@@ -24,13 +23,13 @@ int take_selected_path(const char *path) {
 }
 }  // namespace
 
-void select_data_file(void) {
+int select_data_file(void) {
   static char path[SELECTED_PATH_SIZE];
-  if (data_file_name[0] != '\0') return;
+  if (data_file_name[0] != '\0') return KEEP_RUNNING;
   for (;;) {
     // Cancelling ends the program at once; the receiver is left as it is.
-    if (framework_select_file(path, sizeof path) != 0) exit(77);
-    if (take_selected_path(path) == 0) return;
+    if (framework_select_file(path, sizeof path) != 0) return EXIT_NO_FILE_CHOSEN;
+    if (take_selected_path(path) == 0) return KEEP_RUNNING;
     printf(
         "\nDer Pfad ist zu lang (h\x94"
         "chstens %d Zeichen).\n",
