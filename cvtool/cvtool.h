@@ -57,6 +57,11 @@ int program_cvs(void);
 // EXIT_NO_FILE_CHOSEN when the user chose none (the run then ends at once,
 // the receiver left as it is).
 int select_data_file(void);
+// Where the platform has no file dialog: asks for the data file's path on the
+// console until one is typed that is no directory. On success writes the full
+// path into path (size bytes, NUL-terminated) and returns 0; returns -1 for
+// ESC, an empty answer or the end of the input.
+int prompt_for_data_file(char *path, size_t size);
 
 // ---------------------------------------------------------------- options
 // The options, before or after the port (command_options.cpp). None of them

@@ -1,5 +1,6 @@
 // Data file selection: make sure there is a data file name before a batch
-// command runs, asking the user through the framework's file selection.
+// command runs, asking the user through the framework's file dialog, or on
+// the console where there is none.
 #include <cstdio>
 #include <cstring>
 
@@ -21,6 +22,13 @@ int take_selected_path(const char *path) {
   strcpy(data_file_name + length, extension);
   return 0;
 }
+
+// 0 with the chosen path, -1 when the user chose none.
+int choose_path(char *path, size_t size) {
+  int answer = framework_select_file(path, size);
+  if (answer == FRAMEWORK_NO_DIALOG) answer = prompt_for_data_file(path, size);
+  return answer;
+}
 }  // namespace
 
 int select_data_file(void) {
@@ -28,7 +36,7 @@ int select_data_file(void) {
   if (data_file_name[0] != '\0') return KEEP_RUNNING;
   for (;;) {
     // Cancelling ends the program at once; the receiver is left as it is.
-    if (framework_select_file(path, sizeof path) != 0) return EXIT_NO_FILE_CHOSEN;
+    if (choose_path(path, sizeof path) != 0) return EXIT_NO_FILE_CHOSEN;
     if (take_selected_path(path) == 0) return KEEP_RUNNING;
     printf(
         "\nDer Pfad ist zu lang (h\x94"
