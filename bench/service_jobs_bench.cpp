@@ -43,8 +43,9 @@ int compare_job(void) {
 }
 
 int backup_job(void) {
-  make_backup_file();
-  int code = backup_cvs();
+  int code = make_backup_file();
+  if (code != KEEP_RUNNING) return code;
+  code = backup_cvs();
   job_counts.cvs_read = code == 0 ? cv_reads : 0;  // a saved backup read them all
   return code;
 }

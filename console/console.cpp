@@ -5,7 +5,11 @@
 #include <cstring>
 
 #ifdef _WIN32
-#include "console/console_input_win32.h"
+#include "platform/win32/console_input_win32.h"
+
+static_assert(STREAM_KEY_NONE == KEY_NONE && STREAM_KEY_ENTER == KEY_ENTER &&
+                  STREAM_KEY_ESC == KEY_ESC,
+              "a stream's keys are handed on as key codes");
 #endif
 
 HANDLE console_input = NULL;

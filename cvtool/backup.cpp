@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "cvtool/binary_text.h"
@@ -29,9 +28,9 @@ std::string shown_backup(void) {
   return shown_text(tarvel_options.backup);
 }
 
-void refuse_backup(const char *why) {
+int refuse_backup(const char *why) {
   fprintf(stderr, "%s: %s\n", shown_backup().c_str(), why);
-  exit(3);
+  return JOB_FILE_FAILED;
 }
 
 // Two names of one file. Where the system gives no file numbers (st_ino 0 on
@@ -107,25 +106,25 @@ int save_backup(void) {
 }
 }  // namespace
 
-void check_backup_file(void) {
+int check_backup_file(void) {
   const char *old = tarvel_options.backup;
-  if (old == nullptr) return;
-  if (same_file(old, tarvel_options.program)) refuse_backup("ist die Datei von --program");
+  if (old == nullptr) return KEEP_RUNNING;
+  if (same_file(old, tarvel_options.program)) return refuse_backup("ist die Datei von --program");
   struct stat status;
-  if (stat(old, &status) != 0) return;
-  if (S_ISDIR(status.st_mode)) refuse_backup(file_error_text(EISDIR));
-  if (!S_ISREG(status.st_mode)) refuse_backup(file_error_text(ENOTREGULAR));
-  if (!tarvel_options.force) {
-    refuse_backup(
-        "existiert bereits (--force \x81"
-        "berschreibt)");
-  }
+  if (stat(old, &status) != 0) return KEEP_RUNNING;
+  if (S_ISDIR(status.st_mode)) return refuse_backup(file_error_text(EISDIR));
+  if (!S_ISREG(status.st_mode)) return refuse_backup(file_error_text(ENOTREGULAR));
+  if (tarvel_options.force) return KEEP_RUNNING;
+  return refuse_backup(
+      "existiert bereits (--force \x81"
+      "berschreibt)");
 }
 
-void make_backup_file(void) {
+int make_backup_file(void) {
   if (tarvel_options.backup != nullptr && replacement_open(tarvel_options.backup) != 0) {
-    refuse_backup(file_error_text(errno));
+    return refuse_backup(file_error_text(errno));
   }
+  return KEEP_RUNNING;
 }
 
 int backup_cvs(void) {

@@ -1,6 +1,5 @@
 // tarvel's command menu: one key, one command, back to the menu.
 #include <cstdio>
-#include <cstdlib>
 
 #include "console/console.h"
 #include "cvtool/cvtool.h"
@@ -16,25 +15,24 @@ const char menu[] =
     "           a .. auslesen (CVs -> Datei\n"
     "           q oder ESC .. Beenden";
 
-void run_command(int key) {
+// Returns KEEP_RUNNING, or the exit code of a command that ends the run.
+int run_command(int key) {
   switch (key) {
     case 'e':
       single_cv_dialogue();
-      break;
+      return KEEP_RUNNING;
     case 'a':
-      read_out_cvs();
-      break;
+      return read_out_cvs();
     case 'p':
-      program_cvs();
-      break;
+      return program_cvs();
     default:
-      break;
+      return KEEP_RUNNING;
   }
 }
 
 }  // namespace
 
-void command_loop(void) {
+int command_loop(void) {
   for (;;) {
     // A data file that the last command left open is closed here.
     _fcloseall();
@@ -43,10 +41,11 @@ void command_loop(void) {
     int key = wait_key();
     if (key == 'q' || key == KEY_ESC) {
       quit_receiver();
-      exit(0);
+      return EXIT_QUIT;
     }
     clear_screen(ATTR_SCREEN);
     move_cursor(0, 0);
-    run_command(key);
+    int code = run_command(key);
+    if (code != KEEP_RUNNING) return code;
   }
 }

@@ -4,7 +4,6 @@
 #include <getopt.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "cvtool/cvtool.h"
@@ -17,24 +16,25 @@ TarvelOptions tarvel_options = {};
 
 namespace {
 
-void refuse(const char *what, const char *option) {
+int refuse(const char *what, const char *option) {
   fprintf(stderr, "tarvel: %s: %s (tarvel --help zeigt die Optionen)\n", what,
           shown_text(option).c_str());
-  exit(9);
+  return EXIT_USAGE;
 }
 
-void list_ports(void) {
+int list_ports(void) {
   if (print_serial_ports(stdout) == 0) printf("Keine serielle Schnittstelle gefunden.\n");
-  exit(0);
+  return EXIT_QUIT;
 }
 
 // The job's file goes into the data file name, which holds 999 characters;
-// one job a run.
-const char *checked_job_file(const char *already, const char *file, const char *option) {
-  if (already != nullptr) refuse("nur ein Auftrag", option);
-  if (file[0] == '\0') refuse("Dateiname fehlt nach", option);
-  if (strlen(file) >= DATA_FILE_NAME_SIZE) refuse("Dateiname zu lang nach", option);
-  return file;
+// one job a run (already: the one given before, or a null pointer).
+int take_job_file(const char **job, const char *already, const char *file, const char *option) {
+  if (already != nullptr) return refuse("nur ein Auftrag", option);
+  if (file[0] == '\0') return refuse("Dateiname fehlt nach", option);
+  if (strlen(file) >= DATA_FILE_NAME_SIZE) return refuse("Dateiname zu lang nach", option);
+  *job = file;
+  return KEEP_RUNNING;
 }
 
 // The job asked for so far, or a null pointer.
@@ -77,7 +77,8 @@ const char *refused_argument(const char *element) {
   return short_option;
 }
 
-void take_option(int option, const char *element) {
+// Returns KEEP_RUNNING, or EXIT_USAGE after refusing the option.
+int take_option(int option, const char *element) {
   switch (option) {
     case OPTION_VERIFY:
       tarvel_options.verify = 1;
@@ -98,32 +99,28 @@ void take_option(int option, const char *element) {
       tarvel_options.ports = 1;
       break;
     case OPTION_READ_OUT:
-      tarvel_options.read_out = checked_job_file(current_job(), optarg, "--read-out");
-      break;
+      return take_job_file(&tarvel_options.read_out, current_job(), optarg, "--read-out");
     case OPTION_PROGRAM:
-      tarvel_options.program = checked_job_file(current_job(), optarg, "--program");
-      break;
+      return take_job_file(&tarvel_options.program, current_job(), optarg, "--program");
     case OPTION_COMPARE:
-      tarvel_options.compare = checked_job_file(current_job(), optarg, "--compare");
-      break;
+      return take_job_file(&tarvel_options.compare, current_job(), optarg, "--compare");
     case OPTION_BACKUP:
-      if (tarvel_options.backup != nullptr) refuse("nur eine Sicherung", "--backup");
-      tarvel_options.backup = checked_job_file(nullptr, optarg, "--backup");
-      break;
+      if (tarvel_options.backup != nullptr) return refuse("nur eine Sicherung", "--backup");
+      return take_job_file(&tarvel_options.backup, nullptr, optarg, "--backup");
     case OPTION_CHECK:
       tarvel_options.check = 1;
       break;
     case ':':
-      refuse("Dateiname fehlt nach", refused_argument(element));
-      break;
+      return refuse("Dateiname fehlt nach", refused_argument(element));
     default:
       // -? asks for help; anything else is no option of ours.
       if (optopt == '?') {
         tarvel_options.help = 1;
         break;
       }
-      refuse("unbekannte Option", refused_argument(element));
+      return refuse("unbekannte Option", refused_argument(element));
   }
+  return KEEP_RUNNING;
 }
 
 // An argument that is no option: "-" alone is a name, as it is for most tools.
@@ -131,30 +128,33 @@ bool is_positional(const char *argument) {
   return argument[0] != '-' || argument[1] == '\0';
 }
 
-void check_combination(int positionals) {
+// Returns KEEP_RUNNING, or EXIT_USAGE after refusing the first wrong one.
+int check_combination(int positionals) {
   if (tarvel_options.force && tarvel_options.read_out == nullptr &&
       tarvel_options.backup == nullptr) {
-    refuse("nur mit --read-out", "--force");
+    return refuse("nur mit --read-out", "--force");
   }
   if (tarvel_options.quiet && !one_job_requested()) {
-    refuse("nur mit --read-out oder --program", "--quiet");
+    return refuse("nur mit --read-out oder --program", "--quiet");
   }
   if (tarvel_options.backup != nullptr && tarvel_options.program == nullptr) {
-    refuse("nur mit --program", "--backup");
+    return refuse("nur mit --program", "--backup");
   }
   if (tarvel_options.check && tarvel_options.program == nullptr &&
       tarvel_options.compare == nullptr) {
-    refuse("nur mit --program oder --compare", "--check");
+    return refuse("nur mit --program oder --compare", "--check");
   }
   // A check opens no port: one may be named, none is needed.
   if (tarvel_options.check && positionals > 1) {
-    refuse("zu viele Argumente", "tarvel --check --program|--compare DATEI [comx]");
+    return refuse("zu viele Argumente", "tarvel --check --program|--compare DATEI [comx]");
   }
   if (!tarvel_options.check && one_job_requested() && positionals != 1) {
-    refuse(positionals < 1 ? "Schnittstelle fehlt" : "zu viele Argumente",
-           tarvel_options.compare != nullptr ? "tarvel --compare DATEI comx"
-                                             : "tarvel [--verify] --read-out|--program DATEI comx");
+    return refuse(positionals < 1 ? "Schnittstelle fehlt" : "zu viele Argumente",
+                  tarvel_options.compare != nullptr
+                      ? "tarvel --compare DATEI comx"
+                      : "tarvel [--verify] --read-out|--program DATEI comx");
   }
+  return KEEP_RUNNING;
 }
 
 // Moves argument i to the end of the positionals gathered so far.
@@ -170,7 +170,8 @@ void keep_positional(char **argv, int *count, int i) {
 // library: "+" makes getopt_long stop at each positional (POSIXLY_CORRECT
 // would make glibc do so anyway), which is then put aside and the scan goes
 // on after it. "--" ends the options; "/?" is the Windows user's --help.
-int take_options(int argc, char **argv) {
+int take_options(int *argc_in_out, char **argv) {
+  int argc = *argc_in_out;
   int count = 1;  // argv[0], then the positionals in their order
   opterr = 0;
   // optind 0 makes every getopt start afresh; with no argument it only resets.
@@ -191,11 +192,13 @@ int take_options(int argc, char **argv) {
     const char *element = argv[optind];
     int option = getopt_long(argc, argv, "+:hVq", long_options, nullptr);
     if (option == -1) break;
-    take_option(option, element);
+    int code = take_option(option, element);
+    if (code != KEEP_RUNNING) return code;
   }
-  if (tarvel_options.ports && !tarvel_options.help) list_ports();
-  if (!tarvel_options.help && !tarvel_options.version) check_combination(count - 1);
-  return count;
+  *argc_in_out = count;
+  if (tarvel_options.ports && !tarvel_options.help) return list_ports();
+  if (tarvel_options.help || tarvel_options.version) return KEEP_RUNNING;
+  return check_combination(count - 1);
 }
 
 void print_ports_hint(void) {

@@ -19,18 +19,49 @@ extern int next_cv_entry;
 // Whether the single-CV dialogue asks for values in binary.
 extern int binary_entry_mode;
 
-// The whole program; returns only through exit().
+// ---------------------------------------------------------------- exit codes
+// tarvel ends only by returning from main(): a step that ends the run has
+// printed its message and made its pause, and returns the exit code, which
+// every caller hands back at once; a step after which the run goes on returns
+// KEEP_RUNNING.
+enum {
+  KEEP_RUNNING = -1,
+  EXIT_QUIT = 0,             // the quit key; --help, --version, --ports
+  EXIT_USAGE = 9,            // no port, a wrong option, a data file name too long
+  EXIT_NO_FILE_CHOSEN = 77,  // the user chose no data file
+  EXIT_NO_PORT = 99          // the framework or the port cannot be used
+};
+// The exit codes of a job (--read-out, --program, --compare, and --check);
+// where several apply, the first in this order.
+enum {
+  JOB_DONE = 0,
+  JOB_CV_FAILED = 1,      // a CV could not be read, or a write was not confirmed
+  JOB_LINES_REFUSED = 2,  // lines of the file could not be programmed
+  JOB_FILE_FAILED = 3,    // the file could not be used
+  JOB_PORT_FAILED = 4     // bytes did not reach the port
+};
+
+// The whole program; returns the exit code.
 int tarvel_main(int argc, char **argv);
-// The menu until the user quits.
-void command_loop(void);
+// The menu until the user quits; returns the exit code (0 after the quit key).
+int command_loop(void);
 // `e`: read or program single CVs.
 void single_cv_dialogue(void);
-// `a`: CVs 1 to 199 of both banks into the data file.
-void read_out_cvs(void);
-// `p`: the CVs a data file lists into the receiver.
-void program_cvs(void);
-// Makes sure the data file name is set; ends the process with 77 on cancel.
-void select_data_file(void);
+// `a`: CVs 1 to 199 of both banks into the data file. Returns KEEP_RUNNING,
+// or EXIT_NO_FILE_CHOSEN.
+int read_out_cvs(void);
+// `p`: the CVs a data file lists into the receiver. Returns KEEP_RUNNING, or
+// EXIT_NO_FILE_CHOSEN.
+int program_cvs(void);
+// Makes sure the data file name is set. Returns KEEP_RUNNING, or
+// EXIT_NO_FILE_CHOSEN when the user chose none (the run then ends at once,
+// the receiver left as it is).
+int select_data_file(void);
+// Where the platform has no file dialog: asks for the data file's path on the
+// console until one is typed that is no directory. On success writes the full
+// path into path (size bytes, NUL-terminated) and returns 0; returns -1 for
+// ESC, an empty answer or the end of the input.
+int prompt_for_data_file(char *path, size_t size);
 
 // ---------------------------------------------------------------- options
 // The options, before or after the port (command_options.cpp). None of them
@@ -49,10 +80,11 @@ struct TarvelOptions {
   int quiet;             // -q, --quiet: a job shows only its failures and summary
 };
 extern TarvelOptions tarvel_options;
-// Takes the options wherever they stand in argv; --ports is answered at once
-// (exit 0), a wrong option ends with 9. Leaves argv[0] and then the other
-// arguments, in their order, in argv and returns their count (a new argc).
-int take_options(int argc, char **argv);
+// Takes the options wherever they stand in argv. Leaves argv[0] and then the
+// other arguments, in their order, in argv, sets *argc to their count and
+// returns KEEP_RUNNING; or answers --ports (EXIT_QUIT), or refuses a wrong
+// option (EXIT_USAGE).
+int take_options(int *argc, char **argv);
 // The lines after a port that cannot be opened: why, and where to find the
 // ports.
 void print_ports_hint(void);
@@ -99,18 +131,19 @@ int one_job_requested(void);
 int job_progress_shown(void);
 // The file the job works on (FILE of --read-out, --program or --compare).
 const char *one_job_file(void);
-// Checks the job's file before anything else; ends with 3 when it cannot be
-// used.
-void check_one_job_file(void);
+// Checks the job's file before anything else. Returns KEEP_RUNNING, or
+// JOB_FILE_FAILED when it cannot be used.
+int check_one_job_file(void);
 // Makes a read-out's new file beside its target before the port is touched,
-// so that a target that cannot take one resets no receiver; ends with 3.
-void make_one_job_file(void);
+// so that a target that cannot take one resets no receiver. Returns
+// KEEP_RUNNING, or JOB_FILE_FAILED.
+int make_one_job_file(void);
 // Asks before a file is replaced, then makes the read-out's new file beside
 // it; 0 when the read-out can go on (also when make_one_job_file made it).
 int read_out_open_file(void);
-// Runs the job on the woken receiver, sends the quit sequence and exits with
-// the job's code. Never returns.
-void run_one_job(void);
+// Runs the job on the woken receiver, sends the quit sequence and returns the
+// job's exit code.
+int run_one_job(void);
 
 // ---------------------------------------------------------------- compare, backup, check
 // --compare: reads every CV the data file names, once each, and reports those
@@ -119,11 +152,11 @@ void compare_cvs(void);
 // The counts of the --compare summary line.
 void print_compare_counts(void);
 // Before the port: OLD of --backup must be free (or --force given), a regular
-// file's name, and not FILE itself; ends with 3 otherwise.
-void check_backup_file(void);
-// Makes the backup's new file beside OLD before the port is touched; ends
-// with 3 when it cannot be made.
-void make_backup_file(void);
+// file's name, and not FILE itself. Returns KEEP_RUNNING, or JOB_FILE_FAILED.
+int check_backup_file(void);
+// Makes the backup's new file beside OLD before the port is touched. Returns
+// KEEP_RUNNING, or JOB_FILE_FAILED when it cannot be made.
+int make_backup_file(void);
 // Reads the current value of every CV the data file will write and puts them
 // into OLD. Returns 0 when OLD is complete and in place; otherwise OLD is as
 // it was and the job's exit code (1 a CV could not be read, 3 OLD could not
@@ -132,5 +165,5 @@ int backup_cvs(void);
 // The part of the --program summary about the backup.
 void print_backup_summary(void);
 // --check: lists what the job would do with its file and how long it would
-// take, opening no port; exits with 0, 2 or 3. Never returns.
-void run_job_check(void);
+// take, opening no port; returns the exit code, 0, 2 or 3.
+int run_job_check(void);

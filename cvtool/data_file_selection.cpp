@@ -1,7 +1,7 @@
 // Data file selection: make sure there is a data file name before a batch
-// command runs, asking the user through the framework's file selection.
+// command runs, asking the user through the framework's file dialog, or on
+// the console where there is none.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "cvtool/cvtool.h"
@@ -22,15 +22,22 @@ int take_selected_path(const char *path) {
   strcpy(data_file_name + length, extension);
   return 0;
 }
+
+// 0 with the chosen path, -1 when the user chose none.
+int choose_path(char *path, size_t size) {
+  int answer = framework_select_file(path, size);
+  if (answer == FRAMEWORK_NO_DIALOG) answer = prompt_for_data_file(path, size);
+  return answer;
+}
 }  // namespace
 
-void select_data_file(void) {
+int select_data_file(void) {
   static char path[SELECTED_PATH_SIZE];
-  if (data_file_name[0] != '\0') return;
+  if (data_file_name[0] != '\0') return KEEP_RUNNING;
   for (;;) {
     // Cancelling ends the program at once; the receiver is left as it is.
-    if (framework_select_file(path, sizeof path) != 0) exit(77);
-    if (take_selected_path(path) == 0) return;
+    if (choose_path(path, sizeof path) != 0) return EXIT_NO_FILE_CHOSEN;
+    if (take_selected_path(path) == 0) return KEEP_RUNNING;
     printf(
         "\nDer Pfad ist zu lang (h\x94"
         "chstens %d Zeichen).\n",

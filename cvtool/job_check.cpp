@@ -3,7 +3,6 @@
 // protocol's own: its pauses plus ten bit times at 38400 baud for every byte.
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
 #include "cvtool/binary_text.h"
 #include "cvtool/cvtool.h"
@@ -72,15 +71,15 @@ void print_check_summary(int code, double total_ms) {
 }
 }  // namespace
 
-void run_job_check(void) {
+int run_job_check(void) {
   int show = tarvel_options.program != nullptr ? JOB_CV_LIST_ALL : JOB_CV_LIST_REFUSALS;
   if (job_cv_list_read(one_job_file(), show, &list) != 0) {
     report_file_error(one_job_file(), errno);
-    exit(3);
+    return JOB_FILE_FAILED;
   }
   // The backup's file is made and removed again, as a run would make it.
   if (tarvel_options.backup != nullptr) {
-    make_backup_file();
+    if (make_backup_file() != KEEP_RUNNING) return JOB_FILE_FAILED;
     replacement_abandon();
   }
   if (tarvel_options.compare != nullptr) list_compared_cvs();
@@ -93,5 +92,5 @@ void run_job_check(void) {
     total_ms = print_duration(reads, writes);
   }
   print_check_summary(code, total_ms);
-  exit(code);
+  return code;
 }

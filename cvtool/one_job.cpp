@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "console/console.h"
@@ -21,15 +20,6 @@
 
 namespace {
 
-// The exit codes of a job; where several apply, the first in this order.
-enum {
-  JOB_DONE = 0,
-  JOB_CV_FAILED = 1,      // a CV could not be read, or a write was not confirmed
-  JOB_LINES_REFUSED = 2,  // lines of the file could not be programmed
-  JOB_FILE_FAILED = 3,    // the file could not be used
-  JOB_PORT_FAILED = 4     // bytes did not reach the port
-};
-
 // What a failed backup ended with; 0 while none failed.
 int backup_code;
 
@@ -37,9 +27,9 @@ const char *job_file(void) {
   return one_job_file();
 }
 
-void refuse_file(const char *why) {
+int refuse_file(const char *why) {
   fprintf(stderr, "%s: %s\n", shown_text(job_file()).c_str(), why);
-  exit(JOB_FILE_FAILED);
+  return JOB_FILE_FAILED;
 }
 
 int exit_code(unsigned failed_writes_before) {
@@ -105,38 +95,39 @@ const char *one_job_file(void) {
 
 // The file is opened as the menu opens it, so that a FIFO or a device is
 // refused at once instead of blocking.
-void check_one_job_file(void) {
+int check_one_job_file(void) {
   const char *name = job_file();
   if (tarvel_options.read_out == nullptr) {
     FILE *file = open_regular_file(name, "r");
-    if (file == nullptr) refuse_file(file_error_text(errno));
+    if (file == nullptr) return refuse_file(file_error_text(errno));
     fclose(file);
   } else {
     struct stat status;
     if (stat(name, &status) == 0 && S_ISREG(status.st_mode) && !tarvel_options.force) {
-      refuse_file(
+      return refuse_file(
           "existiert bereits (--force \x81"
           "berschreibt)");
     }
   }
   memcpy(data_file_name, name, strlen(name) + 1);
-  check_backup_file();
+  return check_backup_file();
 }
 
 // After the console is set up, so that its restore on a signal comes after
 // the new file's clean-up.
-void make_one_job_file(void) {
+int make_one_job_file(void) {
   if (tarvel_options.read_out != nullptr && replacement_open(job_file()) != 0) {
-    refuse_file(file_error_text(errno));
+    return refuse_file(file_error_text(errno));
   }
-  make_backup_file();
+  return make_backup_file();
 }
 
-void run_one_job(void) {
+int run_one_job(void) {
   unsigned failed_writes_before = failed_writes;
   memset(&job_counts, 0, sizeof job_counts);
   // A key typed meanwhile must not stop a job that a script started.
   console_keys_ignored = 1;
+  // The job's file is the data file, so no file is ever asked for here.
   if (tarvel_options.read_out != nullptr) {
     read_out_cvs();
   } else if (tarvel_options.compare != nullptr) {
@@ -148,5 +139,5 @@ void run_one_job(void) {
   int code = backup_code != 0 ? backup_code : exit_code(failed_writes_before);
   quit_receiver();
   print_summary(code);
-  exit(code);
+  return code;
 }

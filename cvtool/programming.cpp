@@ -47,11 +47,10 @@ void report_failed_writes(unsigned failed_before) {
   unsigned lost = failed_writes - failed_before;
   if (lost > 0) printf("\nSchreibfehler: %u Bytes nicht gesendet!\n", lost);
 }
-}  // namespace
 
-void program_cvs(void) {
+// Programs the CVs of the chosen data file.
+void program_data_file(void) {
   static char line[DATA_FILE_LINE_SIZE];
-  select_data_file();
   FILE *file = open_regular_file(data_file_name, "r");
   if (file == nullptr) {
     report_file_error(data_file_name, errno);
@@ -84,4 +83,11 @@ void program_cvs(void) {
   }
   report_failed_writes(failed_before);
   write_summary_end();
+}
+}  // namespace
+
+int program_cvs(void) {
+  int code = select_data_file();
+  if (code == KEEP_RUNNING) program_data_file();
+  return code;
 }

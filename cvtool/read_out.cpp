@@ -169,9 +169,10 @@ int read_out_open_file(void) {
   return -1;
 }
 
-void read_out_cvs(void) {
-  select_data_file();
-  if (read_out_open_file() != 0) return;
+int read_out_cvs(void) {
+  int code = select_data_file();
+  if (code != KEEP_RUNNING) return code;
+  if (read_out_open_file() != 0) return KEEP_RUNNING;
   // A job reads no key.
   if (!one_job_requested()) printf("\nAbbruch mit ESC\n");
   file_error = 0;
@@ -181,4 +182,5 @@ void read_out_cvs(void) {
   int stopped = read_out_all();
   progress_end();
   finish_read_out(stopped, failed_before, job_counts.cvs_read - cvs_read_before);
+  return KEEP_RUNNING;
 }

@@ -86,7 +86,7 @@ void end_timer_resolution(void) {
 
 // The name buffer holds 999 characters; a longer name is refused whole
 // rather than cut to a different file's name.
-void take_data_file_name(const char *name) {
+int take_data_file_name(const char *name) {
   size_t length = strlen(name);
   if (length >= DATA_FILE_NAME_SIZE) {
     fprintf(stderr,
@@ -94,32 +94,37 @@ void take_data_file_name(const char *name) {
             "chstens %d)\n",
             (unsigned)length, DATA_FILE_NAME_SIZE - 1);
     Sleep(FAREWELL_PAUSE_MS);
-    exit(9);
+    return EXIT_USAGE;
   }
   memcpy(data_file_name, name, length + 1);
+  return KEEP_RUNNING;
 }
 
-}  // namespace
-
-int tarvel_main(int argc, char **argv) {
-  argc = take_options(argc, argv);
-  receiver_messages_quiet = tarvel_options.quiet;
+// What the command line settles before anything is set up: the help, the
+// version, the job's file, and a check, which needs no port.
+int answer_command_line(void) {
   if (tarvel_options.help) {
     print_help();
-    exit(0);
+    return EXIT_QUIT;
   }
   if (tarvel_options.version) {
     print_version();
-    exit(0);
+    return EXIT_QUIT;
   }
-  if (one_job_requested()) check_one_job_file();
-  if (tarvel_options.check) {
-    reset_wait_ms = getenv("ORN_HOME") != nullptr ? 2000 : 10000;
-    run_job_check();
+  if (one_job_requested()) {
+    int code = check_one_job_file();
+    if (code != KEEP_RUNNING) return code;
   }
+  if (!tarvel_options.check) return KEEP_RUNNING;
+  reset_wait_ms = getenv("ORN_HOME") != nullptr ? 2000 : 10000;
+  return run_job_check();
+}
+
+// Framework, console, banner and the positional arguments.
+int set_up(int argc, char **argv) {
   if (framework_init() != 0) {
     fprintf(stderr, "Fatal Error: MFC initialization failed\n");
-    exit(99);
+    return EXIT_NO_PORT;
   }
   // The protocol's 1 ms and 3 ms pauses must not stretch to a 15 ms tick.
   timeBeginPeriod(1);
@@ -132,17 +137,35 @@ int tarvel_main(int argc, char **argv) {
     printf("%s", usage);
     fflush(stdout);
     Sleep(FAREWELL_PAUSE_MS);
-    exit(9);
+    return EXIT_USAGE;
   }
-  if (argc >= 3) take_data_file_name(argv[2]);
-  if (one_job_requested()) make_one_job_file();
-  if (open_port(argv[1], 38400, 8, 0, 1, 12, 12) != 0) {
+  return argc >= 3 ? take_data_file_name(argv[2]) : KEEP_RUNNING;
+}
+
+// The job's new files, the port, and the receiver's reset and wake.
+int open_and_wake(const char *port) {
+  if (one_job_requested()) {
+    int code = make_one_job_file();
+    if (code != KEEP_RUNNING) return code;
+  }
+  if (open_port(port, 38400, 8, 0, 1, 12, 12) != 0) {
     print_ports_hint();
     if (!one_job_requested()) wait_key();
-    exit(99);
+    return EXIT_NO_PORT;
   }
   reset_receiver(reset_wait_ms);
-  if (one_job_requested()) run_one_job();
-  command_loop();
-  return 0;
+  return KEEP_RUNNING;
+}
+
+}  // namespace
+
+int tarvel_main(int argc, char **argv) {
+  int code = take_options(&argc, argv);
+  if (code != KEEP_RUNNING) return code;
+  receiver_messages_quiet = tarvel_options.quiet;
+  code = answer_command_line();
+  if (code == KEEP_RUNNING) code = set_up(argc, argv);
+  if (code == KEEP_RUNNING) code = open_and_wake(argv[1]);
+  if (code != KEEP_RUNNING) return code;
+  return one_job_requested() ? run_one_job() : command_loop();
 }

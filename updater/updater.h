@@ -145,7 +145,8 @@ extern int check_requested;
 // makes no pause.
 int check_program_file(const char *path, const char *port_argument);
 
-// ---------------------------------------------------------------- the run (updater_run.cpp)
+// ---------------------------------------------------------------- output (updater_output.cpp)
+// What every part of the run prints and ends with; it calls nothing of the run.
 // Prints like printf and puts the text on the console before returning.
 void updater_print(const char *format, ...)
 #if defined(__GNUC__)
@@ -154,6 +155,8 @@ void updater_print(const char *format, ...)
     ;
 // Makes the pause that precedes the exit with code, and returns code.
 int end_run(int code);
+
+// ---------------------------------------------------------------- the run (updater_run.cpp)
 // The whole run; returns the exit code.
 int run_updater(int argc, char **argv);
 // Closes the port and the program file, which a run leaves open until the

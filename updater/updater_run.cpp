@@ -1,23 +1,7 @@
-// The run from banner to exit code, and the pause before every exit.
-#include <cstdarg>
+// The run from banner to exit code.
 #include <cstring>
 
 #include "updater/updater.h"
-
-void updater_print(const char *format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  vprintf(format, arguments);
-  va_end(arguments);
-  // Prompts and the progress line end without a line feed; they must be on the
-  // console before the pause that follows them.
-  fflush(stdout);
-}
-
-int end_run(int code) {
-  Sleep(code == EXIT_DONE ? END_DONE_MS : END_FAILED_MS);
-  return code;
-}
 
 int run_updater(int argc, char **argv) {
   int request = take_updater_options(&argc, argv);

@@ -1,5 +1,5 @@
-// The application framework on POSIX: nothing to prepare, and worker threads
-// from pthreads (the file selection is in file_prompt_posix.cpp).
+// The application framework on POSIX: nothing to prepare, worker threads
+// from pthreads, and no file dialog.
 #include <pthread.h>
 
 #include "platform/platform.h"
@@ -49,4 +49,9 @@ void framework_release_thread(void *thread) {
   // The thread runs on until the process ends; only the object goes.
   pthread_detach(object->thread);
   delete object;
+}
+
+// A terminal has no dialog; the program asks on its console instead.
+int framework_select_file(char *, size_t) {
+  return FRAMEWORK_NO_DIALOG;
 }

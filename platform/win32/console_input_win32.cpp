@@ -3,11 +3,9 @@
 // writer; a file has its bytes until its end. A pipe that cannot be peeked
 // (Wine's pipes from the Unix side say "not supported") is read by a thread
 // of its own, which hands over what it got.
-#include "console/console_input_win32.h"
+#include "platform/win32/console_input_win32.h"
 
 #include <cstring>
-
-#include "console/console.h"
 
 namespace {
 
@@ -124,12 +122,12 @@ void fill_buffer(HANDLE input) {
   buffer_end = count;
 }
 
-// The key of one byte, or KEY_NONE for a byte that gives none.
+// The key of one byte, or STREAM_KEY_NONE for a byte that gives none.
 int key_of_byte(unsigned char byte) {
   int was_after_cr = after_cr;
   after_cr = byte == '\r';
-  if (byte == '\n') return was_after_cr ? KEY_NONE : KEY_ENTER;
-  if (byte == 0) return KEY_NONE;
+  if (byte == '\n') return was_after_cr ? STREAM_KEY_NONE : STREAM_KEY_ENTER;
+  if (byte == 0) return STREAM_KEY_NONE;
   return byte;
 }
 
@@ -148,11 +146,11 @@ int stream_input_key(HANDLE input, int *key) {
   for (;;) {
     if (buffer_start == buffer_end) fill_buffer(input);
     if (buffer_start == buffer_end) {
-      *key = input_ended ? KEY_ESC : KEY_NONE;
+      *key = input_ended ? STREAM_KEY_ESC : STREAM_KEY_NONE;
       return 1;
     }
     int next = key_of_byte(buffer[buffer_start++]);
-    if (next != KEY_NONE) {
+    if (next != STREAM_KEY_NONE) {
       *key = next;
       return 1;
     }

@@ -1,6 +1,5 @@
-// The framework's file selection on POSIX: instead of the graphical "open"
-// dialog, a prompt for a path on the console, typed through tarvel's own
-// keyboard layer.
+// The data file asked for on the console where the platform has no file
+// dialog (POSIX): a path typed through tarvel's own keyboard layer.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +9,7 @@
 #include <vector>
 
 #include "console/console.h"
-#include "platform/framework.h"
+#include "cvtool/cvtool.h"
 #include "platform/code_page_850.h"
 
 namespace {
@@ -91,7 +90,7 @@ std::string full_path_of(const std::string &typed) {
 }
 }  // namespace
 
-int framework_select_file(char *path, size_t size) {
+int prompt_for_data_file(char *path, size_t size) {
   std::string typed;
   for (;;) {
     if (prompt_for_path(typed, size - 1) != 0) return -1;
