@@ -52,7 +52,8 @@ enum {
   OPTION_PORTS,
   OPTION_COMPARE,
   OPTION_BACKUP,
-  OPTION_CHECK
+  OPTION_CHECK,
+  OPTION_LINE_TEST
 };
 
 const struct option long_options[] = {{"verify", no_argument, nullptr, OPTION_VERIFY},
@@ -64,6 +65,7 @@ const struct option long_options[] = {{"verify", no_argument, nullptr, OPTION_VE
                                       {"compare", required_argument, nullptr, OPTION_COMPARE},
                                       {"backup", required_argument, nullptr, OPTION_BACKUP},
                                       {"check", no_argument, nullptr, OPTION_CHECK},
+                                      {"line-test", no_argument, nullptr, OPTION_LINE_TEST},
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'V'},
                                       {nullptr, 0, nullptr, 0}};
@@ -110,6 +112,9 @@ int take_option(int option, const char *element) {
     case OPTION_CHECK:
       tarvel_options.check = 1;
       break;
+    case OPTION_LINE_TEST:
+      tarvel_options.line_test = 1;
+      break;
     case ':':
       return refuse("Dateiname fehlt nach", refused_argument(element));
     default:
@@ -143,6 +148,16 @@ int check_combination(int positionals) {
   if (tarvel_options.check && tarvel_options.program == nullptr &&
       tarvel_options.compare == nullptr) {
     return refuse("nur mit --program oder --compare", "--check");
+  }
+  if (tarvel_options.line_test && (one_job_requested() || tarvel_options.check)) {
+    return refuse("nicht zusammen mit einem Auftrag", "--line-test");
+  }
+  if (tarvel_options.line_test && positionals != 1) {
+    return refuse(positionals < 1 ? "Schnittstelle fehlt" : "zu viele Argumente",
+                  "tarvel --line-test comx");
+  }
+  if (tarvel_options.line_test && tarvel_options.verify) {
+    return refuse("nicht mit --line-test", "--verify");
   }
   // A check opens no port: one may be named, none is needed.
   if (tarvel_options.check && positionals > 1) {

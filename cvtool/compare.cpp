@@ -22,7 +22,8 @@ void report_difference(const JobCv *cv, int value) {
          cv->number, cv->value, in_file, value, in_receiver);
 }
 
-// Reads one CV and says how it compares. -1 when bytes stopped reaching the port.
+// Reads one CV and says how it compares. -1 when bytes stopped reaching the
+// port, 1 when the line stopped serving.
 int compare_one(const JobCv *cv) {
   int value;
   int read = job_cv_read(cv, &value);
@@ -30,7 +31,8 @@ int compare_one(const JobCv *cv) {
   if (read > 0) {
     job_counts.read_failures++;
     report_read_failure(cv);
-    return 0;
+    // The rest would fail the same way.
+    return read == 2 ? 1 : 0;
   }
   job_counts.cvs_read++;
   if (value != cv->value) {
@@ -56,10 +58,10 @@ void compare_cvs(void) {
   unsigned failed_before = failed_writes;
   progress_begin("tarvel: Vergleichen");
   for (int i = 0; i < list.count; i++) {
-    if (compare_one(&list.cvs[i]) != 0) {
+    int stop = compare_one(&list.cvs[i]);
+    if (stop < 0)
       printf("\nSchreibfehler: %u Bytes nicht gesendet!\n", failed_writes - failed_before);
-      break;
-    }
+    if (stop != 0) break;
     progress_step(i + 1, list.count);
   }
   progress_end();

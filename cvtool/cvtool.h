@@ -78,6 +78,7 @@ struct TarvelOptions {
   int version;           // --version
   int ports;             // --ports
   int quiet;             // -q, --quiet: a job shows only its failures and summary
+  int line_test;         // --line-test: measure the line, then quit
 };
 extern TarvelOptions tarvel_options;
 // Takes the options wherever they stand in argv. Leaves argv[0] and then the
@@ -121,10 +122,27 @@ void progress_file_begin(FILE *file, const char *job);
 void progress_file_step(FILE *file);
 void progress_end(void);
 
+// ---------------------------------------------------------------- the line
+// Before a read, and before a job's first write: checks the line where that
+// is due (the first time, and after a failed read) and names, once, a line
+// that does not serve or serves only slowly. Returns 0 when it serves; -1
+// when not, with line_failed set.
+int line_ready(void);
+// Set once a line was found not to serve in this run.
+extern int line_failed;
+// Names what a line check found (link/line_check.h), each verdict once: a
+// line that does not serve, and what to do; one that serves slowly.
+void name_line_verdict(int verdict);
+// --line-test: measures the line on the woken receiver, says what it found,
+// sends the quit sequence. Returns 0 when the line serves, 1 when not.
+int run_line_test(void);
+
 // ---------------------------------------------------------------- one job
 // Non-zero when --read-out, --program or --compare asks for one job instead
 // of the menu.
 int one_job_requested(void);
+// Non-zero when the run waits for no key: a job, or --line-test.
+int runs_unattended(void);
 // Whether the per-CV progress lines (ended by CR, for a terminal) are shown:
 // always at the menu; in a job only on a terminal and without --quiet, so that
 // a log gets whole lines.

@@ -7,6 +7,7 @@
 #include "cvtool/binary_text.h"
 #include "cvtool/cvtool.h"
 #include "cvtool/job_cv_list.h"
+#include "link/line_check.h"
 #include "platform/shown_text.h"
 #include "platform/file_replace.h"
 #include "platform/safe_start.h"
@@ -24,6 +25,9 @@ const double WRITE_MS = 10 + 4 * BYTE_MS;
 const double VERIFY_MS = 4 + 4 * BYTE_MS;
 // The quit sequence: four bytes, 20 ms.
 const double QUIT_MS = 20 + 4 * BYTE_MS;
+// The line's check before the first read or write, on a line that answers at
+// once: a read of eight questions, then pairs of verifies.
+const double LINE_CHECK_MS = (8 + 2 * LINE_CHECK_PAIRS) * VERIFY_MS;
 
 JobCvList list;
 
@@ -40,10 +44,11 @@ void list_compared_cvs(void) {
 // How long the job keeps the line, in ms, and what it is made of.
 double print_duration(int reads, int writes) {
   double write_ms = WRITE_MS + (tarvel_options.verify ? VERIFY_MS : 0);
-  double start_ms = START_PAUSES_MS + reset_wait_ms + START_BYTES * BYTE_MS;
+  double start_ms = START_PAUSES_MS + reset_wait_ms + START_BYTES * BYTE_MS + LINE_CHECK_MS;
   double total_ms = start_ms + reads * READ_MS + writes * write_ms + QUIT_MS;
   printf(
-      "Dauer auf der Leitung: %.1f s (Reset und Wecken %.3f s, %d x Lesen je %.3f ms, "
+      "Dauer auf der Leitung: %.1f s (Reset, Wecken und Leitungstest %.3f s, %d x Lesen je "
+      "%.3f ms, "
       "%d x Schreiben je %.3f ms, Beenden %.3f ms)\n",
       total_ms / 1000, start_ms / 1000, reads, READ_MS, writes, write_ms, QUIT_MS);
   return total_ms;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cvtool/binary_text.h"
+#include "cvtool/cvtool.h"
 #include "cvtool/data_file_line.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
@@ -76,6 +77,8 @@ int job_cv_read(const JobCv *cv, int *value) {
   unsigned failed_before = failed_writes;
   *value = -1;
   for (int attempt = 0; attempt < READ_TRIES && *value < 0; attempt++) {
+    // Five tries cannot help a line that does not serve.
+    if (line_ready() != 0) return 2;
     *value = read_cv();
     // A read without its questions says nothing about the receiver.
     if (failed_writes != failed_before) return -1;

@@ -31,7 +31,8 @@ int job_cv_list_read(const char *name, int show, JobCvList *list);
 
 // Reads cv from the receiver as a read-out does, up to five times, into
 // *value. Returns 0 when read, 1 when five reads were not confirmed (*value
-// -1), -1 when bytes stopped reaching the port.
+// -1), 2 when the line does not serve (it has been named), -1 when bytes
+// stopped reaching the port.
 int job_cv_read(const JobCv *cv, int *value);
 // "CV   7a: Lesefehler!" on a line of its own, over the progress line.
 void report_read_failure(const JobCv *cv);

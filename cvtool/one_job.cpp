@@ -34,6 +34,7 @@ int refuse_file(const char *why) {
 
 int exit_code(unsigned failed_writes_before) {
   if (failed_writes != failed_writes_before) return JOB_PORT_FAILED;
+  if (line_failed) return JOB_CV_FAILED;
   if (job_counts.file_errors > 0) return JOB_FILE_FAILED;
   if (tarvel_options.read_out == nullptr && job_counts.cv_lines == 0) return JOB_FILE_FAILED;
   int cvs_done = job_counts.cvs_read + job_counts.read_failures;
@@ -60,7 +61,9 @@ void print_summary(int code) {
       printf(", %d best\x84tigt, %d nicht best\x84tigt",
              job_counts.cvs_written - job_counts.writes_unconfirmed, job_counts.writes_unconfirmed);
     }
-    if (backup_code == 0) printf(", %d Zeilen ung\x81ltig", job_counts.lines_refused);
+    // A line found unusable at the start left the file unread.
+    int file_read = !line_failed || job_counts.cv_lines + job_counts.lines_refused > 0;
+    if (backup_code == 0 && file_read) printf(", %d Zeilen ung\x81ltig", job_counts.lines_refused);
     if (tarvel_options.backup != nullptr) print_backup_summary();
   }
   if (backup_code != 0) {
@@ -72,6 +75,7 @@ void print_summary(int code) {
     printf(", Datei fehlerhaft");
   }
   if (code == JOB_PORT_FAILED) printf(", Schnittstelle ausgefallen");
+  if (line_failed && code == JOB_CV_FAILED) printf(", Leitung unbrauchbar");
   printf(" (Exit-Code %d)\n", code);
   fflush(stdout);
 }
@@ -85,6 +89,10 @@ int job_progress_shown(void) {
 
 int one_job_requested(void) {
   return one_job_file() != nullptr;
+}
+
+int runs_unattended(void) {
+  return one_job_requested() || tarvel_options.line_test;
 }
 
 const char *one_job_file(void) {
@@ -128,7 +136,10 @@ int run_one_job(void) {
   // A key typed meanwhile must not stop a job that a script started.
   console_keys_ignored = 1;
   // The job's file is the data file, so no file is ever asked for here.
-  if (tarvel_options.read_out != nullptr) {
+  if (line_ready() != 0) {
+    // Nothing was read, nor may anything be written: no file is replaced.
+    replacement_abandon();
+  } else if (tarvel_options.read_out != nullptr) {
     read_out_cvs();
   } else if (tarvel_options.compare != nullptr) {
     compare_cvs();

@@ -62,6 +62,9 @@ void program_data_file(void) {
   // A job reads no key.
   if (!one_job_requested()) printf("\nAbbruch mit ESC\n");
   unsigned failed_before = failed_writes;
+  // Writes that are to be confirmed go to a line that was checked first; a
+  // line that does not serve is named here, and each write then reported.
+  if (tarvel_options.verify) line_ready();
   write_summary_begin();
   progress_file_begin(file, "tarvel: Programmieren");
   unsigned line_number = 0;
@@ -75,6 +78,8 @@ void program_data_file(void) {
     }
     // Keys are looked at only after a line that reached the receiver.
     if (program_line(line) && key_waiting() && wait_key() == KEY_ESC) break;
+    // A job whose receiver stopped answering writes no more into it.
+    if (line_failed && one_job_requested()) break;
   }
   progress_end();
   if (ferror(file)) {

@@ -19,7 +19,13 @@
 
 namespace {
 // Why a read-out ended before its last CV.
-enum { READ_OUT_DONE, READ_OUT_ESCAPED, READ_OUT_FILE_FAILED, READ_OUT_PORT_FAILED };
+enum {
+  READ_OUT_DONE,
+  READ_OUT_ESCAPED,
+  READ_OUT_FILE_FAILED,
+  READ_OUT_PORT_FAILED,
+  READ_OUT_LINE_FAILED
+};
 
 // The error of the first write into the new file that failed, taken when it
 // failed: messages printed since then may have changed errno. 0: none.
@@ -71,6 +77,8 @@ int read_out_one(void) {
   unsigned failed_before = failed_writes;
   int value = -1;
   for (int attempt = 0; attempt < READ_TRIES && value < 0; attempt++) {
+    // Five tries cannot help a line that does not serve; it has been named.
+    if (line_ready() != 0) return READ_OUT_LINE_FAILED;
     value = read_cv();
     if (failed_writes != failed_before) return READ_OUT_PORT_FAILED;
   }
@@ -143,6 +151,9 @@ void finish_read_out(int stopped, unsigned failed_before, int cvs_read) {
     report_file_failure(file_error != 0 ? file_error : EIO);
   } else if (stopped == READ_OUT_PORT_FAILED) {
     printf("\nSchreibfehler: %u Bytes nicht gesendet!\n", failed_writes - failed_before);
+    keep_target();
+    Sleep(FILE_ERROR_PAUSE_MS);
+  } else if (stopped == READ_OUT_LINE_FAILED) {
     keep_target();
     Sleep(FILE_ERROR_PAUSE_MS);
   } else if (stopped == READ_OUT_DONE && cvs_read == 0) {

@@ -57,7 +57,11 @@ static void read_selected_cv(void) {
   char binary[BINARY_TEXT_SIZE];
   printf("\nCV Nr %d auslesen... ", cv_selection.number);
   fflush(stdout);
-  read_cv();
+  if (line_ready() != 0) {
+    cv_selection.value = -1;
+  } else {
+    read_cv();
+  }
   if (cv_selection.value < 0) {
     printf("\nCV %d Lesefehler!\n", cv_selection.number);
     return;

@@ -32,6 +32,7 @@ void print_options_help(void) {
       "  tarvel [-q] --compare DATEI comx\n"
       "  tarvel --check [--verify] --program DATEI [--backup ALT] [comx]\n"
       "  tarvel --check --compare DATEI [comx]\n"
+      "  tarvel --line-test comx\n"
       "  tarvel --ports\n\n"
       "Optionen (vor oder nach der Schnittstelle; -- beendet sie):\n"
       "  --ports            zeigt die vorhandenen seriellen Schnittstellen und endet\n"
@@ -50,6 +51,9 @@ void print_options_help(void) {
       "                     geschrieben bzw. verglichen w\x81rde, und die Dauer; \x94"
       "ffnet\n"
       "                     keine Schnittstelle (Exit-Code 0, 2 oder 3)\n"
+      "  --line-test        misst die Leitung mit einigen hundert bekannten Antworten,\n"
+      "                     sagt, ob sie taugt und was ein Auslesen dauert, und endet\n"
+      "                     (Exit-Code 0 taugt, 1 taugt nicht)\n"
       "  -q, --quiet        mit einem Auftrag: nur Fehler und Ergebnis\n"
       "  -h, -?, --help     zeigt diese Hilfe und endet\n"
       "  -V, --version      zeigt die Version und endet\n\n"
@@ -150,7 +154,7 @@ int open_and_wake(const char *port) {
   }
   if (open_port(port, 38400, 8, 0, 1, 12, 12) != 0) {
     print_ports_hint();
-    if (!one_job_requested()) wait_key();
+    if (!runs_unattended()) wait_key();
     return EXIT_NO_PORT;
   }
   reset_receiver(reset_wait_ms);
@@ -167,5 +171,6 @@ int tarvel_main(int argc, char **argv) {
   if (code == KEEP_RUNNING) code = set_up(argc, argv);
   if (code == KEEP_RUNNING) code = open_and_wake(argv[1]);
   if (code != KEEP_RUNNING) return code;
+  if (tarvel_options.line_test) return run_line_test();
   return one_job_requested() ? run_one_job() : command_loop();
 }

@@ -19,7 +19,8 @@ void write_selected_cv(int in_dialogue) {
   // A write whose bytes did not all leave (a pulled adapter) was no write.
   if (failed_writes != failed_before) return;
   job_counts.cvs_written++;
-  if (!tarvel_options.verify || verify_cv()) return;
+  if (!tarvel_options.verify) return;
+  if (line_ready() == 0 && verify_cv()) return;
   job_counts.writes_unconfirmed++;
   // In a programming run the line replaces the progress line of this CV.
   printf(cv_selection.bank ? "%sCV %3da = %3d nicht best\x84tigt!\n"

@@ -1,17 +1,19 @@
 // The receiver's command protocol. The receiver answers only on DSR, so a CV
 // is read as eight yes-or-no questions and a verify of the assembled byte.
-// Every pause counts from the completed write of the byte before it.
+// Every pause after a byte counts from when that byte has left the wire.
 #include "link/receiver_protocol.h"
 
 #include <cstdio>
 
+#include "link/line_check.h"
 #include "link/serial_port.h"
 
 CvSelection cv_selection = {1, 0, 0};
+int64_t answer_wait_us = RECEIVER_ANSWER_US;
+int line_slow = 0;
 
 namespace {
 
-const int ANSWER_DELAY_MS = 1;  // the receiver needs this to set DSR
 const int AFTER_SAMPLE_MS = 3;
 const int AFTER_WRITE_MS = 10;  // the receiver stores the byte meanwhile
 const int WAKE_BYTE_PAUSE_MS = 20;
@@ -23,27 +25,48 @@ const int RESET_BYTE = 'A';
 const int WAKE_FIRST = 0xF3;
 const int WAKE_LAST = 0xFE;  // 0xFF would start the boot loader instead
 const int WAKE_END = 0x55;
+// A stuck line holds DSR asserted, and so reads every CV as 255.
+const int ALL_BITS = 0xFF;
+// A receiver may refuse a value now and then; refusals in a row, or a
+// complement it confirms, may mean that the line has grown slower.
+const int REFUSALS_BEFORE_CHECK = 2;
+int refusals_in_a_row = 0;
+
+void pause_from_wire_ms(int ms) {
+  pause_from_wire_us((int64_t)ms * 1000);
+}
 
 // ---------------------------------------------------------------- CV commands
 
-void send_command(int data, int opcode) {
-  write_byte(cv_selection.bank);
-  write_byte(cv_selection.number - 1);
-  write_byte(data);
-  write_byte(opcode);
-}
-
-// A failed status read counts as DSR not asserted: a 0 bit, or no confirmation.
-int dsr_asserted(void) {
-  DWORD status = 0;
-  if (!GetCommModemStatus(port_handle, &status)) return 0;
-  return (status & MS_DSR_ON) != 0;
-}
-
 int ask(int data, int opcode) {
   send_command(data, opcode);
-  Sleep(ANSWER_DELAY_MS);
+  pause_from_wire_us(answer_wait_us);
   return dsr_asserted();
+}
+
+// The confirmation of value; where the line is slow, the answer must still
+// stand at the end of the pause after it: one that changes was an old one.
+int confirmed(int value) {
+  int yes = ask(value, CMD_VERIFY);
+  Sleep(AFTER_SAMPLE_MS);
+  if (yes && line_slow) yes = dsr_asserted();
+  return yes;
+}
+
+// A line that cannot say no confirms the complement too.
+int refused(int value) {
+  int yes = ask(~value & ALL_BITS, CMD_VERIFY);
+  Sleep(AFTER_SAMPLE_MS);
+  return !yes;
+}
+
+int value_holds(int value) {
+  int holds = confirmed(value);
+  int said_yes = holds;
+  if (holds && (line_slow || value == ALL_BITS)) holds = refused(value);
+  refusals_in_a_row = holds ? 0 : refusals_in_a_row + 1;
+  if (said_yes != holds || refusals_in_a_row >= REFUSALS_BEFORE_CHECK) line_mark_suspect();
+  return holds;
 }
 
 // ---------------------------------------------------------------- line changes
@@ -78,13 +101,26 @@ void release_reset(DCB *dcb) {
 void send_wake_bytes(void) {
   for (int wake = WAKE_FIRST; wake <= WAKE_LAST; wake++) {
     write_byte(wake);
-    Sleep(WAKE_BYTE_PAUSE_MS);
+    pause_from_wire_ms(WAKE_BYTE_PAUSE_MS);
   }
   write_byte(WAKE_END);
-  Sleep(WAKE_BYTE_PAUSE_MS);
+  pause_from_wire_ms(WAKE_BYTE_PAUSE_MS);
 }
 
 }  // namespace
+
+void send_command(int data, int opcode) {
+  write_byte(cv_selection.bank);
+  write_byte(cv_selection.number - 1);
+  write_byte(data);
+  write_byte(opcode);
+}
+
+int dsr_asserted(void) {
+  DWORD status = 0;
+  if (!GetCommModemStatus(port_handle, &status)) return 0;
+  return (status & MS_DSR_ON) != 0;
+}
 
 int read_cv(void) {
   int assembled = 0;
@@ -92,20 +128,17 @@ int read_cv(void) {
     if (ask(mask, CMD_QUERY_BIT)) assembled |= mask;
     Sleep(AFTER_SAMPLE_MS);
   }
-  cv_selection.value = ask(assembled, CMD_VERIFY) ? assembled : -1;
-  Sleep(AFTER_SAMPLE_MS);
+  cv_selection.value = value_holds(assembled) ? assembled : -1;
   return cv_selection.value;
 }
 
 void write_cv(void) {
   send_command(cv_selection.value & 0xFF, CMD_WRITE);
-  Sleep(AFTER_WRITE_MS);
+  pause_from_wire_ms(AFTER_WRITE_MS);
 }
 
 int verify_cv(void) {
-  int confirmed = ask(cv_selection.value & 0xFF, CMD_VERIFY);
-  Sleep(AFTER_SAMPLE_MS);
-  return confirmed;
+  return value_holds(cv_selection.value & 0xFF);
 }
 
 int receiver_messages_quiet = 0;
@@ -114,7 +147,7 @@ void reset_receiver(int reset_wait_ms) {
   reconfigure(set_service_line);
   Sleep(BEFORE_RESET_BYTE_MS);
   write_byte(RESET_BYTE);
-  Sleep(AFTER_RESET_BYTE_MS);
+  pause_from_wire_ms(AFTER_RESET_BYTE_MS);
   reconfigure(hold_in_reset);
   if (!receiver_messages_quiet) printf("%d Sekunden Reset....", reset_wait_ms / 1000);
   fflush(stdout);
@@ -130,5 +163,5 @@ void reset_receiver(int reset_wait_ms) {
 
 void quit_receiver(void) {
   for (int i = 0; i < 4; i++) write_byte(CMD_QUIT);
-  Sleep(AFTER_QUIT_MS);
+  pause_from_wire_ms(AFTER_QUIT_MS);
 }

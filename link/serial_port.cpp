@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "console/console.h"
+#include "link/line_check.h"
+#include "platform/clock.h"
 #include "platform/port_open_cause.h"
 #include "platform/shown_text.h"
 
@@ -36,6 +38,11 @@ int read_done;
 DWORD read_error;
 DWORD last_read_length;
 void *reader_thread;
+// The line as our writes have used it: when the last byte handed over will
+// have left the wire at the latest by its line time, and when it has left.
+int64_t line_free_us;
+int64_t wire_clear_at_us;
+int line_baud = 38400;
 // The code of the refused read last reported, so that a dead device is
 // reported once instead of ten times a second.
 DWORD reported_refusal;
@@ -70,6 +77,7 @@ void configure_port(int baud_rate, int data_bits, int parity, int stop_bits, int
   GetCommConfig(port_handle, &port_config, &port_config_size);
   apply_line_settings(&port_config.dcb, baud_rate, data_bits, parity, stop_bits, dtr, rts);
   SetCommConfig(port_handle, &port_config, port_config_size);
+  if (baud_rate > 0) line_baud = baud_rate;
   // A read stays pending until a byte arrives and ends 2 ms after a burst.
   COMMTIMEOUTS timeouts = {2, 0, 0, 0, 0};
   SetCommTimeouts(port_handle, &timeouts);
@@ -77,6 +85,19 @@ void configure_port(int baud_rate, int data_bits, int parity, int stop_bits, int
 }
 
 // ---------------------------------------------------------------- writing
+
+// Ten bit times, to the microsecond as the receiver counts them.
+int64_t byte_time_us(void) {
+  return (10000000 + line_baud / 2) / line_baud;
+}
+
+// A byte handed over at start_us leaves the wire one byte time after the line
+// is free; the completion tells the truth only where it comes later.
+void account_wire_time(int64_t start_us) {
+  line_free_us = (start_us > line_free_us ? start_us : line_free_us) + byte_time_us();
+  int64_t done_us = clock_now_us();
+  wire_clear_at_us = done_us > line_free_us ? done_us : line_free_us;
+}
 
 void WINAPI write_completed(DWORD error_code, DWORD, LPOVERLAPPED) {
   // The byte counts as sent either way; a port that aborts on errors must be
@@ -210,6 +231,7 @@ int open_port(const char *port, int baud_rate, int data_bits, int parity, int st
     return -1;
   }
   configure_port(baud_rate, data_bits, parity, stop_bits, dtr, rts);
+  line_check_forget();
   reader_thread = framework_begin_thread(reader_main, nullptr);
   atexit(release_port);
   return 0;
@@ -218,6 +240,7 @@ int open_port(const char *port, int baud_rate, int data_bits, int parity, int st
 void write_byte(int value) {
   // Stays valid until the write has completed: we do not return before.
   BYTE byte = (BYTE)(value & 0xFF);
+  int64_t start_us = clock_now_us();
   // A refused request never completes, so nothing is waited for; it gets one
   // more try and is then dropped.
   for (int attempt = 0; attempt < 2; attempt++) {
@@ -225,11 +248,24 @@ void write_byte(int value) {
     write_done = 0;
     if (WriteFileEx(port_handle, &byte, 1, &write_request, write_completed)) {
       while (!write_done) SleepEx(INFINITE, TRUE);
+      account_wire_time(start_us);
       return;
     }
     clear_port_error();
   }
   failed_writes++;
+  // Nothing left: the pause after it counts from now.
+  wire_clear_at_us = clock_now_us();
+}
+
+int64_t wire_clear_us(void) {
+  return wire_clear_at_us;
+}
+
+void pause_from_wire_us(int64_t us) {
+  // Before the first byte there is nothing to count from but now.
+  int64_t from_us = wire_clear_at_us != 0 ? wire_clear_at_us : clock_now_us();
+  clock_sleep_until_us(from_us + us);
 }
 
 unsigned next_read_length(unsigned head) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/platform.h"
 
@@ -21,6 +22,13 @@ int open_port(const char *port, int baud_rate, int data_bits, int parity, int st
               int rts);
 // Sends the low 8 bits of value; returns once the write has completed.
 void write_byte(int value);
+// When the last byte written has left the wire, on the clock in force
+// (platform/clock.h): the write's completion, or where a USB adapter completes
+// on hand-over, earlier than that, the bytes' own line time since the line was
+// last idle. Every pause after a byte counts from here.
+int64_t wire_clear_us(void);
+// Pauses until us microseconds after wire_clear_us(); never less.
+void pause_from_wire_us(int64_t us);
 
 // Forms the device name for a port text into name (size bytes). Returns 0, or
 // -1 when it does not fit (name is then empty). One character n names COMn; a

@@ -43,9 +43,9 @@ int load_records(FILE *file) {
 void send_handshake(void) {
   write_byte('!');
   write_byte(handshake_byte);
-  Sleep(AFTER_HANDSHAKE_MS);
+  pause_from_wire(AFTER_HANDSHAKE_MS);
   for (int value = 0x00; value <= 0xFF; value++) write_byte(value);
-  Sleep(AFTER_COUNT_UP_MS);
+  pause_from_wire(AFTER_COUNT_UP_MS);
 }
 
 void show_progress(void) {
@@ -113,10 +113,10 @@ int transfer_firmware(void) {
     BYTE lead = program_records[at++];
     write_byte(lead);
     if (lead == END_RECORD) break;
-    Sleep(RECORD_PAUSE_MS);
+    pause_from_wire(RECORD_PAUSE_MS);
     if (lead == PAGE_RECORD) {
       for (int i = 0; i < 1 + page_size; i++) write_byte(program_records[at++]);
-      Sleep(RECORD_PAUSE_MS);
+      pause_from_wire(RECORD_PAUSE_MS);
     }
     show_progress();
     title_progress_step((long)at, (long)program_records.size());

@@ -75,6 +75,11 @@ extern int failed_writes;
 // Sends the low 8 bits of value with one synchronous write; a failure is reported
 // on standard error and counted, and otherwise ignored. Makes no pause of its own.
 void write_byte(int value);
+// Pauses until ms milliseconds after the last byte written has left the wire:
+// its write's completion, or where a USB adapter completes a write on
+// hand-over, earlier than that, the bytes' own line time since the line was
+// last idle. Never shorter at the receiver than asked.
+void pause_from_wire(int ms);
 // Resets the receiver through DTR and RTS (unless mode is NO_RESET), then sends
 // the wake bytes that bring it into its boot loader.
 void reset_receiver(ResetMode mode, int wait);

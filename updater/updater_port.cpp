@@ -3,6 +3,7 @@
 #include "platform/port_open_cause.h"
 #include "updater/updater.h"
 
+#include "platform/clock.h"
 #include "platform/shown_text.h"
 
 HANDLE port_handle = INVALID_HANDLE_VALUE;
@@ -12,6 +13,12 @@ namespace {
 
 COMMCONFIG port_config;
 DWORD config_size;
+// Ten bit times at 38400 baud, to the microsecond as the receiver counts them.
+const int64_t BYTE_TIME_US = 260;
+// When the bytes handed over will have left the wire by their line time, and
+// when the last one has left.
+int64_t line_free_us;
+int64_t wire_clear_us;
 static_assert(sizeof(COMMCONFIG) == 52, "the configuration size the port calls are given");
 
 // Reads the configuration, sets the DTR and RTS controls, writes it back; every
@@ -62,17 +69,29 @@ int open_port(void) {
 void write_byte(int value) {
   BYTE byte = (BYTE)(value & 0xFF);
   DWORD written = 0;
+  int64_t start_us = clock_now_us();
   if (!WriteFile(port_handle, &byte, 1, &written, nullptr)) {
     fprintf(stderr, "WriteFile returns %ld\n", (long)GetLastError());
     failed_writes++;
+    // Nothing left: the pause after it counts from now.
+    wire_clear_us = clock_now_us();
+    return;
   }
+  line_free_us = (start_us > line_free_us ? start_us : line_free_us) + BYTE_TIME_US;
+  int64_t done_us = clock_now_us();
+  wire_clear_us = done_us > line_free_us ? done_us : line_free_us;
+}
+
+void pause_from_wire(int ms) {
+  int64_t from_us = wire_clear_us != 0 ? wire_clear_us : clock_now_us();
+  clock_sleep_until_us(from_us + (int64_t)ms * 1000);
 }
 
 void reset_receiver(ResetMode mode, int wait) {
   if (mode != NO_RESET) {
     Sleep(BEFORE_RESET_BYTE_MS);
     write_byte(RESET_BYTE);
-    Sleep(AFTER_RESET_BYTE_MS);
+    pause_from_wire(AFTER_RESET_BYTE_MS);
     reconfigure(DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE);
     updater_print("%d Sekunden Reset....", wait / 1000);
     Sleep(wait);
@@ -82,7 +101,7 @@ void reset_receiver(ResetMode mode, int wait) {
   Sleep(BEFORE_WAKE_MS);
   for (int value = WAKE_FIRST; value <= WAKE_LAST; value++) {
     write_byte(value);
-    Sleep(WAKE_BYTE_MS);
+    pause_from_wire(WAKE_BYTE_MS);
   }
   updater_print("\nEmpfaenger sollte kurz hupen/blinken bzw. Dauerton/Dauerblinken beenden\n");
   Sleep(AFTER_WAKE_MS);

@@ -9,14 +9,11 @@
 
 #include "platform/clock.h"
 #include "platform/clock_source.h"
+#include "platform/win32/precise_sleep_win32.h"
 
 namespace {
 
 std::atomic<bool> virtual_mode{false};
-
-// Sleep wakes up to a timer period late, so it is asked for the time less two
-// milliseconds and the rest is watched on the clock: a byte time is 260 us.
-const int64_t WATCHED_US = 2000;
 
 }  // namespace
 
@@ -42,9 +39,7 @@ int64_t clock_real_now_us(void) {
 }
 
 void clock_real_sleep_until(int64_t deadline_us) {
-  int64_t remaining = deadline_us - clock_real_now_us();
-  if (remaining > WATCHED_US) Sleep((DWORD)((remaining - WATCHED_US) / 1000));
-  while (clock_real_now_us() < deadline_us) std::this_thread::yield();
+  precise_sleep_until_us(deadline_us, clock_real_now_us());
 }
 
 void clock_virtual_pause_done(int64_t) {

@@ -130,6 +130,18 @@ void precise_Sleep(DWORD ms) {
   }
 }
 
+void precise_sleep_until_us(long long deadline_us, long long now_us) {
+  if (deadline_us <= now_us) return;
+  InitOnceExecuteOnce(&set_up_once, set_up, nullptr, nullptr);
+  long long remaining_us = deadline_us - now_us;
+  long long deadline = now_ticks() + ticks_of_us(remaining_us);
+  if (remaining_us <= (long long)PRECISE_LIMIT_MS * 1000) {
+    precise_wait(deadline);
+  } else {
+    coarse_wait(deadline);
+  }
+}
+
 void precise_sleep_use_timer(bool on) {
   timer_wanted = on;
 }

@@ -13,6 +13,9 @@
 #include <windows.h>
 
 void precise_Sleep(DWORD ms);
+// Waits until the performance counter, in microseconds (clock_real_now_us),
+// reaches deadline_us; as precisely as precise_Sleep.
+void precise_sleep_until_us(long long deadline_us, long long now_us);
 
 // For tests: false makes the calling thread sleep as on a Windows without the
 // high-resolution timer.

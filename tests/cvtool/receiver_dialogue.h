@@ -24,6 +24,9 @@ inline VirtualReceiver *receiver_in_service_mode(const std::string &port) {
   console_setup(nullptr);
   if (open_port(port.c_str(), 38400, 8, 0, 1, 12, 12) != 0) return nullptr;
   reset_receiver(2000);
+  // The line is checked before the first read of a run; here once, up front,
+  // so that each test sees its own commands only.
+  line_ready();
   vr = virtual_receiver_last();
   return vr;
 }

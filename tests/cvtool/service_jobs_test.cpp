@@ -41,12 +41,14 @@ class ServiceJobs : public TempDirFixture {
     write_text(dir + "/" + name, text);
   }
   std::string receiver_cvs() { return read_text(dir + "/r/cvs.txt"); }
-  // The opcodes of the commands after the wake sequence, without the quit bytes.
+  // The opcodes of the commands after the wake sequence and the line's check,
+  // without the quit bytes.
   std::vector<int> opcodes() {
     std::vector<int> bytes = sent_bytes(read_wire_log(dir + "/r/wire.log"));
     size_t at = 0;
     while (at + 1 < bytes.size() && !(bytes[at] == 0xFE && bytes[at + 1] == 0x55)) at++;
     at += 2;
+    at += line_check_length(bytes, at);
     size_t end = bytes.size();
     while (end > at && bytes[end - 1] == CMD_QUIT) end--;
     std::vector<int> found;
@@ -84,15 +86,18 @@ struct CompareCase {
   const char *file;     // text of %/cvs.txt
   const char *options;  // the receiver's options
   int code;
-  const char *summary;  // the counts of the summary line, before " (Exit-Code N)"
-  std::string listed;   // a text the output must hold, or ""
-  int reads;            // verifies on the wire: reads made, retries included
+  const char *summary;    // the counts of the summary line, before " (Exit-Code N)"
+  std::string listed;     // a text the output must hold, or ""
+  int reads;              // reads made, retries included
+  int complements = 0;    // verifies of a 255's complement, which must be refused
+  const char *said = "";  // a text standard error must hold
 };
 
 std::vector<CompareCase> compare_cases() {
   return {
       {"equal", FACTORY_FILE, "", 0,
-       "4 CVs verglichen, 4 gleich, 0 verschieden, 0 Lesefehler, 0 Zeilen ung\xC3\xBCltig", "", 4},
+       "4 CVs verglichen, 4 gleich, 0 verschieden, 0 Lesefehler, 0 Zeilen ung\xC3\xBCltig", "", 4,
+       2},
       {"different", "CV 3 = 7\nCV 4a = 0\nCV 5 = 4\n", "", 1,
        "3 CVs verglichen, 1 gleich, 2 verschieden, 0 Lesefehler, 0 Zeilen ung\xC3\xBCltig",
        DIFFER_TEXT + DIFFER_ALT_TEXT, 3},
@@ -107,21 +112,26 @@ std::vector<CompareCase> compare_cases() {
       {"different_outweighs_refused", "CV 3 = 7\nCV 300 = 1\n", "", 1,
        "1 CVs verglichen, 0 gleich, 1 verschieden, 0 Lesefehler, 1 Zeilen ung\xC3\xBCltig",
        DIFFER_TEXT, 1},
+      // The line's check finds no answer: nothing is read at all.
       {"no_receiver", "CV 3 = 2\nCV 4a = 252\n", "?absent", 1,
-       "2 CVs verglichen, 0 gleich, 0 verschieden, 2 Lesefehler, 0 Zeilen ung\xC3\xBCltig",
-       "CV   3: Lesefehler!", 10},
+       "0 CVs verglichen, 0 gleich, 0 verschieden, 0 Lesefehler, 0 Zeilen ung\xC3\xBCltig, "
+       "Leitung unbrauchbar",
+       "", 0, 0, "Der Empf\xC3\xA4nger antwortet nicht"},
+      // A receiver that confirms nothing looks like none on the line.
       {"never_confirmed", "CV 3 = 2\nCV 4a = 252\n", "?fail=1", 1,
-       "2 CVs verglichen, 0 gleich, 0 verschieden, 2 Lesefehler, 0 Zeilen ung\xC3\xBCltig",
-       "CV   4a: Lesefehler!", 10},
+       "0 CVs verglichen, 0 gleich, 0 verschieden, 0 Lesefehler, 0 Zeilen ung\xC3\xBCltig, "
+       "Leitung unbrauchbar",
+       "", 0, 0, "Der Empf\xC3\xA4nger antwortet nicht"},
       // Every second verify fails: each CV is read on its second try.
       {"read_on_a_retry", "CV 3 = 2\nCV 4a = 252\nCV 5 = 9\n", "?fail=2", 1,
-       "3 CVs verglichen, 2 gleich, 1 verschieden, 0 Lesefehler, 0 Zeilen ung\xC3\xBCltig", "", 5},
+       "3 CVs verglichen, 2 gleich, 1 verschieden, 0 Lesefehler, 0 Zeilen ung\xC3\xBCltig", "", 6},
       {"no_cv_line", "CV 0 = 1\n\n", "", 3,
        "0 CVs verglichen, 0 gleich, 0 verschieden, 0 Lesefehler, 2 Zeilen ung\xC3\xBCltig, keine "
        "CV-Zeile",
        "", 0},
       // The adapter is pulled in the second CV's questions.
-      {"port_fails", "CV 3 = 2\nCV 4a = 252\nCV 5 = 4\n", "?unplug=60", 4,
+      // (14 bytes of the wake, 160 of the line's check, 36 of the first CV.)
+      {"port_fails", "CV 3 = 2\nCV 4a = 252\nCV 5 = 4\n", "?unplug=230", 4,
        "1 CVs verglichen, 1 gleich, 0 verschieden, 0 Lesefehler, 0 Zeilen ung\xC3\xBCltig, "
        "Schnittstelle ausgefallen",
        "Schreibfehler:", 1},
@@ -144,7 +154,8 @@ TEST_P(Compare, ReadsEachCvOnceWritesNothingAndSaysWhatDiffers) {
       << r.out;
   EXPECT_NE(r.out.find(c.listed), std::string::npos) << r.out;
   EXPECT_EQ(writes(), 0) << "a compare writes nothing";
-  EXPECT_EQ(verifies(), c.reads);
+  EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+  EXPECT_EQ(verifies(), c.reads + c.complements);
   // A pulled adapter cuts the read it falls into.
   if (c.code != 4) {
     EXPECT_EQ(count_of_opcode(CMD_QUERY_BIT), 8 * c.reads);
@@ -221,33 +232,33 @@ const std::string PROGRAM_LINE = "tarvel --program %/cvs.txt: ";
 
 std::vector<BackupCase> backup_cases() {
   return {
+      // The line's check finds no receiver before the backup's first read.
       {"no_receiver",
        {"--program", "%/cvs.txt", "--backup", "%/old.txt", "sim:%/r?absent"},
        nullptr,
        1,
-       "tarvel --program %/cvs.txt: 0 CVs geschrieben, Sicherung %/old.txt unvollst\xC3\xA4ndig "
-       "(Exit-Code 1)",
-       "",
+       "tarvel --program %/cvs.txt: 0 CVs geschrieben, Leitung unbrauchbar (Exit-Code 1)",
+       "Der Empf\xC3\xA4nger antwortet nicht",
        true},
       {"never_confirmed_with_verify",
        {"--verify", "--program", "%/cvs.txt", "--backup", "%/old.txt", "sim:%/r?fail=1"},
        nullptr,
        1,
        "tarvel --program %/cvs.txt: 0 CVs geschrieben, 0 best\xC3\xA4tigt, 0 nicht "
-       "best\xC3\xA4tigt, Sicherung %/old.txt unvollst\xC3\xA4ndig (Exit-Code 1)",
+       "best\xC3\xA4tigt, Leitung unbrauchbar (Exit-Code 1)",
        "",
        true},
       {"old_kept_when_the_backup_fails",
        {"--force", "--program", "%/cvs.txt", "--backup", "%/old.txt", "sim:%/r?absent"},
        "alt\n",
        1,
-       "tarvel --program %/cvs.txt: 0 CVs geschrieben, Sicherung %/old.txt unvollst\xC3\xA4ndig "
-       "(Exit-Code 1)",
+       "tarvel --program %/cvs.txt: 0 CVs geschrieben, Leitung unbrauchbar (Exit-Code 1)",
        "",
        true},
-      // Pulled in the second CV's questions: nothing written, nothing saved.
+      // Pulled in the second CV's questions (14 bytes of the wake, 160 of the
+      // line's check, 36 of the first CV): nothing written, nothing saved.
       {"port_fails_in_the_backup",
-       {"--program", "%/cvs.txt", "--backup", "%/old.txt", "sim:%/r?unplug=60"},
+       {"--program", "%/cvs.txt", "--backup", "%/old.txt", "sim:%/r?unplug=230"},
        nullptr,
        4,
        "",
@@ -412,25 +423,25 @@ std::vector<CheckCase> check_cases() {
        {"--check", "--program", "%/cvs.txt", "sim:%/r"},
        2,
        "tarvel --check --program %/cvs.txt: 4 CVs zu schreiben, 1 Zeilen ung\xC3\xBCltig, Dauer "
-       "5.0 s (Exit-Code 2)",
+       "5.3 s (Exit-Code 2)",
        written},
       {"program_missing_device",
        {"--check", "--program", "%/cvs.txt", "%/no-such-tty"},
        2,
        "tarvel --check --program %/cvs.txt: 4 CVs zu schreiben, 1 Zeilen ung\xC3\xBCltig, Dauer "
-       "5.0 s (Exit-Code 2)",
+       "5.3 s (Exit-Code 2)",
        written},
       {"program_no_port",
        {"--program", "%/good.txt", "--check"},
        0,
        "tarvel --check --program %/good.txt: 2 CVs zu schreiben, 0 Zeilen ung\xC3\xBCltig, Dauer "
-       "5.0 s (Exit-Code 0)",
+       "5.2 s (Exit-Code 0)",
        "CV   5  =   1 (b0000 0001)\nCV 256a = 255 (b1111 1111)\n"},
       {"program_with_backup",
        {"--check", "--program", "%/cvs.txt", "--backup", "%/old.txt", "COM1"},
        2,
        "tarvel --check --program %/cvs.txt: 4 CVs zu schreiben, 3 zu sichern, 1 Zeilen "
-       "ung\xC3\xBCltig, Dauer 5.2 s (Exit-Code 2)",
+       "ung\xC3\xBCltig, Dauer 5.4 s (Exit-Code 2)",
        "3 x Lesen je 45.375 ms, 4 x Schreiben je 11.042 ms"},
       {"program_with_verify",
        {"--check", "--verify", "--program", "%/good.txt"},
@@ -441,7 +452,7 @@ std::vector<CheckCase> check_cases() {
        {"--check", "--compare", "%/cvs.txt", "%/no-such-tty"},
        2,
        "tarvel --check --compare %/cvs.txt: 3 CVs zu vergleichen, 1 Zeilen ung\xC3\xBCltig, Dauer "
-       "5.1 s (Exit-Code 2)",
+       "5.3 s (Exit-Code 2)",
        "CV   3  =   9 (b0000 1001)\nCV   4a =   1 (b0000 0001)\nCV  17  = 200 (b1100 1000)\n"},
       {"no_cv_line",
        {"--check", "--program", "%/empty.txt", "sim:%/r"},
@@ -500,7 +511,8 @@ TEST_F(ServiceJobs, TheLengthACheckNamesIsTheLengthOfTheJob) {
       {"--compare", "%/cvs.txt"},
   };
   const std::regex parts(
-      "Reset und Wecken ([0-9.]+) s, ([0-9]+) x Lesen je ([0-9.]+) ms, ([0-9]+) x Schreiben je "
+      "Reset, Wecken und Leitungstest ([0-9.]+) s, ([0-9]+) x Lesen je ([0-9.]+) ms, ([0-9]+) x "
+      "Schreiben je "
       "([0-9.]+) ms, Beenden ([0-9.]+) ms");
   for (const std::vector<std::string> &job : jobs) {
     SCOPED_TRACE(job[0] + " " + job[1]);

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include "link/line_check.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
 #include "tests/support/pty_pair.h"
@@ -21,6 +22,7 @@ inline VirtualReceiver *open_configured_port(const char *name) {
   GetCommConfig(port_handle, &port_config, &port_config_size);
   apply_line_settings(&port_config.dcb, 38400, 8, 0, 1, 12, 12);
   SetCommConfig(port_handle, &port_config, port_config_size);
+  line_check_forget();
   return virtual_receiver_of(port_handle);
 }
 

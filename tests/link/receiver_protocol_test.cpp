@@ -41,12 +41,18 @@ class ReceiverProtocol : public ::testing::Test {
   std::vector<WireEvent> watched() { return parse_wire_log(vr_trace(vr).substr(mark)); }
 };
 
+// A read of 255, which a stuck line gives, ends with a verify of 0 that the
+// receiver must refuse.
 std::vector<int> read_command_bytes(int bank, int index, int value) {
   std::vector<int> bytes;
   for (int mask = 1; mask <= 0x80; mask <<= 1) bytes.insert(bytes.end(), {bank, index, mask, 0xB0});
   bytes.insert(bytes.end(), {bank, index, value, 0xAF});
+  if (value == 255) bytes.insert(bytes.end(), {bank, index, 0, 0xAF});
   return bytes;
 }
+
+// Ten bit times at 38400 baud, as the receiver counts them.
+const int64_t BYTE_US = 260;
 
 std::vector<std::string> dsr_values(const std::vector<WireEvent> &events) {
   std::vector<std::string> values;
@@ -94,14 +100,17 @@ TEST_F(ReceiverProtocol, AddressesCvsByBankAndIndex) {
 struct LineCase {
   const char *port;
   int result;
-  int verified;  // the data byte of the verify command
+  int verified;   // the data byte of the verify command
+  unsigned sent;  // bytes of the read
 };
 
 TEST_F(ReceiverProtocol, AnswersOfAbsentStuckAndFailingReceivers) {
   const LineCase cases[] = {
-      {"sim:?instant,absent", -1, 0x00},  // every bit 0, and 0 is not confirmed
-      {"sim:?instant,stuck", 255, 0xFF},
-      {"sim:?instant,fail=1", -1, 16},  // CV 17 holds 16: bits right, verify refused
+      {"sim:?instant,absent", -1, 0x00, 36},  // every bit 0, and 0 is not confirmed
+      // Every bit 1 and 255 confirmed, but so is its complement: a stuck line
+      // reads nothing.
+      {"sim:?instant,stuck", -1, 0xFF, 40},
+      {"sim:?instant,fail=1", -1, 16, 36},  // CV 17 holds 16: bits right, verify refused
   };
   for (const LineCase &c : cases) {
     connect_in_service(c.port);
@@ -111,7 +120,7 @@ TEST_F(ReceiverProtocol, AnswersOfAbsentStuckAndFailingReceivers) {
       EXPECT_EQ(read_cv(), c.result) << c.port;
       EXPECT_EQ(cv_selection.value, c.result) << c.port;
       std::vector<int> sent = sent_bytes(watched());
-      ASSERT_EQ(sent.size(), 36u);
+      ASSERT_EQ(sent.size(), c.sent) << c.port;
       EXPECT_EQ(sent[34], c.verified) << c.port;
     }
     TearDown();
@@ -133,7 +142,7 @@ TEST_F(ReceiverProtocol, WriteSendsTheValueAndTheReceiverKeepsIt) {
 }
 
 TEST_F(ReceiverProtocol, ReadPausesOneMillisecondBeforeEachSampleAndThreeAfter) {
-  connect_in_service("sim:?instant");
+  connect_in_service("sim:");
   cv_selection = {29, 0, 0};
   start_watching();
   int64_t started = clock_now_us();
@@ -148,14 +157,15 @@ TEST_F(ReceiverProtocol, ReadPausesOneMillisecondBeforeEachSampleAndThreeAfter) 
     EXPECT_EQ(events[i - 1].event, "TX");
     EXPECT_EQ(events[i].us - events[i - 1].us, 1000) << "opcode to sample " << samples;
     if (i + 1 < events.size()) {
-      EXPECT_EQ(events[i + 1].us - events[i].us, 3000) << "sample to next command " << samples;
+      EXPECT_EQ(events[i + 1].us - events[i].us, 3000 + BYTE_US)
+          << "sample to the next command's first byte " << samples;
     }
   }
   EXPECT_EQ(samples, 9);
-  // No pause but the protocol's own: the first byte goes out at once, the last
-  // sample is followed by 3 ms.
-  EXPECT_EQ(events.back().us - events.front().us, 8 * 4000 + 1000);
-  EXPECT_EQ(ended - started, 9 * 4000);
+  // No pause but the protocol's own and the bytes' line time: the first byte
+  // goes out at once, the last sample is followed by 3 ms.
+  EXPECT_EQ(events.back().us - events.front().us, 8 * (4000 + 4 * BYTE_US) + 3 * BYTE_US + 1000);
+  EXPECT_EQ(ended - started, 9 * (4000 + 4 * BYTE_US));
 }
 
 TEST_F(ReceiverProtocol, SamplesNoSoonerThanOneMillisecondAfterTheOpcodeArrived) {
@@ -172,13 +182,26 @@ TEST_F(ReceiverProtocol, SamplesNoSoonerThanOneMillisecondAfterTheOpcodeArrived)
   }
 }
 
-TEST_F(ReceiverProtocol, WritePausesTenMilliseconds) {
+// A line that takes bytes at once (a USB adapter that completes on hand-over)
+// still gives each its line time before the pause begins.
+TEST_F(ReceiverProtocol, WritePausesTenMillisecondsAfterTheLastByteLeft) {
+  for (const char *port : {"sim:", "sim:?instant"}) {
+    connect_in_service(port);
+    cv_selection = {5, 0, 77};
+    start_watching();
+    int64_t started = clock_now_us();
+    write_cv();
+    EXPECT_EQ(clock_now_us() - started, 4 * BYTE_US + 10000) << port;
+    EXPECT_EQ(sent_bytes(watched()).size(), 4u);
+    TearDown();
+  }
+}
+
+TEST_F(ReceiverProtocol, WriteSendsFourBytes) {
   connect_in_service("sim:?instant");
   cv_selection = {5, 0, 77};
   start_watching();
-  int64_t started = clock_now_us();
   write_cv();
-  EXPECT_EQ(clock_now_us() - started, 10000);
   EXPECT_EQ(sent_bytes(watched()).size(), 4u);
 }
 
@@ -190,13 +213,16 @@ struct Expected {
 };
 
 void expect_reset_sequence(const std::vector<WireEvent> &events, int wait_ms) {
+  // A byte shows when it has arrived, one byte time after it was sent.
   std::vector<Expected> want = {
-      {"DTR", "0", 0},      {"TX", "41", 500000},
-      {"DTR", "1", 200000}, {"DTR", "0", (int64_t)wait_ms * 1000},
-      {"TX", "F3", 20000},
+      {"DTR", "0", 0},
+      {"TX", "41", 500000 + BYTE_US},
+      {"DTR", "1", 200000},
+      {"DTR", "0", (int64_t)wait_ms * 1000},
+      {"TX", "F3", 20000 + BYTE_US},
   };
   const char *wake[] = {"F4", "F5", "F6", "F7", "F8", "F9", "FA", "FB", "FC", "FD", "FE", "55"};
-  for (const char *byte : wake) want.push_back({"TX", byte, 20000});
+  for (const char *byte : wake) want.push_back({"TX", byte, 20000 + BYTE_US});
   std::vector<WireEvent> line;
   for (const WireEvent &e : events)
     if (e.event == "DTR" || e.event == "RTS" || e.event == "TX") line.push_back(e);
@@ -213,14 +239,14 @@ void expect_reset_sequence(const std::vector<WireEvent> &events, int wait_ms) {
 TEST_F(ReceiverProtocol, ResetHoldsDtrForTheWaitThenWakesWithTwelveBytesAndU) {
   const int waits[] = {10000, 2000};
   for (int wait : waits) {
-    connect("sim:?instant");
+    connect("sim:");
     start_watching();
     int64_t started = clock_now_us();
     reset_receiver(wait);
     int64_t took = clock_now_us() - started;
     std::vector<WireEvent> events = watched();
     expect_reset_sequence(events, wait);
-    EXPECT_EQ(took, 2980000 + (int64_t)wait * 1000) << wait;
+    EXPECT_EQ(took, 2980000 + (int64_t)wait * 1000 + 14 * BYTE_US) << wait;
     EXPECT_EQ(vr_state(vr), VR_SERVICE);
     TearDown();
   }
@@ -231,7 +257,7 @@ TEST_F(ReceiverProtocol, QuitSendsFourQuitBytesAndLeavesServiceMode) {
   start_watching();
   int64_t started = clock_now_us();
   quit_receiver();
-  EXPECT_EQ(clock_now_us() - started, 20000);
+  EXPECT_EQ(clock_now_us() - started, 4 * BYTE_US + 20000);
   EXPECT_EQ(sent_bytes(watched()), (std::vector<int>{0xEE, 0xEE, 0xEE, 0xEE}));
   EXPECT_NE(vr_state(vr), VR_SERVICE);
 }

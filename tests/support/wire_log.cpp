@@ -1,5 +1,7 @@
 #include "tests/support/wire_log.h"
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <sstream>
 
@@ -29,6 +31,32 @@ std::vector<WireEvent> only(const std::vector<WireEvent> &events, const std::str
   for (const WireEvent &e : events)
     if (e.event == kind) picked.push_back(e);
   return picked;
+}
+
+namespace {
+// A read of CV 1 bit by bit, then verifies of it: one pass of the check.
+size_t check_pass_length(const std::vector<int> &bytes, size_t at) {
+  size_t end = at;
+  for (int mask = 1; mask <= 0x80; mask <<= 1, end += 4) {
+    if (end + 4 > bytes.size()) return 0;
+    std::vector<int> query = {0, 0, mask, 0xB0};
+    if (!std::equal(query.begin(), query.end(), bytes.begin() + (long)end)) return 0;
+  }
+  while (end + 4 <= bytes.size() && bytes[end] == 0 && bytes[end + 1] == 0 &&
+         bytes[end + 3] == 0xAF) {
+    end += 4;
+  }
+  return end - at;
+}
+}  // namespace
+
+size_t line_check_length(const std::vector<int> &bytes, size_t at) {
+  // A second pass reads the value again, slowly, where the first did not get
+  // its 16 pairs; after a full first pass, a read of CV 1 is a read.
+  const size_t full_pass = (8 + 2 * 16) * 4;
+  size_t first = check_pass_length(bytes, at);
+  if (first == 0 || first >= full_pass) return first;
+  return first + check_pass_length(bytes, at + first);
 }
 
 std::vector<int> sent_bytes(const std::vector<WireEvent> &events) {

@@ -22,3 +22,8 @@ std::vector<WireEvent> only(const std::vector<WireEvent> &events, const std::str
 
 // The bytes of the TX events, as numbers.
 std::vector<int> sent_bytes(const std::vector<WireEvent> &events);
+
+// How many of bytes, from at on, are tarvel's check of the line before its
+// first read: CV 1 of the normal bank read bit by bit, then verifies of it
+// only. 0 when no such check starts there.
+size_t line_check_length(const std::vector<int> &bytes, size_t at);

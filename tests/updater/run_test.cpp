@@ -3,6 +3,8 @@
 // what the user reads, and how each failure ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,12 +62,23 @@ std::string hex(int byte) {
   return text;
 }
 
+// Ten bit times at 38400 baud, as the receiver counts them.
+const int64_t BYTE_US = 260;
+
 // What the protocol puts on the line, with every pause, for a receiver that
-// takes no line time: the model the traces are held against.
+// takes bytes at once (its trace shows them when they were handed over): the
+// model the traces are held against. A pause after bytes still counts from
+// when they would have left the wire.
 struct WireModel {
   std::vector<Event> wire;
   int64_t t = 0;
-  void tx(int byte) { wire.push_back({t, "TX", hex(byte)}); }
+  int64_t line_free = 0;
+  int sendable = 1 << 30;  // bytes before the adapter is pulled; later ones take no time
+  void tx(int byte) {
+    wire.push_back({t, "TX", hex(byte)});
+    if (sendable-- > 0) line_free = std::max(t, line_free) + BYTE_US;
+  }
+  void after_bytes(int64_t pause_us) { t = std::max(t, line_free) + pause_us; }
   void lines(int level) {
     wire.push_back({t, "DTR", std::to_string(level)});
     wire.push_back({t, "RTS", std::to_string(level)});
@@ -73,32 +86,36 @@ struct WireModel {
 };
 
 std::vector<Event> expected_wire(ResetMode mode, int wait_ms, int handshake, const Bytes &records,
-                                 int page_size, int64_t *end_us) {
+                                 int page_size, int64_t *end_us, int sendable = 1 << 30) {
   WireModel m;
+  m.sendable = sendable;
   if (mode != NO_RESET) {
     m.t += 500 * MS;
     m.tx('A');
-    m.t += 200 * MS;
+    m.after_bytes(200 * MS);
     m.lines(1);
     m.t += wait_ms * MS;
     m.lines(0);
   }
   m.t += 500 * MS;
-  for (int b = 0xF3; b <= 0xFF; b++, m.t += 20 * MS) m.tx(b);
+  for (int b = 0xF3; b <= 0xFF; b++) {
+    m.tx(b);
+    m.after_bytes(20 * MS);
+  }
   m.t += 2000 * MS;
   m.tx('!');
   m.tx(handshake);
-  m.t += 50 * MS;
+  m.after_bytes(50 * MS);
   for (int b = 0; b <= 0xFF; b++) m.tx(b);
-  m.t += 20 * MS;
+  m.after_bytes(20 * MS);
   for (size_t at = 0; at < records.size();) {
     int lead = records[at++];
     m.tx(lead);
     if (lead == '3') break;
-    m.t += 30 * MS;
+    m.after_bytes(30 * MS);
     if (lead != 'u') continue;
     for (int i = 0; i <= page_size; i++) m.tx(records[at++]);
-    m.t += 30 * MS;
+    m.after_bytes(30 * MS);
   }
   *end_us = m.t;
   return m.wire;
@@ -196,10 +213,11 @@ TEST_F(UpdaterRun, HoldsTheReceiverInResetExactlyWhileDtrIsAsserted) {
   run({"xsim:?instant", file({'8', 0, '3'})});
   ASSERT_EQ(code, EXIT_DONE);
   std::vector<Event> states = events(trace, "STATE");
+  // Each pause after a byte counts from when it left the wire.
   std::vector<Event> want = {{0, "STATE", "running"},
-                             {700 * MS, "STATE", "reset"},
-                             {2700 * MS, "STATE", "running"},
-                             {3440 * MS, "STATE", "bootloader"}};  // at the wake byte 0xFF
+                             {700 * MS + BYTE_US, "STATE", "reset"},
+                             {2700 * MS + BYTE_US, "STATE", "running"},
+                             {3440 * MS + 13 * BYTE_US, "STATE", "bootloader"}};  // at 0xFF
   ASSERT_GE(states.size(), want.size()) << trace;
   EXPECT_EQ(std::vector<Event>(states.begin(), states.begin() + 4), want);
   EXPECT_EQ(states.back().name + " " + states.back().value, "STATE running");
@@ -379,7 +397,7 @@ TEST_F(UpdaterRun, AFailingWriteIsReportedForEachByteAndTheRunGoesOnButDoesNotEn
                      std::to_string(failed) + " Bytes nicht gesendet\n");
   // Every pause was still made, then the failure's own.
   int64_t end_us = 0;
-  expected_wire(NO_RESET, 0, 0, records, 64, &end_us);
+  expected_wire(NO_RESET, 0, 0, records, 64, &end_us, 5);
   EXPECT_EQ(elapsed_us, end_us + 3000 * MS);
   EXPECT_EQ(events(trace, "TX").size(), 5u);
 }

@@ -111,7 +111,7 @@ case $case_name in
     rm -f "$out.txt"
     # Into a file the umlauts go as code page 850 bytes (0x81 for ü).
     expect 2 "CV   7a =  12 (b0000 1100)" \
-      "$(printf '2 CVs zu schreiben, 1 Zeilen ung\201ltig, Dauer 13.0 s (Exit-Code 2)')" ;;
+      "$(printf '2 CVs zu schreiben, 1 Zeilen ung\201ltig, Dauer 13.2 s (Exit-Code 2)')" ;;
   tarvel_backup_restore)
     # Back up, program, restore: the receiver holds its old values again and
     # a compare against the backup finds every CV equal.

@@ -1,0 +1,187 @@
+// The line's check (see line_check.h).
+#include "link/line_check.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "link/receiver_protocol.h"
+#include "link/serial_port.h"
+#include "platform/clock.h"
+
+LineMeasure line_measure = {LINE_UNCHECKED, 0, 0, 0, 0, 0};
+
+namespace {
+
+const int AFTER_SAMPLE_MS = 3;
+const int64_t POLL_STEP_US = 250;
+const int PROBE_CV = 1;
+// A confirmation that does not show is asked again this often in a row
+// before the pairs give up.
+const int CONFIRM_TRIES = 3;
+
+int suspect = 0;
+
+// What the check has seen of DSR, to tell a silent line from a stuck one.
+struct Seen {
+  int ones;
+  int zeros;
+};
+Seen seen;
+
+int sample(void) {
+  int level = dsr_asserted();
+  (level ? seen.ones : seen.zeros)++;
+  return level;
+}
+
+// After a command: samples from first_us after its opcode left the wire, one
+// every POLL_STEP_US, until DSR shows level. Returns when it first showed,
+// counted from the wire, or -1 when it did not within the longest delay;
+// *at_once says whether the first sample showed it.
+int64_t wait_for_level(int level, int64_t first_us, int *at_once) {
+  int64_t from_us = wire_clear_us();
+  int64_t at_us = from_us + first_us;
+  *at_once = 1;
+  for (;;) {
+    clock_sleep_until_us(at_us);
+    int64_t asked_us = clock_now_us();
+    if (sample() == level) return asked_us - from_us;
+    *at_once = 0;
+    if (asked_us - from_us >= LINE_LONGEST_ANSWER_US) return -1;
+    at_us = std::max(at_us + POLL_STEP_US, clock_now_us());
+  }
+}
+
+// The probe CV read bit by bit, each sample wait_us after its opcode.
+int probe_value(int64_t wait_us) {
+  int value = 0;
+  for (int mask = 0x01; mask <= 0x80; mask <<= 1) {
+    send_command(mask, CMD_QUERY_BIT);
+    pause_from_wire_us(wait_us);
+    if (sample()) value |= mask;
+    Sleep(AFTER_SAMPLE_MS);
+  }
+  return value;
+}
+
+// What one pass of pairs found.
+struct Pass {
+  std::vector<int64_t> delays;  // of the confirmations
+  int at_once;                  // every answer showed at the first sample
+  int refusal_missing;          // a complement was confirmed up to the longest delay
+};
+
+// The complement must be refused. It comes first in a pair, so that the
+// confirmation after it starts from a line that showed no: any yes seen then
+// is the confirmation's own. Sampled no earlier than twice as late as the
+// slowest confirmation so far, so that the no seen is its answer, not the gap
+// before it; on an ideal line at 1 ms.
+int refusal_shows(int value, Pass *pass) {
+  int64_t slowest =
+      pass->delays.empty() ? 0 : *std::max_element(pass->delays.begin(), pass->delays.end());
+  int64_t late_by = std::max<int64_t>(0, slowest - RECEIVER_ANSWER_US);
+  int64_t first_us = std::min<int64_t>(RECEIVER_ANSWER_US + 2 * late_by, LINE_LONGEST_ANSWER_US);
+  int at_once;
+  send_command(~value & 0xFF, CMD_VERIFY);
+  int shows = wait_for_level(0, first_us, &at_once) >= 0;
+  Sleep(AFTER_SAMPLE_MS);
+  pass->at_once &= at_once;
+  if (!shows) pass->refusal_missing = 1;
+  return shows;
+}
+
+// One confirmation of value, timed into the pass; 0 when it never showed.
+int confirmation_shows(int value, Pass *pass) {
+  int at_once;
+  send_command(value, CMD_VERIFY);
+  int64_t delay_us = wait_for_level(1, RECEIVER_ANSWER_US, &at_once);
+  Sleep(AFTER_SAMPLE_MS);
+  // A receiver's refusal says nothing about the line's pace.
+  if (delay_us < 0) return 0;
+  pass->at_once &= at_once;
+  pass->delays.push_back(delay_us);
+  return 1;
+}
+
+// Pairs of a refusal and a confirmation. A receiver may refuse now and then,
+// so a confirmation that does not show is asked again at once, a few times in
+// a row: the line showed no until the longest delay, as a refusal leaves it.
+void time_pairs(int value, int pairs, Pass *pass) {
+  while ((int)pass->delays.size() < pairs) {
+    if (!refusal_shows(value, pass)) return;
+    int tries = 0;
+    while (!confirmation_shows(value, pass)) {
+      if (++tries == CONFIRM_TRIES) return;
+    }
+  }
+}
+
+int verdict_of(const Pass &pass, int pairs) {
+  if (seen.zeros == 0) return LINE_STUCK;
+  if (seen.ones == 0) return LINE_SILENT;
+  if (pass.refusal_missing || (int)pass.delays.size() < pairs) return LINE_NO_CONFIRM;
+  return LINE_SERVES;
+}
+
+void measure(const Pass &pass, int verdict) {
+  std::vector<int64_t> delays = pass.delays;
+  line_measure.verdict = verdict;
+  line_measure.answers = (int)delays.size();
+  line_measure.ideal = pass.at_once;
+  if (delays.empty()) return;
+  std::sort(delays.begin(), delays.end());
+  line_measure.min_us = delays.front();
+  line_measure.max_us = delays.back();
+  line_measure.median_us = delays[delays.size() / 2];
+}
+
+// On an ideal line the receiver's own 1 ms holds. Otherwise the slowest
+// answer seen, plus what the spread says so few samples may have missed, plus
+// one poll step.
+void set_answer_wait(void) {
+  if (line_measure.ideal) return;
+  int64_t spread = line_measure.max_us - line_measure.min_us;
+  int64_t wait = line_measure.max_us + spread / line_measure.answers + POLL_STEP_US;
+  answer_wait_us = std::max(answer_wait_us, wait);
+  line_slow = answer_wait_us > RECEIVER_ANSWER_US;
+}
+
+// A pass at the pace in force; where it is not clean, the probe value may be
+// wrong on a slow line: read it again slowly and take that pass instead.
+Pass check_passes(int pairs) {
+  Pass pass = {{}, 1, 0};
+  time_pairs(probe_value(answer_wait_us), pairs, &pass);
+  if (pass.at_once && !pass.refusal_missing && (int)pass.delays.size() == pairs) return pass;
+  pass = Pass{{}, 1, 0};
+  time_pairs(probe_value(LINE_LONGEST_ANSWER_US), pairs, &pass);
+  return pass;
+}
+
+}  // namespace
+
+void line_check_forget(void) {
+  line_measure = LineMeasure{LINE_UNCHECKED, 0, 0, 0, 0, 0};
+  answer_wait_us = RECEIVER_ANSWER_US;
+  line_slow = 0;
+  suspect = 0;
+}
+
+int line_check_due(void) {
+  return line_measure.verdict != LINE_SERVES || suspect;
+}
+
+void line_mark_suspect(void) {
+  suspect = 1;
+}
+
+int line_check(int pairs) {
+  CvSelection kept = cv_selection;
+  cv_selection = {PROBE_CV, 0, 0};
+  seen = Seen{0, 0};
+  Pass pass = check_passes(pairs);
+  measure(pass, verdict_of(pass, pairs));
+  if (line_measure.verdict == LINE_SERVES) set_answer_wait();
+  suspect = 0;
+  cv_selection = kept;
+  return line_measure.verdict;
+}
