@@ -6,6 +6,7 @@
 // status on the other), so every call takes the receiver's lock, and none
 // holds it while it waits.
 #include <algorithm>
+#include <chrono>
 
 #include "platform/clock.h"
 #include "virtual_receiver/receiver_state.h"
@@ -57,51 +58,90 @@ int64_t byte_time_us(const VirtualReceiver *vr) {
   return (10000000 + vr->line.baud / 2) / vr->line.baud;
 }
 
-// Books the line for one more byte: -1 when the adapter is gone.
-int claim_arrival(VirtualReceiver *vr, int64_t *arrival_us) {
-  std::lock_guard<std::mutex> hold(vr->lock);
-  if (vr->unplugged) return -1;
-  *arrival_us = std::max(clock_now_us(), vr->last_arrival_us) + byte_time_us(vr);
-  vr->last_arrival_us = *arrival_us;
-  return 0;
+// The adapter takes no byte once it is pulled, nor beyond the unplug=N-th.
+bool adapter_gone(const VirtualReceiver *vr) {
+  int64_t limit = vr->options.unplug_after;
+  return vr->unplugged || (limit >= 0 && vr->bytes_claimed >= limit);
 }
 
-void arrive(VirtualReceiver *vr, uint8_t byte, int64_t arrival_us) {
-  std::lock_guard<std::mutex> hold(vr->lock);
-  vr_receive_byte(vr, byte, arrival_us);
-  ++vr->bytes_arrived;
-  if (vr->options.unplug_after >= 0 && vr->bytes_arrived >= vr->options.unplug_after) {
-    vr->unplugged = true;
-    vr->reads_wake.notify_all();
-  }
+// Books the line for one more byte, sent no earlier than earliest_us: -1 when
+// the adapter is gone.
+int claim_arrival(VirtualReceiver *vr, int64_t earliest_us, int64_t *arrival_us) {
+  if (adapter_gone(vr)) return -1;
+  *arrival_us = std::max(earliest_us, vr->last_arrival_us) + byte_time_us(vr);
+  vr->last_arrival_us = *arrival_us;
+  ++vr->bytes_claimed;
+  return 0;
 }
 
 DWORD apply_line(VirtualReceiver *vr, const DCB &dcb) {
   if (!line_settings_valid(dcb)) return ERROR_INVALID_PARAMETER;
   std::lock_guard<std::mutex> hold(vr->lock);
+  int64_t now_us = clock_now_us();
+  vr_deliver_due(vr, now_us);
   if (vr->unplugged) return UNPLUGGED_CONTROL;
-  change_line(vr, line_of(dcb), clock_now_us());
+  // Bytes still in flight arrive after the change, as after a real
+  // adapter's control transfer.
+  change_line(vr, line_of(dcb), now_us);
   return ERROR_SUCCESS;
 }
 
-DWORD write_bytes(VirtualReceiver *vr, const BYTE *data, DWORD length, DWORD *written) {
-  *written = 0;
+// The ideal line: a write returns once its bytes have arrived.
+DWORD write_through(VirtualReceiver *vr, const BYTE *data, DWORD length, DWORD *written) {
   for (DWORD i = 0; i < length; ++i) {
     int64_t arrival_us;
-    if (claim_arrival(vr, &arrival_us) != 0) return UNPLUGGED_TRANSFER;
+    {
+      std::lock_guard<std::mutex> hold(vr->lock);
+      int64_t now_us = clock_now_us();
+      vr_deliver_due(vr, now_us);
+      if (claim_arrival(vr, now_us, &arrival_us) != 0) return UNPLUGGED_TRANSFER;
+    }
     if (!vr->options.instant) clock_sleep_until_us(arrival_us);
-    arrive(vr, data[i], arrival_us);
+    std::lock_guard<std::mutex> hold(vr->lock);
+    vr_byte_arrives(vr, data[i], arrival_us);
     ++*written;
   }
   return ERROR_SUCCESS;
 }
 
+// early=: the adapter takes the bytes at once and sends them from early_us
+// after the write began, one after another at line rate.
+DWORD hand_over(VirtualReceiver *vr, const BYTE *data, DWORD length, DWORD *written) {
+  std::lock_guard<std::mutex> hold(vr->lock);
+  int64_t began_us = clock_now_us();
+  vr_deliver_due(vr, began_us);
+  for (DWORD i = 0; i < length; ++i) {
+    int64_t arrival_us;
+    if (claim_arrival(vr, began_us + vr->options.early_us, &arrival_us) != 0) {
+      return UNPLUGGED_TRANSFER;
+    }
+    vr->in_flight.push_back(VrPendingByte{arrival_us, data[i]});
+    ++*written;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD write_bytes(VirtualReceiver *vr, const BYTE *data, DWORD length, DWORD *written) {
+  *written = 0;
+  if (vr->options.early_us >= 0) return hand_over(vr, data, length, written);
+  return write_through(vr, data, length, written);
+}
+
 // The receiver sends nothing: a read ends only when it is cancelled or the
-// adapter is pulled.
+// adapter is pulled. While bytes are in flight one of them may pull it, so
+// the read looks again now and then.
 DWORD wait_for_read(VirtualReceiver *vr, DWORD *got) {
   *got = 0;
   std::unique_lock<std::mutex> hold(vr->lock);
-  vr->reads_wake.wait(hold, [vr] { return vr->reads_cancelled || vr->unplugged; });
+  for (;;) {
+    vr_deliver_due(vr, clock_now_us());
+    if (vr->reads_cancelled || vr->unplugged) break;
+    if (vr->in_flight.empty()) {
+      vr->reads_wake.wait(hold);
+    } else {
+      vr->reads_wake.wait_for(hold, std::chrono::milliseconds(1));
+    }
+  }
   return vr->reads_cancelled ? (DWORD)ERROR_OPERATION_ABORTED : UNPLUGGED_TRANSFER;
 }
 
@@ -113,17 +153,39 @@ void cancel_reads(VirtualReceiver *vr) {
   vr->reads_wake.notify_all();
 }
 
+// The ideal line: DSR as the receiver drives it at the sample.
 bool dsr_level(VirtualReceiver *vr, int64_t now_us) {
   if (vr->options.absent) return false;
   bool answer = vr_service_answer(vr, now_us);  // also flags a sample taken too early
   return vr->options.stuck || answer;
 }
 
+// status=: the call is a round trip, and the adapter reads DSR halfway.
+// Returns the time it read it, or -1 when the adapter was pulled meanwhile.
+int64_t round_trip(VirtualReceiver *vr, std::unique_lock<std::mutex> &hold) {
+  int64_t began_us = clock_now_us();
+  if (vr->options.status_us < 0) return began_us;
+  hold.unlock();
+  clock_sleep_us(vr->options.status_us);
+  hold.lock();
+  vr_deliver_due(vr, clock_now_us());
+  return vr->unplugged ? -1 : began_us + vr->options.status_us / 2;
+}
+
 DWORD sample_modem_status(VirtualReceiver *vr, DWORD *status) {
-  std::lock_guard<std::mutex> hold(vr->lock);
+  std::unique_lock<std::mutex> hold(vr->lock);
+  vr_deliver_due(vr, clock_now_us());
   if (vr->unplugged) return UNPLUGGED_CONTROL;
+  int64_t asked_us = round_trip(vr, hold);
+  if (asked_us < 0) return UNPLUGGED_CONTROL;
   int64_t now_us = clock_now_us();
-  bool dsr = dsr_level(vr, now_us);
+  bool dsr = false;
+  if (vr_adapter_line(vr->options)) {
+    vr_trim_dsr_history(vr, asked_us);
+    dsr = vr_adapter_dsr(vr, asked_us);
+  } else {
+    dsr = dsr_level(vr, now_us);
+  }
   vr_record(vr, now_us, "DSR", dsr ? "1" : "0");
   *status = dsr ? MS_DSR_ON : 0;
   return ERROR_SUCCESS;
@@ -131,6 +193,7 @@ DWORD sample_modem_status(VirtualReceiver *vr, DWORD *status) {
 
 DWORD clear_line_error(VirtualReceiver *vr, DWORD *errors) {
   std::lock_guard<std::mutex> hold(vr->lock);
+  vr_deliver_due(vr, clock_now_us());
   if (vr->unplugged) return UNPLUGGED_CONTROL;
   if (errors != nullptr) *errors = 0;
   return ERROR_SUCCESS;
@@ -138,6 +201,8 @@ DWORD clear_line_error(VirtualReceiver *vr, DWORD *errors) {
 
 void close_receiver(VirtualReceiver *vr) {
   std::lock_guard<std::mutex> hold(vr->lock);
+  // What the program sent reaches the receiver before the state is put away.
+  vr_deliver_all(vr);
   vr->open = false;
   vr->reads_cancelled = true;
   vr->reads_wake.notify_all();
@@ -165,6 +230,7 @@ struct ReceiverDevice : SerialDevice {
 void start_receiver(VirtualReceiver *vr) {
   vr->opened_us = clock_now_us();
   vr->last_arrival_us = vr->opened_us;
+  vr->jitter_state = (uint64_t)vr->options.seed;
   vr->open = true;
   vr->unplugged = vr->options.unplug_after == 0;
   if (!vr->options.absent) vr_record(vr, vr->opened_us, "STATE", "running");

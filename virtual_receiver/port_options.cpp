@@ -37,16 +37,25 @@ int parse_flag(const std::string &option, VrOptions *options) {
   return 0;
 }
 
+// The options that take a number, and the least each allows.
+const struct {
+  const char *name;  // with its '='
+  int64_t VrOptions::*field;
+  int64_t least;
+} NUMBERED[] = {
+    {"fail=", &VrOptions::fail_every, 1},  {"unplug=", &VrOptions::unplug_after, 0},
+    {"early=", &VrOptions::early_us, 0},   {"status=", &VrOptions::status_us, 0},
+    {"tick=", &VrOptions::tick_us, 1},     {"tickdelay=", &VrOptions::tick_delay_us, 0},
+    {"jitter=", &VrOptions::jitter_us, 0}, {"seed=", &VrOptions::seed, 0},
+};
+
 int parse_numbered(const std::string &option, VrOptions *options) {
-  int64_t value = 0;
-  if (option.compare(0, 5, "fail=") == 0) {
-    if (parse_count(option.substr(5), &value) != 0 || value < 1) return -1;
-    options->fail_every = (int)value;
-    return 0;
-  }
-  if (option.compare(0, 7, "unplug=") == 0) {
-    if (parse_count(option.substr(7), &value) != 0) return -1;
-    options->unplug_after = value;
+  for (const auto &row : NUMBERED) {
+    size_t length = strlen(row.name);
+    if (option.compare(0, length, row.name) != 0) continue;
+    int64_t value = 0;
+    if (parse_count(option.substr(length), &value) != 0 || value < row.least) return -1;
+    options->*row.field = value;
     return 0;
   }
   return -1;
@@ -67,11 +76,18 @@ int parse_option_list(const std::string &list, VrOptions *options) {
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
-  // A line cannot be held at DSR and be dead at once.
-  return options->absent && options->stuck ? -1 : 0;
+  // A line cannot be held at DSR and be dead at once, and a report's delay
+  // means nothing without the ticks it follows.
+  if (options->absent && options->stuck) return -1;
+  return options->tick_delay_us >= 0 && options->tick_us == 0 ? -1 : 0;
 }
 
 }  // namespace
+
+bool vr_adapter_line(const VrOptions &options) {
+  return options.early_us >= 0 || options.status_us >= 0 || options.tick_us > 0 ||
+         options.jitter_us >= 0;
+}
 
 DWORD vr_parse_port_name(const char *name, VrOptions *options) {
   *options = VrOptions();

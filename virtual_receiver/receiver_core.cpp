@@ -62,6 +62,6 @@ void vr_hold_in_reset(VirtualReceiver *vr, bool held, int64_t at_us) {
   // Whatever the receiver was doing is lost in a reset.
   vr->wake_count = 0;
   vr->command_length = 0;
-  vr->answer_standing = false;
+  vr_take_answer_off(vr, at_us);
   vr_set_state(vr, at_us, held ? VR_RESET : VR_RUNNING);
 }

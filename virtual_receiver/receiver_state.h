@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,9 +27,32 @@ struct VrOptions {
   bool absent = false;
   bool stuck = false;
   bool instant = false;
-  int fail_every = 0;         // 0: every verify answers truly
+  int64_t fail_every = 0;     // 0: every verify answers truly
   int page_size = 64;         // cpu=8; cpu=6 gives 128
   int64_t unplug_after = -1;  // bytes until the adapter is pulled; -1: never
+  // A USB adapter's line; each -1 (tick 0) when not asked for.
+  int64_t early_us = -1;       // a write completes at hand-over; bytes follow this late
+  int64_t status_us = -1;      // each modem status call is a round trip this long
+  int64_t tick_us = 0;         // the status is reported at these intervals since the open
+  int64_t tick_delay_us = -1;  // and reaches the program this much later
+  int64_t jitter_us = -1;      // an answer shows up to this much later still
+  int64_t seed = 1;            // of the jitter's generator
+};
+
+// Any of early, status, tick or jitter: the line is a USB adapter's, not the
+// ideal one.
+bool vr_adapter_line(const VrOptions &options);
+
+// A byte handed to the adapter that has not reached the receiver yet.
+struct VrPendingByte {
+  int64_t at_us;
+  uint8_t byte;
+};
+
+// DSR as the receiver drives it takes level from at_us on.
+struct VrDsrChange {
+  int64_t at_us;
+  bool level;
 };
 
 enum VrBootPhase {
@@ -63,7 +87,9 @@ struct VirtualReceiver {
   // The line.
   VrLine line;
   int64_t last_arrival_us = 0;
+  int64_t bytes_claimed = 0;  // handed to the line, arrived or not
   int64_t bytes_arrived = 0;
+  std::deque<VrPendingByte> in_flight;  // in arrival order
   bool unplugged = false;
   bool reads_cancelled = false;
 
@@ -75,6 +101,11 @@ struct VirtualReceiver {
   bool answer_standing = false;  // a query or verify answer, until the next byte
   bool answer = false;
   int64_t opcode_us = 0;
+  // The DSR level over time, for samples that ask about the past; before the
+  // oldest change the level was dsr_base.
+  std::deque<VrDsrChange> dsr_changes;
+  bool dsr_base = false;
+  uint64_t jitter_state = 0;
   int verify_count = 0;
   VrBootPhase boot_phase = VR_BOOT_BANG;
   int boot_count = 0;
@@ -135,11 +166,36 @@ void vr_hold_in_reset(VirtualReceiver *vr, bool held, int64_t at_us);
 
 // service_mode.cpp
 void vr_enter_service_mode(VirtualReceiver *vr, int64_t at_us);
+// Whatever answer stands goes off the line at at_us (a new byte, a reset).
+void vr_take_answer_off(VirtualReceiver *vr, int64_t at_us);
 void vr_service_byte(VirtualReceiver *vr, uint8_t byte, int64_t at_us);
 // The DSR level the receiver drives at now_us (the line options aside).
 bool vr_service_answer(VirtualReceiver *vr, int64_t now_us);
 // The level the standing answer drives from *from_us on (false: none stands).
 bool vr_service_answer_from(VirtualReceiver *vr, int64_t *from_us);
+
+// adapter_line.cpp: bytes on their way, and DSR as a USB adapter reports it.
+// A byte reaches the receiver at at_us: received, counted, and the adapter
+// pulled when it was the last one unplug=N lets through.
+void vr_byte_arrives(VirtualReceiver *vr, uint8_t byte, int64_t at_us);
+// Every byte in flight that has arrived by now_us reaches the receiver.
+void vr_deliver_due(VirtualReceiver *vr, int64_t now_us);
+// Every byte in flight reaches the receiver, each at its own arrival time.
+void vr_deliver_all(VirtualReceiver *vr);
+// DSR as the adapter reports it to a modem status call that asked at asked_us
+// (the middle of a round trip, or the call's time) on an adapter's line.
+bool vr_adapter_dsr(VirtualReceiver *vr, int64_t asked_us);
+
+// dsr_history.cpp: DSR as the receiver drives it, as a function of time.
+// From at_us on DSR is level; any change planned after at_us is cancelled.
+void vr_drive_dsr(VirtualReceiver *vr, int64_t at_us, bool level);
+// The level the receiver drove at at_us (the line options aside).
+bool vr_dsr_at(const VirtualReceiver *vr, int64_t at_us);
+// Forgets DSR changes that no sample from now_us on can ask about.
+void vr_trim_dsr_history(VirtualReceiver *vr, int64_t now_us);
+// The next extra delay of an answer, 0 to jitter= microseconds, from the
+// receiver's own generator (seed=); 0 without jitter.
+int64_t vr_draw_jitter(VirtualReceiver *vr);
 
 // boot_loader.cpp
 void vr_enter_boot_loader(VirtualReceiver *vr, int64_t at_us);

@@ -15,6 +15,7 @@ void give_answer(VirtualReceiver *vr, bool answer, int64_t at_us) {
   vr->answer = answer;
   vr->answer_standing = true;
   vr->opcode_us = at_us;
+  vr_drive_dsr(vr, at_us + ANSWER_DELAY_US + vr_draw_jitter(vr), answer);
 }
 
 bool is_single_bit(uint8_t mask) {
@@ -77,13 +78,18 @@ void run_command(VirtualReceiver *vr, int64_t at_us) {
 
 void vr_enter_service_mode(VirtualReceiver *vr, int64_t at_us) {
   vr->command_length = 0;
-  vr->answer_standing = false;
+  vr_take_answer_off(vr, at_us);
   vr_set_state(vr, at_us, VR_SERVICE);
+}
+
+void vr_take_answer_off(VirtualReceiver *vr, int64_t at_us) {
+  vr->answer_standing = false;
+  vr_drive_dsr(vr, at_us, false);
 }
 
 void vr_service_byte(VirtualReceiver *vr, uint8_t byte, int64_t at_us) {
   // A new command takes the answer to the last one off the line.
-  vr->answer_standing = false;
+  vr_take_answer_off(vr, at_us);
   vr->command[vr->command_length++] = byte;
   if (vr->command_length < 4) return;
   vr->command_length = 0;

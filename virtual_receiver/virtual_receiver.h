@@ -4,7 +4,26 @@
 // baud rate, DTR/RTS, the DSR answer, service mode with its CV memory, the boot
 // loader with its flash memory) and records every line event with its time.
 //
-// Options: absent, stuck, fail=N, cpu=6|8, instant, unplug=N.
+// Options: absent, stuck, fail=N, cpu=6|8, instant, unplug=N, and the line of
+// a USB serial adapter (times US in microseconds, N and US of nine digits at
+// most):
+//   early=US   a write completes as soon as the adapter has the bytes; each
+//              byte arrives at max(its write's start + US, the previous
+//              byte's arrival) + 10 bit times. Bytes in flight reach the
+//              receiver at their arrival time, after any line change made
+//              before it; on close, all of them.
+//   status=US  each modem status call takes US and reports DSR as it was
+//              halfway through (US/2 after the call began).
+//   tick=US    (US >= 1) DSR is reported only at each multiple of US since
+//              the open, and tickdelay=US (default 0, only with tick) later:
+//              a call gets the level at the latest tick t with
+//              t + tickdelay <= the time it asks.
+//   jitter=US  each answer shows 0 to US later than 1 ms after its opcode,
+//              drawn by a generator seeded with seed=N (default 1).
+// absent and stuck hold DSR off or on on every line. On the ideal line (none
+// of early, status, tick, jitter) a sample taken less than 1 ms after an
+// opcode is an ERR and reads DSR off; on an adapter's line it reads whatever
+// the line showed then, without an ERR.
 // With DIR the state lives in DIR/cvs.txt, DIR/flash.bin and DIR/wire.log.
 //
 // Opening fails with ERROR_INVALID_PARAMETER for an unknown option, with
@@ -54,6 +73,11 @@ VrState vr_state(VirtualReceiver *vr);
 std::string vr_trace(VirtualReceiver *vr);
 // The number of ERR lines so far.
 int vr_error_count(VirtualReceiver *vr);
+// The state readers above see every byte that has arrived by now. This lets
+// every byte still in flight on an early= line arrive, each at its own time,
+// without moving the clock: for a test that reads the receiver at once after
+// a write.
+void vr_settle(VirtualReceiver *vr);
 
 // For a far end that serves the receiver over a real line and must answer a
 // DSR sample before it hears of it (tests/line_harness): the level DSR takes
