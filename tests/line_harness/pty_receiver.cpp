@@ -239,6 +239,15 @@ bool patience_over(FarEnd &far) {
   return now - far.waiting_since_us > PAIRING_PATIENCE_US;
 }
 
+// A byte waits for its time when no event comes before it: a line change may
+// still come first. far.due_us is then the time it is due.
+bool held_back(FarEnd &far, bool only_a_byte_waits, int64_t byte_at) {
+  if (far.byte_delay_us == 0 || !only_a_byte_waits || byte_at <= real_now_us()) return false;
+  far.waiting_since_us = 0;
+  far.due_us = byte_at;
+  return true;
+}
+
 // Gives the receiver everything that can be given in time order: a byte at its
 // stamp and the byte delay, once that time has come (a line change may still
 // come before it). Returns true while something waits for its other half (data
@@ -255,11 +264,7 @@ bool serve(FarEnd &far) {
     const pty_modem_event &event = s->events[far.next_event % PTY_MODEM_EVENTS];
     bool event_ready = __atomic_load_n(&event.ready, __ATOMIC_ACQUIRE) == far.next_event + 1;
     int64_t event_at = event_ready ? event.at_us : INT64_MAX;
-    if (far.byte_delay_us > 0 && stamp_waiting && !event_ready && stamp_at > real_now_us()) {
-      far.waiting_since_us = 0;
-      far.due_us = stamp_at;
-      return false;
-    }
+    if (held_back(far, stamp_waiting && !event_ready, stamp_at)) return false;
     if (stamp_waiting && stamp_at <= event_at) {
       if (!far.unread.empty()) {
         give_byte(far, stamp_at, true);
