@@ -6,8 +6,11 @@ checked: its CVs, its flash, and its wire.log (bytes, DTR/RTS phases and their
 pauses, every DSR sample at least 1 ms after its opcode left the program).
 
 Usage: line_e2e.py CASE PROGRAM PTY_RECEIVER PRELOAD [WINE_RUN]
-CASE: tarvel, morrex_full, morrex_short, morrex_none, far_end (PROGRAM unused). With WINE_RUN, PROGRAM is
-the Windows build, run under Wine with the pseudo-terminal as COM7.
+CASE: tarvel, morrex_full, morrex_short, morrex_none, far_end (PROGRAM unused), and
+adapter: both programs over lines like USB serial adapters' (bytes reach the
+receiver after the write completed, the modem status comes late), PROGRAM being
+TARVEL:MORREX. With WINE_RUN, PROGRAM is the Windows build, run under Wine with
+the pseudo-terminal as COM7.
 """
 import os
 import subprocess
@@ -15,7 +18,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from test_support import Failure, Line, check, read_wire_log, tx_bytes  # noqa: E402
+from test_support import AdapterLine, Failure, Line, check, read_wire_log, tx_bytes  # noqa: E402
 
 PROGRAM_SECONDS = 150
 
@@ -23,9 +26,10 @@ PROGRAM_SECONDS = 150
 class Run:
     """One program run over a Line, Linux or Windows build."""
 
-    def __init__(self, program, far_end, preload, wine_run, tmp):
+    def __init__(self, program, far_end, preload, wine_run, tmp, adapter=None):
         self.program, self.far_end, self.preload = program, far_end, preload
         self.wine_run, self.tmp = wine_run, tmp
+        self.adapter = adapter  # AdapterLine's options, or None: an ideal line
 
     def port(self, line, prefix=""):
         return prefix + ("7" if self.wine_run else line.slave)
@@ -35,7 +39,11 @@ class Run:
         link = None
         if self.wine_run:
             link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "com7")
-        line = Line(self.far_end, self.preload, self.tmp, receiver, link)
+        if self.adapter is None:
+            line = Line(self.far_end, self.preload, self.tmp, receiver, link)
+        else:
+            line = AdapterLine(self.far_end, self.preload, self.tmp, receiver, link,
+                               **self.adapter)
         command = ([self.wine_run] if self.wine_run else []) + [self.program]
         try:
             done = subprocess.run(command + arguments(line), input=keys, stdout=subprocess.PIPE,
@@ -211,6 +219,72 @@ def morrex_case(run, mode):
     return "reset %.3f s; %d bytes; flash = file" % ((off - on) / 1e6, len(want))
 
 
+# ---- lines like USB serial adapters' -------------------------------------------
+
+# (what the line is like, AdapterLine's options, whether a full read-out runs
+# there: on 16 ms ticks one would take over a minute).
+ADAPTERS = [
+    ("fresh status, as FTDI and CP210x chips on Linux",
+     dict(byte_delay_us=1000, status_us=1000, jitter_us=200), True),
+    ("status cached from the interrupt endpoint, as CH340 and PL2303",
+     dict(byte_delay_us=1500, tick_us=1000, tick_delay_us=1000, jitter_us=500), True),
+    ("a 16 ms latency timer, as FTDI's driver on Windows",
+     dict(byte_delay_us=1000, tick_us=16000, tick_delay_us=1000, jitter_us=1000), False),
+]
+
+SMALL_FILE = "CV 5 = 77\nCV 6a = b1010 1010\nCV 29 = 6\n"
+
+
+def tarvel_job(run, receiver, *arguments):
+    code, output = run.run(receiver, lambda line: list(arguments) + [run.port(line)])
+    check(code == 0, "tarvel", " ".join(arguments), "exit", code, output[-1500:])
+    expect_no_protocol_errors(wire_log(receiver))
+    return output
+
+
+def adapter_tarvel_case(run, full_read_out):
+    """Programs a small file with every write confirmed, compares it, and on
+    the faster lines reads everything out: each must agree with the receiver."""
+    receiver = os.path.join(run.tmp, "receiver")
+    with open(os.path.join(run.tmp, "small.txt"), "w") as f:
+        f.write(SMALL_FILE)
+    tarvel_job(run, receiver, "--verify", "--program", "small.txt")
+    held = cv_lines(os.path.join(receiver, "cvs.txt"))
+    for name, value in (("5", 77), ("6a", 170), ("29", 6)):
+        check(held[name].split("=")[1].split("(")[0].strip() == str(value),
+              "the receiver holds", held[name])
+    tarvel_job(run, receiver, "--compare", "small.txt")
+    if not full_read_out:
+        return "3 CVs programmed, confirmed and compared"
+    tarvel_job(run, receiver, "--read-out", "all.txt")
+    read_out = cv_lines(os.path.join(run.tmp, "all.txt"))
+    check(len(read_out) == 398, "the read-out has %d CVs" % len(read_out))
+    for name, text in read_out.items():
+        check(text == held[name], "read-out", repr(text), "receiver", repr(held[name]))
+    return "3 CVs programmed, confirmed and compared; 398 read out"
+
+
+def adapter_case(make_run):
+    """tarvel, then morrex's short reset and update (its pauses as the receiver
+    saw them), on every adapter line in turn; a failed row hides no other."""
+    failed = 0
+    for what, options, full_read_out in ADAPTERS:
+        for program in ("tarvel", "morrex"):
+            run = make_run(program, options)
+            try:
+                if program == "tarvel":
+                    result = adapter_tarvel_case(run, full_read_out)
+                else:
+                    result = morrex_case(run, "short")
+                print("ok (%s, %s):" % (program, what), result, flush=True)
+            except Failure as failure:
+                failed += 1
+                print("FAILED (%s, %s):" % (program, what), failure, flush=True)
+                show_wire_log_end(run.tmp)
+    check(failed == 0, "%d of %d rows failed" % (failed, 2 * len(ADAPTERS)))
+    return "%d rows" % (2 * len(ADAPTERS))
+
+
 # ---- the far end's own refusals ------------------------------------------------
 
 def far_end_case(far_end, tmp):
@@ -220,6 +294,11 @@ def far_end_case(far_end, tmp):
     link = os.path.join(tmp, "com7")
     cases = [([], 1, "Usage: pty_receiver"),
              (["state", "rx"], 1, "Usage: pty_receiver"),
+             (["--byte-delay", "x", "state", "sim:"], 1, "Usage: pty_receiver"),
+             (["--byte-delay=", "state", "sim:"], 1, "Usage: pty_receiver"),
+             (["--byte-delay", "-5", "state", "sim:"], 1, "Usage: pty_receiver"),
+             (["--byte-delay=1000", "state", "rx"], 1, "Usage: pty_receiver"),
+             (["--byte-delay", "1000", "state", "sim:rx?bogus", link], 2, "does not open"),
              (["state", "sim:rx?bogus", link], 2, "does not open"),
              (["state", "sim:" + not_a_dir, link], 2, "does not open"),
              ([os.path.join(tmp, "no", "such", "state"), "sim:", link], 1, "No such file")]
@@ -233,8 +312,18 @@ def far_end_case(far_end, tmp):
     return "%d refusals" % len(cases)
 
 
+def show_wire_log_end(tmp):
+    log = os.path.join(tmp, "receiver", "wire.log")
+    if os.path.exists(log):
+        with open(log) as f:
+            print("".join(f.readlines()[-40:]))
+
+
 def main():
     case = sys.argv[1]
+    if case == "adapter":
+        programs = dict(zip(("tarvel", "morrex"),
+                            (os.path.abspath(p) for p in sys.argv[2].split(os.pathsep))))
     program, far_end, preload = (os.path.abspath(p) for p in sys.argv[2:5])
     wine_run = os.path.abspath(sys.argv[5]) if len(sys.argv) > 5 else None
     with tempfile.TemporaryDirectory() as tmp:
@@ -244,14 +333,16 @@ def main():
                 print("ok:", far_end_case(far_end, tmp))
             elif case == "tarvel":
                 print("ok:", tarvel_case(run))
+            elif case == "adapter":
+                def make_run(name, options):
+                    fresh = tempfile.mkdtemp(dir=tmp)
+                    return Run(programs[name], far_end, preload, wine_run, fresh, options)
+                print("ok:", adapter_case(make_run))
             else:
                 print("ok:", morrex_case(run, case.split("_")[1]))
         except Failure as failure:
             print("FAILED:", failure)
-            log = os.path.join(tmp, "receiver", "wire.log")
-            if os.path.exists(log):
-                with open(log) as f:
-                    print("".join(f.readlines()[-40:]))
+            show_wire_log_end(tmp)
             return 1
     return 0
 

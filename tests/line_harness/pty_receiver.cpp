@@ -2,7 +2,7 @@
 // served over a real line, so that the port code users run on hardware (the
 // Linux tty path, Wine's serial calls) can be tested end to end.
 //
-//   pty_receiver STATE_FILE sim:[DIR][?OPTION...] [LINK]
+//   pty_receiver [--byte-delay US] STATE_FILE sim:[DIR][?OPTION...] [LINK]
 //
 // Makes a pseudo-terminal and the state file for the preload library
 // (pty_modem_preload.so), links LINK to the slave if given (a Wine prefix's
@@ -12,6 +12,15 @@
 // at the time the program changed them, and each DSR sample the program took:
 // its DIR/wire.log is the one a program on "sim:DIR" leaves. The receiver has no
 // line time here (a pseudo-terminal has none), as with the option "instant".
+//
+// --byte-delay US gives each byte to the receiver US microseconds after it left
+// the program, in order, as on a USB adapter whose write completes when it has
+// taken the byte: line changes and samples keep their own time, so a line change
+// made after a byte may reach the receiver before it. A sample the preload
+// library answers late (its ORN_PTY_* variables) shows the level of an earlier
+// moment: it is checked against the plan the receiver had published for that
+// moment, and the receiver, sampled when the answer was given, against the plan
+// for then.
 //
 // Exit: 0 served; 1 usage or no pseudo-terminal; 2 the receiver did not open;
 // 3 a sample the program was given disagreed with the receiver.
@@ -32,6 +41,7 @@
 #include <ctime>
 #include <deque>
 #include <string>
+#include <utility>
 
 #include "platform/clock.h"
 #include "platform/serial_device.h"
@@ -53,6 +63,10 @@ struct FarEnd {
   std::deque<uint8_t> unread;  // read from the master, not yet given
   uint64_t next_event = 0;
   int64_t waiting_since_us = 0;  // for data or a stamp; 0: not waiting
+  int64_t byte_delay_us = 0;
+  int64_t due_us = 0;  // the next byte is held back until then; 0: none is
+  // The plans published, with the time each took effect: (since, plan).
+  std::deque<std::pair<int64_t, uint64_t>> history;
   long bytes = 0, unstamped = 0, lost = 0, samples = 0, disagreements = 0;
 };
 
@@ -122,11 +136,38 @@ void apply_line(FarEnd &far, uint32_t lines) {
   far.device->apply(dcb_of(t, lines));
 }
 
+// Enough for a sample's look back (milliseconds) however busy the line.
+const size_t HISTORY_KEPT = 100000;
+
+// Into the history, and into the shared one that a late answer reads.
+void record_plan(FarEnd &far, uint64_t plan) {
+  int64_t since_us = clock_now_us();
+  far.history.emplace_back(since_us, plan);
+  if (far.history.size() > HISTORY_KEPT) far.history.pop_front();
+  pty_modem_state *s = far.state;
+  uint64_t n = __atomic_load_n(&s->plans_published, __ATOMIC_RELAXED);
+  pty_modem_plan *entry = &s->history[n % PTY_MODEM_HISTORY];
+  __atomic_store_n(&entry->since_us, since_us, __ATOMIC_RELAXED);
+  __atomic_store_n(&entry->plan, plan, __ATOMIC_RELAXED);
+  __atomic_store_n(&s->plans_published, n + 1, __ATOMIC_RELEASE);
+}
+
 void publish_dsr(FarEnd &far) {
   int64_t from_us = 0;
   bool level = vr_dsr_outlook(far.vr, &from_us);
   uint64_t plan = ((uint64_t)(from_us < 0 ? 0 : from_us) << 1) | (level ? 1 : 0);
+  if (far.history.empty() || far.history.back().second != plan) record_plan(far, plan);
   __atomic_store_n(&far.state->dsr_plan, plan, __ATOMIC_RELEASE);
+}
+
+// DSR at at_us by the plans published: the latest in force then (off before the first).
+bool planned_level(const FarEnd &far, int64_t at_us) {
+  for (auto entry = far.history.rbegin(); entry != far.history.rend(); ++entry) {
+    if (entry->first <= at_us) {
+      return (entry->second & 1) != 0 && at_us >= (int64_t)(entry->second >> 1);
+    }
+  }
+  return false;
 }
 
 void give_byte(FarEnd &far, int64_t at_us, bool stamped) {
@@ -140,14 +181,39 @@ void give_byte(FarEnd &far, int64_t at_us, bool stamped) {
   if (stamped) __atomic_fetch_add(&far.state->bytes_done, 1, __ATOMIC_ACQ_REL);
 }
 
+void disagree(FarEnd &far) {
+  ++far.disagreements;
+}
+
+// A late answer: the program's level against the plan for the moment it shows,
+// and the receiver now against the plan for now.
+void check_late_sample(FarEnd &far, const pty_modem_event &event, bool given, bool driven) {
+  bool then = planned_level(far, event.of_us);
+  if (given != then) {
+    disagree(far);
+    fprintf(stderr,
+            "pty_receiver: the program read DSR %d where the receiver drove %d %lld us "
+            "before the answer\n",
+            given ? 1 : 0, then ? 1 : 0, (long long)(event.at_us - event.of_us));
+  }
+  bool now = planned_level(far, event.at_us);
+  if (driven != now) {
+    disagree(far);
+    fprintf(stderr, "pty_receiver: the receiver drives DSR %d where its plan says %d\n",
+            driven ? 1 : 0, now ? 1 : 0);
+  }
+}
+
 void give_sample(FarEnd &far, const pty_modem_event &event) {
   DWORD status = 0;
   far.device->modem_status(&status);
   ++far.samples;
   bool given = (event.value & TIOCM_DSR) != 0;
   bool driven = (status & MS_DSR_ON) != 0;
-  if (given != driven) {
-    ++far.disagreements;
+  if (event.of_us != event.at_us) {
+    check_late_sample(far, event, given, driven);
+  } else if (given != driven) {
+    disagree(far);
     fprintf(stderr, "pty_receiver: the program read DSR %d where the receiver drives %d\n",
             given ? 1 : 0, driven ? 1 : 0);
   }
@@ -173,18 +239,32 @@ bool patience_over(FarEnd &far) {
   return now - far.waiting_since_us > PAIRING_PATIENCE_US;
 }
 
-// Gives the receiver everything that can be given in time order. Returns true
-// while something waits for its other half (data for a stamp or a stamp for data).
+// A byte waits for its time when no event comes before it: a line change may
+// still come first. far.due_us is then the time it is due.
+bool held_back(FarEnd &far, bool only_a_byte_waits, int64_t byte_at) {
+  if (far.byte_delay_us == 0 || !only_a_byte_waits || byte_at <= real_now_us()) return false;
+  far.waiting_since_us = 0;
+  far.due_us = byte_at;
+  return true;
+}
+
+// Gives the receiver everything that can be given in time order: a byte at its
+// stamp and the byte delay, once that time has come (a line change may still
+// come before it). Returns true while something waits for its other half (data
+// for a stamp or a stamp for data); far.due_us is the time a held byte is due.
 bool serve(FarEnd &far) {
   pty_modem_state *s = far.state;
+  far.due_us = 0;
   for (;;) {
     uint64_t done = __atomic_load_n(&s->bytes_done, __ATOMIC_ACQUIRE);
     uint64_t stamped = __atomic_load_n(&s->bytes_stamped, __ATOMIC_ACQUIRE);
     bool stamp_waiting = done < stamped;
-    int64_t stamp_at = stamp_waiting ? s->stamps[done % PTY_MODEM_STAMPS] : INT64_MAX;
+    int64_t stamp_at =
+        stamp_waiting ? s->stamps[done % PTY_MODEM_STAMPS] + far.byte_delay_us : INT64_MAX;
     const pty_modem_event &event = s->events[far.next_event % PTY_MODEM_EVENTS];
     bool event_ready = __atomic_load_n(&event.ready, __ATOMIC_ACQUIRE) == far.next_event + 1;
     int64_t event_at = event_ready ? event.at_us : INT64_MAX;
+    if (held_back(far, stamp_waiting && !event_ready, stamp_at)) return false;
     if (stamp_waiting && stamp_at <= event_at) {
       if (!far.unread.empty()) {
         give_byte(far, stamp_at, true);
@@ -230,9 +310,12 @@ const int64_t QUICK_LOOK_US = 200;
 
 // While something waits for its other half, serve() keeps the time it began
 // waiting in far.waiting_since_us.
+// A byte held back is looked at again when it is due.
 int poll_timeout_ms(const FarEnd &far, bool waiting) {
-  if (!waiting) return 100;
-  return real_now_us() - far.waiting_since_us < QUICK_LOOK_US ? 0 : 1;
+  if (waiting) return real_now_us() - far.waiting_since_us < QUICK_LOOK_US ? 0 : 1;
+  if (far.due_us == 0) return 100;
+  int64_t left_us = far.due_us - real_now_us();
+  return left_us <= 0 ? 0 : (int)((left_us + 999) / 1000);
 }
 
 void run(FarEnd &far) {
@@ -248,10 +331,11 @@ void run(FarEnd &far) {
     read_master(far);
     waiting = serve(far);
   }
-  // The program has ended: take in what it left behind.
-  for (int round = 0; round < 100; round++) {
+  // The program has ended: take in what it left behind, the bytes held back too.
+  int64_t give_up_us = real_now_us() + far.byte_delay_us + 200000;
+  while (real_now_us() < give_up_us) {
     read_master(far);
-    if (!serve(far)) break;
+    if (!serve(far) && far.due_us == 0) break;
     usleep(2000);
   }
 }
@@ -273,7 +357,7 @@ int open_pty(FarEnd &far, std::string *slave_path) {
   return fcntl(far.master, F_SETFL, O_NONBLOCK);
 }
 
-int make_state(FarEnd &far, const char *path) {
+int make_state(FarEnd &far, const char *path, int64_t byte_delay_us) {
   int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return -1;
   struct stat slave;
@@ -286,6 +370,9 @@ int make_state(FarEnd &far, const char *path) {
   far.state = (pty_modem_state *)map;
   far.state->slave_rdev = slave.st_rdev;
   far.state->far_end_pid = (uint32_t)getpid();
+  far.state->made_us = real_now_us();
+  far.state->byte_delay_us = byte_delay_us;
+  far.byte_delay_us = byte_delay_us;
   __atomic_store_n(&far.state->magic, PTY_MODEM_MAGIC, __ATOMIC_RELEASE);
   std::string wake = std::string(path) + PTY_MODEM_WAKE_SUFFIX;
   unlink(wake.c_str());
@@ -332,11 +419,37 @@ void watch_signals() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+// "--byte-delay US" or "--byte-delay=US" first, if given: the arguments after
+// it in *argc/*argv. US: up to nine digits. 0, or -1 for a bad one.
+int take_byte_delay(int *argc, char ***argv, int64_t *delay_us) {
+  *delay_us = 0;
+  if (*argc < 2 || strncmp((*argv)[1], "--byte-delay", 12) != 0) return 0;
+  const char *text = (*argv)[1] + 12;
+  int used = 1;
+  if (*text == '=') {
+    ++text;
+  } else if (*text == 0 && *argc > 2) {
+    text = (*argv)[2];
+    used = 2;
+  } else {
+    return -1;
+  }
+  size_t length = strlen(text);
+  if (length == 0 || length > 9 || strspn(text, "0123456789") != length) return -1;
+  *delay_us = atoll(text);
+  *argc -= used;
+  *argv += used;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc < 3 || argc > 4 || strncmp(argv[2], "sim:", 4) != 0) {
-    fprintf(stderr, "Usage: pty_receiver STATE_FILE sim:[DIR][?OPTION...] [LINK]\n");
+  int64_t byte_delay_us = 0;
+  if (take_byte_delay(&argc, &argv, &byte_delay_us) != 0 || argc < 3 || argc > 4 ||
+      strncmp(argv[2], "sim:", 4) != 0) {
+    fprintf(stderr,
+            "Usage: pty_receiver [--byte-delay US] STATE_FILE sim:[DIR][?OPTION...] [LINK]\n");
     return 1;
   }
   FarEnd far;
@@ -347,7 +460,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   std::string wake = std::string(argv[1]) + PTY_MODEM_WAKE_SUFFIX;
-  if (make_state(far, argv[1]) != 0) {
+  if (make_state(far, argv[1], byte_delay_us) != 0) {
     fprintf(stderr, "pty_receiver: %s: %s\n", argv[1], strerror(errno));
     return 1;
   }

@@ -1,7 +1,8 @@
 """What the Python test scripts share: failing with a reason, the receiver's
 wire log (and the programs' ORN_TRACE, in the same form) as events, a
 pseudo-terminal linked into the Wine prefix as a COM port and what reaches it,
-and the line harness's far end (pty_receiver) with its modem-line state.
+and the line harness's far end (pty_receiver) with its modem-line state, on an
+ideal line or one like a USB serial adapter's.
 
 The scripts find it by putting this folder on sys.path.
 """
@@ -101,11 +102,12 @@ def collect_wire(proc, master, seconds):
 class Line:
     """A pseudo-terminal with modem lines and the receiver in DIR on its far end."""
 
-    def __init__(self, far_end, preload, tmp, receiver, link):
+    def __init__(self, far_end, preload, tmp, receiver, link, far_end_options=()):
         self.state = os.path.join(tmp, "line.state")
         self.preload = preload
         self.far_log = open(os.path.join(tmp, "far_end.log"), "w+")
-        command = [far_end, self.state, "sim:" + receiver] + ([link] if link else [])
+        command = [far_end] + list(far_end_options) + [self.state, "sim:" + receiver] + \
+            ([link] if link else [])
         self.proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=self.far_log)
         self.slave = self.proc.stdout.readline().decode().strip()
         check(self.slave.startswith("/dev/pts/"), "the far end did not start:", self.report())
@@ -128,3 +130,23 @@ class Line:
     def report(self):
         self.far_log.seek(0)
         return self.far_log.read()
+
+
+class AdapterLine(Line):
+    """A Line like a USB serial adapter's. The far end gives each byte to the
+    receiver byte_delay_us after it left the program (a write completes before
+    the byte is on the wire); the program's preload library answers the modem
+    status late: each TIOCMGET takes status_us and shows the level at its
+    middle, less tick_delay_us and a jitter of up to jitter_us (drawn from
+    seed), taken at the latest tick when ticks come every tick_us."""
+
+    def __init__(self, far_end, preload, tmp, receiver, link, byte_delay_us=0, status_us=0,
+                 tick_us=0, tick_delay_us=0, jitter_us=0, seed=1):
+        self.status = {"ORN_PTY_STATUS_US": str(status_us), "ORN_PTY_TICK_US": str(tick_us),
+                       "ORN_PTY_TICK_DELAY_US": str(tick_delay_us),
+                       "ORN_PTY_JITTER_US": str(jitter_us), "ORN_PTY_SEED": str(seed)}
+        Line.__init__(self, far_end, preload, tmp, receiver, link,
+                      ["--byte-delay", str(byte_delay_us)])
+
+    def env(self):
+        return dict(Line.env(self), **self.status)
