@@ -3,10 +3,17 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 // Prints one line per serial port to out: the name to give as the port
-// argument, then what identifies the port, its controls shown (shown_text).
-// Returns the number of ports.
+// argument, then what identifies the port, its controls shown (shown_text),
+// and for a USB adapter whose driver says so, its latency timer
+// (port_latency_text). Returns the number of ports.
 // On Linux the ports come from sysfs under the folder that the environment
 // variable ORN_PORTS_ROOT names (default "/"), so that tests can give a tree.
 int print_serial_ports(FILE *out);
+
+// An adapter's latency timer as the listing shows it: "Latenz 1 ms", and above
+// 1 ms "Latenz 16 ms (zu hoch: auf 1 ms stellen)". Empty for a value outside
+// 0..255 (the timer's range), which the system did not mean.
+std::string port_latency_text(long ms);

@@ -2,6 +2,7 @@
 // except the 8250 driver's phantom ports, whose UART type reads 0 (no UART
 // found). USB adapters are named by vendor, product and serial number, and by
 // their stable /dev/serial/by-id links, which work as port arguments too.
+// An FTDI adapter (ftdi_sio) also shows its latency timer.
 #include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -100,6 +101,18 @@ std::string usb_description(const std::string &usb) {
   return text;
 }
 
+// The latency timer in ms that ftdi_sio shows beside the tty's port device
+// (the node /sys/bus/usb-serial/devices/ttyUSBn links to), or -1 where there
+// is none or it holds no plain number.
+long latency_of(const std::string &tty) {
+  std::string text = first_line(tty + "/device/latency_timer");
+  if (text.empty() || text.size() > 3) return -1;
+  for (char digit : text) {
+    if (!isdigit((unsigned char)digit)) return -1;
+  }
+  return atol(text.c_str());
+}
+
 // The /dev/serial/by-id links that lead to /dev/name.
 std::string by_id_names(const std::string &root, const std::string &name) {
   std::string text, folder = root + "/dev/serial/by-id";
@@ -129,6 +142,8 @@ std::string port_line(const std::string &root, const std::string &name) {
   std::string usb = usb_device_of(tty + "/device", sys);
   if (!usb.empty()) {
     line += "  " + usb_description(usb);
+    std::string latency = port_latency_text(latency_of(tty));
+    if (!latency.empty()) line += "  " + latency;
   } else if (!type.empty()) {
     line += "  " + uart_name(atoi(type.c_str()));
   }

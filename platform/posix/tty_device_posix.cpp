@@ -1,7 +1,9 @@
 // Real serial devices and pseudo-terminals behind the POSIX stand-in: termios
 // for the line, the modem-control ioctls for DTR, RTS and DSR, poll for reads
-// that wait, and the wire trace that ORN_TRACE asks for.
+// that wait, the wire trace that ORN_TRACE asks for, and low latency from
+// the driver while the port is open.
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -12,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +34,7 @@ struct TtyDevice : SerialDevice {
   std::atomic<bool> modem_lines{true};  // false on a pseudo-terminal
   std::mutex lock;                      // guards the trace state below
   int trace_fd = -1;                    // -1: no trace
+  int latency_change = -1;              // tty_low_latency_begin's, -1: none
   int64_t opened_us = 0;
   int traced_dtr = -1;
   int traced_rts = -1;
@@ -286,6 +290,7 @@ TtyDevice::~TtyDevice() {
   // The exclusive flag lives with the tty, which may outlive this open (the
   // slave of a pseudo-terminal does while its master is open).
   ioctl(fd, TIOCNXCL);
+  tty_low_latency_end(latency_change);
   close(fd);
   close(cancel_pipe[0]);
   close(cancel_pipe[1]);
@@ -378,6 +383,88 @@ DWORD TtyDevice::clear_error(DWORD *errors) {
   return ERROR_SUCCESS;
 }
 
+// ---------------------------------------------------------------- low latency
+
+// An FTDI adapter reports the receiver's answer (DSR) when its latency timer
+// runs out, 16 ms by default; with ASYNC_LOW_LATENCY the driver sets 1 ms. The
+// flag outlives the open (until the adapter is plugged in again), so what was
+// changed is put back on every way out. The handlers only make the ioctl with
+// the saved values, and sigaction.
+
+struct LatencyChange {
+  std::atomic<bool> taken{false};
+  std::atomic<int> fd{-1};  // set once call and before are filled in
+  serial_info_call call = nullptr;
+  serial_struct before;
+};
+
+LatencyChange latency_changes[4];
+struct sigaction latency_previous[NSIG];
+std::once_flag latency_restore_installed;
+
+// The signals whose default ends the process, as the terminal's restore.
+const int latency_ending_signals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1, SIGSEGV,
+    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
+
+int serial_info_ioctl(int fd, unsigned long request, serial_struct *info) {
+  return ioctl(fd, request, info);
+}
+
+void put_back(LatencyChange &change) {
+  int fd = change.fd.load();
+  if (fd >= 0) change.call(fd, TIOCSSERIAL, &change.before);
+}
+
+// Async-signal-safe.
+void put_back_all(void) {
+  for (LatencyChange &change : latency_changes) put_back(change);
+}
+
+// Puts the flags back, then hands the signal on to what was there before (the
+// terminal's restore, or the default action).
+void on_latency_signal(int signal_number) {
+  int saved_errno = errno;
+  put_back_all();
+  sigaction(signal_number, &latency_previous[signal_number], nullptr);
+  errno = saved_errno;
+  raise(signal_number);  // blocked here, delivered when this handler returns
+}
+
+void install_latency_handler(int signal_number) {
+  if (sigaction(signal_number, nullptr, &latency_previous[signal_number]) != 0) return;
+  if (latency_previous[signal_number].sa_handler == SIG_IGN) return;  // stays ignored
+  struct sigaction action = {};
+  action.sa_handler = on_latency_signal;
+  sigfillset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(signal_number, &action, nullptr);
+}
+
+// Once, at the first change: both programs set up their console (and with it
+// the terminal's handlers, which these hand on to) before they open a port.
+void install_latency_restore(void) {
+  atexit(put_back_all);
+  for (int signal_number : latency_ending_signals) install_latency_handler(signal_number);
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; signal_number++) {
+    install_latency_handler(signal_number);
+  }
+}
+
+int take_latency_change(void) {
+  for (int i = 0; i < (int)(sizeof latency_changes / sizeof latency_changes[0]); i++) {
+    if (!latency_changes[i].taken.exchange(true)) return i;
+  }
+  return -1;
+}
+
 // ---------------------------------------------------------------- opening
 
 // Takes the port for this process alone: flock keeps out other programs that
@@ -422,6 +509,33 @@ DWORD serial_termios_from_dcb(const DCB &dcb, termios *t) {
   return ERROR_SUCCESS;
 }
 
+int tty_low_latency_begin(int fd, serial_info_call call) {
+  serial_struct info;
+  memset(&info, 0, sizeof info);
+  if (call(fd, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY) != 0) return -1;
+  int index = take_latency_change();
+  if (index < 0) return -1;
+  LatencyChange &change = latency_changes[index];
+  change.call = call;
+  change.before = info;
+  std::call_once(latency_restore_installed, install_latency_restore);
+  // Known before the change: a signal in between puts back what is there anyway.
+  change.fd.store(fd);
+  info.flags |= ASYNC_LOW_LATENCY;
+  if (call(fd, TIOCSSERIAL, &info) == 0) return index;
+  change.fd.store(-1);
+  change.taken.store(false);
+  return -1;
+}
+
+void tty_low_latency_end(int index) {
+  if (index < 0) return;
+  LatencyChange &change = latency_changes[index];
+  put_back(change);
+  change.fd.store(-1);
+  change.taken.store(false);
+}
+
 SerialDevice *tty_device_open(const char *path) {
   int fd = open_tty(path);
   if (fd < 0) return nullptr;
@@ -434,6 +548,7 @@ SerialDevice *tty_device_open(const char *path) {
   }
   int lines;
   tty->modem_lines = ioctl(fd, TIOCMGET, &lines) == 0;
+  tty->latency_change = tty_low_latency_begin(fd, serial_info_ioctl);
   trace_open(*tty);
   // Start from what a freshly opened port reports, so that the device and
   // GetCommConfig agree from the first call.

@@ -6,6 +6,8 @@
 
 #include "platform/serial_device.h"
 
+struct serial_struct;
+
 // Opens a tty or pseudo-terminal by path, exclusively, in raw mode with the
 // default settings. Returns null and sets the last error on failure.
 SerialDevice *tty_device_open(const char *path);
@@ -22,3 +24,17 @@ int serial_device_path(const char *name, char *path, size_t size);
 DWORD win32_error_from_errno(int error);
 // SetLastError with the code for error; FormatMessageA then also names the errno.
 void set_last_error_from_errno(int error);
+
+// The serial information ioctl (TIOCGSERIAL, TIOCSSERIAL) as the low latency
+// calls make it: ioctl itself for a device, a stand-in in tests. It must be
+// async-signal-safe: it also runs when a signal ends the process.
+typedef int (*serial_info_call)(int fd, unsigned long request, serial_struct *info);
+// Asks the driver of the tty at fd for low latency (ASYNC_LOW_LATENCY, which
+// ftdi_sio turns into a 1 ms latency timer) and remembers the flags it read,
+// to be put back by tty_low_latency_end, at exit, or when a signal ends the
+// process. Returns the change's number, or -1 when nothing was changed: the
+// flag was already set, or the driver refused (a pseudo-terminal, no right to
+// change it). Says nothing either way.
+int tty_low_latency_begin(int fd, serial_info_call call);
+// Puts back the flags that change (from tty_low_latency_begin; -1: none) found.
+void tty_low_latency_end(int change);

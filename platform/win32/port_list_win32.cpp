@@ -1,7 +1,8 @@
 // The COM ports on Windows: the device setup API's ports class gives each its
 // friendly name ("USB-SERIAL CH340 (COM5)"); the DOS device names add every COM
 // port it does not know (virtual ports, Wine's dosdevices links), and stand in
-// for it where it fails.
+// for it where it fails. A port of the FTDI driver also shows its latency
+// timer, from the driver's device parameters.
 #include <windows.h>
 #include <setupapi.h>
 
@@ -97,6 +98,75 @@ void add_dos_devices(std::vector<Port> *ports) {
   }
 }
 
+// The name of key's subkey number index, or false past the last.
+bool subkey_name(HKEY key, DWORD index, char *name, DWORD size) {
+  return RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) ==
+         ERROR_SUCCESS;
+}
+
+// LatencyTimer of a device whose PortName is COMnumber, or -1.
+long parameters_latency(HKEY parameters, int number) {
+  char name[64] = "";
+  DWORD size = sizeof name - 1, type = 0, latency = 0;
+  if (RegQueryValueExA(parameters, "PortName", nullptr, &type, (BYTE *)name, &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ || com_number(name) != number) {
+    return -1;
+  }
+  size = sizeof latency;
+  if (RegQueryValueExA(parameters, "LatencyTimer", nullptr, &type, (BYTE *)&latency, &size) !=
+          ERROR_SUCCESS ||
+      type != REG_DWORD || size != sizeof latency) {
+    return -1;
+  }
+  return latency <= 255 ? (long)latency : -1;
+}
+
+// The latency of COMnumber among one FTDIBUS device's instances ("0000", ...).
+long device_latency(HKEY bus, const char *device, int number) {
+  HKEY instances;
+  if (RegOpenKeyExA(bus, device, 0, KEY_READ, &instances) != ERROR_SUCCESS) return -1;
+  long latency = -1;
+  char instance[256];
+  for (DWORD i = 0; latency < 0 && subkey_name(instances, i, instance, sizeof instance); i++) {
+    std::string path = std::string(instance) + "\\Device Parameters";
+    HKEY parameters;
+    if (RegOpenKeyExA(instances, path.c_str(), 0, KEY_READ, &parameters) != ERROR_SUCCESS) continue;
+    latency = parameters_latency(parameters, number);
+    RegCloseKey(parameters);
+  }
+  RegCloseKey(instances);
+  return latency;
+}
+
+// The FTDI driver's latency timer in ms for COMnumber, or -1 where it is no
+// port of that driver. The driver keeps it beside the port's name.
+long ftdi_latency(int number) {
+  HKEY bus;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS", 0, KEY_READ,
+                    &bus) != ERROR_SUCCESS) {
+    return -1;
+  }
+  long latency = -1;
+  char device[256];
+  for (DWORD i = 0; latency < 0 && subkey_name(bus, i, device, sizeof device); i++) {
+    latency = device_latency(bus, device, number);
+  }
+  RegCloseKey(bus);
+  return latency;
+}
+
+// "COM5  USB Serial Port (COM5)  Latenz 16 ms (...)": what is known, in that order.
+std::string port_line(const Port &port) {
+  // The friendly name is the driver maker's text, not ours; the name is COM
+  // and digits (com_number), the latency our own words.
+  std::string line = port.name;
+  if (!port.description.empty()) line += "  " + shown_text(port.description.c_str());
+  std::string latency = port_latency_text(ftdi_latency(port.number));
+  if (!latency.empty()) line += "  " + latency;
+  return line;
+}
+
 }  // namespace
 
 int print_serial_ports(FILE *out) {
@@ -105,14 +175,6 @@ int print_serial_ports(FILE *out) {
   add_dos_devices(&ports);
   std::sort(ports.begin(), ports.end(),
             [](const Port &a, const Port &b) { return a.number < b.number; });
-  for (const Port &port : ports) {
-    if (port.description.empty()) {
-      fprintf(out, "%s\n", port.name.c_str());
-    } else {
-      // The friendly name is the driver maker's text, not ours; the name is
-      // COM and digits (com_number).
-      fprintf(out, "%s  %s\n", port.name.c_str(), shown_text(port.description.c_str()).c_str());
-    }
-  }
+  for (const Port &port : ports) fprintf(out, "%s\n", port_line(port).c_str());
   return (int)ports.size();
 }

@@ -126,6 +126,54 @@ TEST_F(PortList, ATreeWithoutPortsListsNothing) {
   }
 }
 
+// An FTDI adapter's latency timer (ftdi_sio's sysfs attribute beside the
+// port device) stands after the adapter's names, with a hint above 1 ms;
+// anything else leaves the line as it was.
+TEST_F(PortList, UsbAdaptersShowTheLatencyTheirDriverReports) {
+  const std::string ftdi = "/dev/ttyUSB0  USB 0403:6001 FTDI FT232R USB UART";
+  const std::string ch340 = "/dev/ttyUSB0  USB 1a86:7523 USB Serial";
+  const std::string by_id = "  /dev/serial/by-id/usb-adapter-if00-port0";
+  struct Case {
+    const char *what;
+    bool is_ftdi;
+    const char *latency_file;  // nullptr: no such attribute
+    std::string line;
+  } cases[] = {
+      {"1 ms", true, "1", ftdi + "  Latenz 1 ms" + by_id},
+      {"16 ms", true, "16", ftdi + "  Latenz 16 ms (zu hoch: auf 1 ms stellen)" + by_id},
+      {"2 ms", true, "2", ftdi + "  Latenz 2 ms (zu hoch: auf 1 ms stellen)" + by_id},
+      {"255 ms", true, "255", ftdi + "  Latenz 255 ms (zu hoch: auf 1 ms stellen)" + by_id},
+      {"0 ms", true, "0", ftdi + "  Latenz 0 ms" + by_id},
+      {"no attribute", true, nullptr, ftdi + by_id},
+      {"empty file", true, "", ftdi + by_id},
+      {"letters", true, "abc", ftdi + by_id},
+      {"a unit", true, "16 ms", ftdi + by_id},
+      {"negative", true, "-1", ftdi + by_id},
+      {"out of range", true, "256", ftdi + by_id},
+      {"too long", true, "0016", ftdi + by_id},
+      {"a control", true, "1\x1b[2J", ftdi + by_id},
+      {"not FTDI", false, nullptr, ch340 + by_id},
+  };
+  const std::string port = "pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/ttyUSB0";
+  for (const Case &c : cases) {
+    fs::remove_all(dir + "/sys");
+    fs::remove_all(dir + "/dev");
+    fs::create_directories(dir + "/sys/class/tty");
+    if (c.is_ftdi) {
+      usb_adapter("usb1/1-2", "0403", "6001", "FTDI", "FT232R USB UART", nullptr);
+    } else {
+      usb_adapter("usb1/1-2", "1a86", "7523", nullptr, "USB Serial", nullptr);
+    }
+    tty("ttyUSB0", port, nullptr);
+    link("../../../devices/" + port, "/sys/bus/usb-serial/devices/ttyUSB0");
+    link("../../ttyUSB0", "/dev/serial/by-id/usb-adapter-if00-port0");
+    if (c.latency_file != nullptr) write("/sys/devices/" + port + "/latency_timer", c.latency_file);
+    int count = 0;
+    EXPECT_EQ(listing(&count), c.line + "\n") << c.what;
+    EXPECT_EQ(count, 1) << c.what;
+  }
+}
+
 // Both programs answer --ports with the listing and 0, before their banner,
 // and touch no port.
 TEST_F(PortList, BothProgramsListThePortsAndEndWith0) {

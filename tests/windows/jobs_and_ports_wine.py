@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The Windows programs' additions under Wine: --ports lists the COM ports Wine
 knows (a port added under HKLM\\Software\\Wine\\Ports becomes a dosdevices link
-and a COM device), and tarvel's one-job commands reach a port from COM10 up in
-both forms (17 and com17) on a pseudo-terminal linked in as COM17.
+and a COM device), with the FTDI driver's latency timer where its device
+parameters name the port, and tarvel's one-job commands reach a port from COM10
+up in both forms (17 and com17) on a pseudo-terminal linked in as COM17.
 
 Usage: jobs_and_ports_wine.py ports|program_17|program_com17|refused|verify
        tarvel.exe morrex.exe wine-run
@@ -28,12 +29,13 @@ def wine(wine_run, *args, cwd=None, env=None):
         proc.stderr.decode("cp850", "replace")
 
 
-def wine_session(wine_run, port):
+def wine_session(wine_run, ports):
     """Starts a Wine session that stays up until its standard input closes, and
-    waits until Wine's device manager has made port. Wine makes its devices in
-    the background at start-up and removes them at shutdown, so a program run
-    alone can find none; and a second program started while the first one
-    starts Wine can hang, so nothing else runs until the session answers."""
+    waits until Wine's device manager has made every one of ports. Wine makes
+    its devices in the background at start-up and removes them at shutdown, so
+    a program run alone can find none; and a second program started while the
+    first one starts Wine can hang, so nothing else runs until the session
+    answers."""
     session = subprocess.Popen([wine_run, "cmd"], stdin=subprocess.PIPE,
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     try:
@@ -44,9 +46,9 @@ def wine_session(wine_run, port):
         while True:
             _, devices, _ = wine(wine_run, "reg", "query",
                                  "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM")
-            if port in devices.split():
+            if all(port in devices.split() for port in ports):
                 return session
-            check(time.monotonic() < deadline, "Wine did not make", port, "within 60 s")
+            check(time.monotonic() < deadline, "Wine did not make", ports, "within 60 s")
             time.sleep(0.2)
     except BaseException:
         end_session(session)
@@ -77,32 +79,56 @@ def end_session(session):
     session.stdout.close()
 
 
+# The FTDI driver's device parameters as its installer leaves them: the port's
+# name and its latency timer in ms. COM23 has none.
+FTDI_DEVICES = {"COM24": ("VID_0403+PID_6001+A9XK3Q1ZA", 16),
+                "COM25": ("VID_0403+PID_6015+DK0AB1CDA", 1)}
+FTDI_BUS = "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"
+PORT_LINES = ["COM23", "COM24  Latenz 16 ms (zu hoch: auf 1 ms stellen)", "COM25  Latenz 1 ms"]
+
+
+def add_ports(wine_run, tmp):
+    """COM23 to COM25 as FIFOs (opening one would hang the listing, so a
+    listing that returns has opened none), two of them as FTDI ports."""
+    for port in ("COM23", "COM24", "COM25"):
+        fifo = os.path.join(tmp, port)
+        os.mkfifo(fifo)
+        wine(wine_run, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", port, "/d", fifo, "/f")
+    for port, (device, latency) in FTDI_DEVICES.items():
+        key = FTDI_BUS + "\\" + device + "\\0000\\Device Parameters"
+        wine(wine_run, "reg", "add", key, "/v", "PortName", "/d", port, "/f")
+        wine(wine_run, "reg", "add", key, "/v", "LatencyTimer", "/t", "REG_DWORD",
+             "/d", str(latency), "/f")
+
+
+def remove_ports(wine_run):
+    for port in ("COM23", "COM24", "COM25"):
+        wine(wine_run, "reg", "delete", "HKLM\\Software\\Wine\\Ports", "/v", port, "/f")
+        link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", port.lower())
+        if os.path.lexists(link):
+            os.remove(link)
+    wine(wine_run, "reg", "delete", FTDI_BUS, "/f")
+
+
 def ports_case(tarvel, morrex, wine_run, tmp):
-    key = "HKLM\\Software\\Wine\\Ports"
-    link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "com23")
-    # A FIFO as the port: opening it would hang the listing, so a listing
-    # that returns has not opened it.
-    fifo = os.path.join(tmp, "fifo")
-    os.mkfifo(fifo)
-    wine(wine_run, "reg", "add", key, "/v", "COM23", "/d", fifo, "/f")
-    subprocess.run(["wineserver", "-k"], check=False)
     session = None
     try:
-        session = wine_session(wine_run, "COM23")
+        add_ports(wine_run, tmp)
+        subprocess.run(["wineserver", "-k"], check=False)
+        session = wine_session(wine_run, ["COM23", "COM24", "COM25"])
         for program in (tarvel, morrex):
             code, out, err = wine(wine_run, program, "--ports")
             check(code == 0, program, "exit", code, out, err)
             lines = out.replace("\r", "").split("\n")
-            check("COM23" in lines, program, "does not list COM23:", out)
+            for line in PORT_LINES:
+                check(line in lines, program, "does not list", repr(line), "in:", out)
             check(err == "", program, "stderr:", err)
     finally:
         if session is not None:
             end_session(session)
-        wine(wine_run, "reg", "delete", key, "/v", "COM23", "/f")
+        remove_ports(wine_run)
         subprocess.run(["wineserver", "-k"], check=False)
-        if os.path.lexists(link):
-            os.remove(link)
-    return "COM23 listed by tarvel and morrex, its FIFO never opened"
+    return "COM23 to COM25 listed by tarvel and morrex, FTDI latencies shown, no FIFO opened"
 
 
 def run_on_port(command, cwd):
