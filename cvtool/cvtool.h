@@ -126,7 +126,8 @@ void progress_end(void);
 // Before a read, and before a job's first write: checks the line where that
 // is due (the first time, and after a failed read) and names, once, a line
 // that does not serve or serves only slowly. Returns 0 when it serves; -1
-// when not, with line_failed set.
+// when not, with line_failed set, or when bytes did not reach the port
+// (failed_writes grew; the caller reports that).
 int line_ready(void);
 // Set once a line was found not to serve in this run.
 extern int line_failed;

@@ -78,7 +78,7 @@ int job_cv_read(const JobCv *cv, int *value) {
   *value = -1;
   for (int attempt = 0; attempt < READ_TRIES && *value < 0; attempt++) {
     // Five tries cannot help a line that does not serve.
-    if (line_ready() != 0) return 2;
+    if (line_ready() != 0) return failed_writes != failed_before ? -1 : 2;
     *value = read_cv();
     // A read without its questions says nothing about the receiver.
     if (failed_writes != failed_before) return -1;

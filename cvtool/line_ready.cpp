@@ -6,6 +6,7 @@
 #include "cvtool/cvtool.h"
 #include "link/line_check.h"
 #include "link/receiver_protocol.h"
+#include "link/serial_port.h"
 
 int line_failed = 0;
 
@@ -78,8 +79,12 @@ void name_line_verdict(int verdict) {
 
 int line_ready(void) {
   if (!line_check_due()) return 0;
+  unsigned failed_before = failed_writes;
   int verdict =
       line_check(line_measure.verdict == LINE_UNCHECKED ? LINE_CHECK_PAIRS : LINE_RECHECK_PAIRS);
+  // Questions that never reached the port say nothing about the line: the
+  // caller reports the port.
+  if (failed_writes != failed_before) return -1;
   name_line_verdict(verdict);
   if (verdict == LINE_SERVES) return 0;
   line_failed = 1;

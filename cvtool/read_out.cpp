@@ -78,7 +78,9 @@ int read_out_one(void) {
   int value = -1;
   for (int attempt = 0; attempt < READ_TRIES && value < 0; attempt++) {
     // Five tries cannot help a line that does not serve; it has been named.
-    if (line_ready() != 0) return READ_OUT_LINE_FAILED;
+    if (line_ready() != 0) {
+      return failed_writes != failed_before ? READ_OUT_PORT_FAILED : READ_OUT_LINE_FAILED;
+    }
     value = read_cv();
     if (failed_writes != failed_before) return READ_OUT_PORT_FAILED;
   }

@@ -7,8 +7,11 @@ set -eu
 source "$(dirname "$0")/e2e_lib.sh"
 tarvel=$1
 e2e_setup unplug_tarvel
-# The start-up sends 14 bytes (41, F3..FE, 55), a read 36.
+# The start-up sends 14 bytes (41, F3..FE, 55), the line's check before the
+# first read 160 (CV 1 bit by bit, 16 pairs of verifies), a read 36 (40 for
+# a 255, whose complement is verified too: CV 1a).
 startup=14
+line_check=160
 read_bytes=36
 
 # Pulled right after the start-up, at the menu: the reader thread does not
@@ -41,7 +44,8 @@ e2e_expect_terminal_restored
 # Pulled in the middle of a read-out (during the 14th read, CV 7a): the
 # read-out stops there at once, without retries, says how many bytes did not go
 # out, makes no file under the name, and keeps the 13 CVs read before beside it.
-e2e_start env ORN_VIRTUAL_CLOCK=1 "$tarvel" "sim:$work/r3?unplug=$((startup + 13 * read_bytes + 20))" "$work/out.txt"
+e2e_start env ORN_VIRTUAL_CLOCK=1 "$tarvel" \
+  "sim:$work/r3?unplug=$((startup + line_check + 13 * read_bytes + 4 + 20))" "$work/out.txt"
 e2e_wait_for "q oder ESC .. Beenden"
 cp "$work/r3/cvs.txt" "$work/factory.txt"
 e2e_keys a
