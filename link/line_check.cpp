@@ -59,13 +59,14 @@ int probe_value(int64_t wait_us) {
     send_command(mask, CMD_QUERY_BIT);
     pause_from_wire_us(wait_us);
     if (sample()) value |= mask;
-    Sleep(AFTER_SAMPLE_MS);
+    pause_ms(AFTER_SAMPLE_MS);
   }
   return value;
 }
 
 // What one pass of pairs found.
 struct Pass {
+  int value;                    // the probe CV's, as read
   std::vector<int64_t> delays;  // of the confirmations
   int at_once;                  // every answer showed at the first sample
   int refusal_missing;          // a complement was confirmed up to the longest delay
@@ -84,7 +85,7 @@ int refusal_shows(int value, Pass *pass) {
   int at_once;
   send_command(~value & 0xFF, CMD_VERIFY);
   int shows = wait_for_level(0, first_us, &at_once) >= 0;
-  Sleep(AFTER_SAMPLE_MS);
+  pause_ms(AFTER_SAMPLE_MS);
   pass->at_once &= at_once;
   if (!shows) pass->refusal_missing = 1;
   return shows;
@@ -95,7 +96,7 @@ int confirmation_shows(int value, Pass *pass) {
   int at_once;
   send_command(value, CMD_VERIFY);
   int64_t delay_us = wait_for_level(1, RECEIVER_ANSWER_US, &at_once);
-  Sleep(AFTER_SAMPLE_MS);
+  pause_ms(AFTER_SAMPLE_MS);
   // A receiver's refusal says nothing about the line's pace.
   if (delay_us < 0) return 0;
   pass->at_once &= at_once;
@@ -103,12 +104,23 @@ int confirmation_shows(int value, Pass *pass) {
   return 1;
 }
 
+// A pause before the n-th confirmation of a slow pass: an adapter reports
+// the status at ticks, and pairs that follow each other at one pace would
+// meet every tick at the same phase and see only one delay of the many the
+// line has. Sixteen steps spread over 20 ms, in an order that mixes them.
+int64_t phase_step_us(int n) {
+  const int64_t STEP_US = 1250;
+  return (n * 7 % 16) * STEP_US;
+}
+
 // Pairs of a refusal and a confirmation. A receiver may refuse now and then,
 // so a confirmation that does not show is asked again at once, a few times in
 // a row: the line showed no until the longest delay, as a refusal leaves it.
-void time_pairs(int value, int pairs, Pass *pass) {
+// spread: vary the phase of the confirmations (a slow line).
+void time_pairs(int value, int pairs, int spread, Pass *pass) {
   while ((int)pass->delays.size() < pairs) {
     if (!refusal_shows(value, pass)) return;
+    if (spread) clock_sleep_us(phase_step_us((int)pass->delays.size()));
     int tries = 0;
     while (!confirmation_shows(value, pass)) {
       if (++tries == CONFIRM_TRIES) return;
@@ -149,12 +161,45 @@ void set_answer_wait(void) {
 // A pass at the pace in force; where it is not clean, the probe value may be
 // wrong on a slow line: read it again slowly and take that pass instead.
 Pass check_passes(int pairs) {
-  Pass pass = {{}, 1, 0};
-  time_pairs(probe_value(answer_wait_us), pairs, &pass);
+  Pass pass = {probe_value(answer_wait_us), {}, 1, 0};
+  time_pairs(pass.value, pairs, 0, &pass);
   if (pass.at_once && !pass.refusal_missing && (int)pass.delays.size() == pairs) return pass;
-  pass = Pass{{}, 1, 0};
-  time_pairs(probe_value(LINE_LONGEST_ANSWER_US), pairs, &pass);
+  pass = Pass{probe_value(LINE_LONGEST_ANSWER_US), {}, 1, 0};
+  time_pairs(pass.value, pairs, 1, &pass);
   return pass;
+}
+
+// The answers a pace check expects, yes and no: a sequence that differs from
+// itself shifted by any step, so that a line showing an answer one, two or
+// more questions late cannot pass it.
+const int PACE_ANSWERS[] = {1, 1, 1, 1, 0, 0, 0, 1, 0, 0, 1, 1, 0, 1, 0};
+// How often a wait that failed the pace check is made a little longer before
+// the line is given up.
+const int PACE_TRIES = 4;
+
+// Questions at the pace reads will ask them, each sampled once after
+// answer_wait_us: 1 when every answer was the one expected.
+int pace_holds(int value) {
+  for (int expected : PACE_ANSWERS) {
+    send_command(expected ? value : ~value & 0xFF, CMD_VERIFY);
+    pause_from_wire_us(answer_wait_us);
+    int answer = sample();
+    pause_ms(AFTER_SAMPLE_MS);
+    if (answer != expected) return 0;
+  }
+  return 1;
+}
+
+// A slow line's wait is tried at the pace of a read, and made longer while
+// answers come too late for it. Returns the verdict.
+int settle_pace(int value) {
+  for (int tries = 0; tries < PACE_TRIES; tries++) {
+    if (pace_holds(value)) return LINE_SERVES;
+    int64_t spread = line_measure.max_us - line_measure.min_us;
+    int64_t longer = std::max<int64_t>(spread / 8, 2 * POLL_STEP_US);
+    answer_wait_us = std::min<int64_t>(answer_wait_us + longer, LINE_LONGEST_ANSWER_US);
+  }
+  return LINE_NO_CONFIRM;
 }
 
 }  // namespace
@@ -181,6 +226,9 @@ int line_check(int pairs) {
   Pass pass = check_passes(pairs);
   measure(pass, verdict_of(pass, pairs));
   if (line_measure.verdict == LINE_SERVES) set_answer_wait();
+  if (line_measure.verdict == LINE_SERVES && line_slow) {
+    line_measure.verdict = settle_pace(pass.value);
+  }
   suspect = 0;
   cv_selection = kept;
   return line_measure.verdict;

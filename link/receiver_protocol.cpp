@@ -48,7 +48,7 @@ int ask(int data, int opcode) {
 // stand at the end of the pause after it: one that changes was an old one.
 int confirmed(int value) {
   int yes = ask(value, CMD_VERIFY);
-  Sleep(AFTER_SAMPLE_MS);
+  pause_ms(AFTER_SAMPLE_MS);
   if (yes && line_slow) yes = dsr_asserted();
   return yes;
 }
@@ -56,7 +56,7 @@ int confirmed(int value) {
 // A line that cannot say no confirms the complement too.
 int refused(int value) {
   int yes = ask(~value & ALL_BITS, CMD_VERIFY);
-  Sleep(AFTER_SAMPLE_MS);
+  pause_ms(AFTER_SAMPLE_MS);
   return !yes;
 }
 
@@ -126,7 +126,7 @@ int read_cv(void) {
   int assembled = 0;
   for (int mask = 0x01; mask <= 0x80; mask <<= 1) {
     if (ask(mask, CMD_QUERY_BIT)) assembled |= mask;
-    Sleep(AFTER_SAMPLE_MS);
+    pause_ms(AFTER_SAMPLE_MS);
   }
   cv_selection.value = value_holds(assembled) ? assembled : -1;
   return cv_selection.value;
@@ -145,20 +145,20 @@ int receiver_messages_quiet = 0;
 
 void reset_receiver(int reset_wait_ms) {
   reconfigure(set_service_line);
-  Sleep(BEFORE_RESET_BYTE_MS);
+  pause_ms(BEFORE_RESET_BYTE_MS);
   write_byte(RESET_BYTE);
   pause_from_wire_ms(AFTER_RESET_BYTE_MS);
   reconfigure(hold_in_reset);
   if (!receiver_messages_quiet) printf("%d Sekunden Reset....", reset_wait_ms / 1000);
   fflush(stdout);
-  Sleep((DWORD)reset_wait_ms);
+  pause_ms(reset_wait_ms);
   if (!receiver_messages_quiet) printf("\n");
   reconfigure(release_reset);
-  Sleep(WAKE_BYTE_PAUSE_MS);
+  pause_ms(WAKE_BYTE_PAUSE_MS);
   send_wake_bytes();
   if (!receiver_messages_quiet) printf("\nEmpf\x84nger sollte kurz hupen bzw. blinken\n");
   fflush(stdout);
-  Sleep(AFTER_WAKE_MS);
+  pause_ms(AFTER_WAKE_MS);
 }
 
 void quit_receiver(void) {

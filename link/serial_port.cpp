@@ -268,6 +268,10 @@ void pause_from_wire_us(int64_t us) {
   clock_sleep_until_us(from_us + us);
 }
 
+void pause_ms(int ms) {
+  clock_sleep_us((int64_t)ms * 1000);
+}
+
 unsigned next_read_length(unsigned head) {
   return head <= RECEIVE_RING_SIZE - READ_CHUNK ? READ_CHUNK : RECEIVE_RING_SIZE - head;
 }

@@ -29,6 +29,9 @@ void write_byte(int value);
 int64_t wire_clear_us(void);
 // Pauses until us microseconds after wire_clear_us(); never less.
 void pause_from_wire_us(int64_t us);
+// Pauses ms milliseconds from now, on the clock in force, as precisely as
+// Sleep; so that the protocol keeps one clock on both builds.
+void pause_ms(int ms);
 
 // Forms the device name for a port text into name (size bytes). Returns 0, or
 // -1 when it does not fit (name is then empty). One character n names COMn; a
