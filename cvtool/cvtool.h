@@ -134,9 +134,9 @@ extern int line_failed;
 // Names what a line check found (link/line_check.h), each verdict once: a
 // line that does not serve, and what to do; one that serves slowly.
 void name_line_verdict(int verdict);
-// --line-test: measures the line on the woken receiver, says what it found,
-// sends the quit sequence. Returns 0 when the line serves, 1 when not.
-int run_line_test(void);
+// --line-test: measures the line to port on the woken receiver, says what it
+// found, sends the quit sequence. Returns 0 when the line serves, 1 when not.
+int run_line_test(const char *port);
 
 // ---------------------------------------------------------------- one job
 // Non-zero when --read-out, --program or --compare asks for one job instead

@@ -3,11 +3,15 @@
 // on the woken receiver and says whether it serves, and what a read-out will
 // take on it.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "cvtool/cvtool.h"
 #include "link/line_check.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
+#include "platform/port_list.h"
 
 namespace {
 
@@ -45,13 +49,54 @@ void print_timing(void) {
   printf(", ein Auslesen (%d CVs) etwa %d s.\n", READ_OUT_CVS, (int)(read_out_us / 1000000 + 1));
 }
 
+// The name the port listing gives the port: its device on Linux (a by-id
+// link resolved), COMn on Windows.
+std::string listed_name(const char *port) {
+  char device[DEVICE_NAME_SIZE];
+  if (form_device_name(port, device, sizeof device) != 0) return "";
+#ifdef _WIN32
+  const char *prefix = "\\\\.\\";
+  if (strncmp(device, prefix, strlen(prefix)) == 0) return device + strlen(prefix);
+  return device;
+#else
+  char *real = realpath(device, nullptr);
+  std::string name = real != nullptr ? real : device;
+  free(real);
+  return name;
+#endif
+}
+
+// The port's line of `--ports` (the adapter, its serial number, its latency
+// timer where the system says), or a word that there is none.
+void print_adapter(const char *port) {
+  std::string name = listed_name(port) + "  ";
+  FILE *listing = tmpfile();
+  if (listing != nullptr) {
+    print_serial_ports(listing);
+    rewind(listing);
+    char line[1024];
+    while (fgets(line, sizeof line, listing) != nullptr) {
+      if (strncmp(line, name.c_str(), name.size()) != 0) continue;
+      printf("  Adapter: %s", line + name.size());
+      fclose(listing);
+      return;
+    }
+    fclose(listing);
+  }
+  printf("  Adapter: keine Angaben des Systems\n");
+}
+
 }  // namespace
 
-int run_line_test(void) {
+int run_line_test(const char *port) {
   printf("\nLeitungstest: %d bekannte Antworten ...\n", 2 * LINE_TEST_PAIRS);
   fflush(stdout);
   int verdict = line_check(LINE_TEST_PAIRS);
-  printf("  Antworten: %d best\x84tigt\n", line_measure.answers);
+  print_adapter(port);
+  printf(
+      "  Bekannte Antworten: %d Werte best\x84tigt, jeder nach seinem Gegenteil, das\n"
+      "  abgelehnt sein musste\n",
+      line_measure.answers);
   if (verdict == LINE_SERVES) print_timing();
   name_line_verdict(verdict);
   quit_receiver();

@@ -171,6 +171,6 @@ int tarvel_main(int argc, char **argv) {
   if (code == KEEP_RUNNING) code = set_up(argc, argv);
   if (code == KEEP_RUNNING) code = open_and_wake(argv[1]);
   if (code != KEEP_RUNNING) return code;
-  if (tarvel_options.line_test) return run_line_test();
+  if (tarvel_options.line_test) return run_line_test(argv[1]);
   return one_job_requested() ? run_one_job() : command_loop();
 }

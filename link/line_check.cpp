@@ -14,6 +14,8 @@ namespace {
 
 const int AFTER_SAMPLE_MS = 3;
 const int64_t POLL_STEP_US = 250;
+// The steps by which a slow pass varies the phase of its confirmations.
+const int64_t PHASE_STEP_US = 1250;
 const int PROBE_CV = 1;
 // A confirmation that does not show is asked again this often in a row
 // before the pairs give up.
@@ -109,8 +111,7 @@ int confirmation_shows(int value, Pass *pass) {
 // meet every tick at the same phase and see only one delay of the many the
 // line has. Sixteen steps spread over 20 ms, in an order that mixes them.
 int64_t phase_step_us(int n) {
-  const int64_t STEP_US = 1250;
-  return (n * 7 % 16) * STEP_US;
+  return (n * 7 % 16) * PHASE_STEP_US;
 }
 
 // Pairs of a refusal and a confirmation. A receiver may refuse now and then,
@@ -148,12 +149,15 @@ void measure(const Pass &pass, int verdict) {
 }
 
 // On an ideal line the receiver's own 1 ms holds. Otherwise the slowest
-// answer seen, plus what the spread says so few samples may have missed, plus
-// one poll step.
+// answer seen (it showed at that sample or before), plus what the spread says
+// so few samples may have missed: the phases of n samples leave about 1/n of
+// the spread uncovered at its top, twice that to be on the safe side, but no
+// more than the phase steps leave between them.
 void set_answer_wait(void) {
   if (line_measure.ideal) return;
   int64_t spread = line_measure.max_us - line_measure.min_us;
-  int64_t wait = line_measure.max_us + spread / line_measure.answers + POLL_STEP_US;
+  int64_t missed = std::min<int64_t>(2 * spread / line_measure.answers, PHASE_STEP_US);
+  int64_t wait = line_measure.max_us + missed;
   answer_wait_us = std::max(answer_wait_us, wait);
   line_slow = answer_wait_us > RECEIVER_ANSWER_US;
 }

@@ -3,6 +3,7 @@
 // Receivers are never freed: a test reads a receiver's state after the
 // program closed its port, and a reader thread may still wait on one while
 // the process exits.
+#include <cstdlib>
 #include <map>
 
 #include "virtual_receiver/receiver_state.h"
@@ -16,10 +17,25 @@ std::vector<VirtualReceiver *> *receivers = new std::vector<VirtualReceiver *>;
 std::map<SerialDevice *, VirtualReceiver *> *devices =
     new std::map<SerialDevice *, VirtualReceiver *>;
 
+// A program ends without closing its port, and the system's close sends what
+// an adapter still holds: so do the bytes still on their way at exit.
+void deliver_at_exit(void) {
+  std::vector<VirtualReceiver *> all;
+  {
+    std::lock_guard<std::mutex> hold(registry_lock);
+    all = *receivers;
+  }
+  for (VirtualReceiver *vr : all) {
+    std::lock_guard<std::mutex> hold(vr->lock);
+    if (vr->open) vr_deliver_all(vr);
+  }
+}
+
 }  // namespace
 
 void vr_register(VirtualReceiver *vr) {
   std::lock_guard<std::mutex> hold(registry_lock);
+  if (receivers->empty()) atexit(deliver_at_exit);
   receivers->push_back(vr);
 }
 

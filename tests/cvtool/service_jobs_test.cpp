@@ -536,4 +536,75 @@ TEST_F(ServiceJobs, TheLengthACheckNamesIsTheLengthOfTheJob) {
   }
 }
 
+// ---------------------------------------------------------------- --line-test
+
+struct LineTestCase {
+  const char *name;
+  std::vector<std::string> args;
+  int code;
+  const char *said;  // a text the output (standard output, then error) must hold
+  bool port_used;
+};
+
+std::vector<LineTestCase> line_test_cases() {
+  return {
+      {"ideal",
+       {"--line-test", "sim:%/r"},
+       0,
+       "Die Leitung taugt f\xC3\xBCr tarvel (Exit-Code 0)",
+       true},
+      {"ideal_says_its_pace",
+       {"--line-test", "sim:%/r"},
+       0,
+       "Abfrage nach: 1,0 ms\n  Ein CV dauert etwa 45,3 ms",
+       true},
+      {"ticks_of_16_ms",
+       {"--line-test", "sim:%/r?tick=16000,tickdelay=1000"},
+       0,
+       "Die Leitung taugt f\xC3\xBCr tarvel, aber langsam (Exit-Code 0)",
+       true},
+      {"ticks_name_the_latency_timer",
+       {"--line-test", "sim:%/r?tick=16000"},
+       0,
+       "Latenz-Timer auf 1 ms stellen",
+       true},
+      {"stuck", {"--line-test", "sim:%/r?stuck"}, 1, "immer DSR", true},
+      {"no_receiver", {"--line-test", "sim:%/r?absent"}, 1, "antwortet nicht", true},
+      {"too_slow", {"--line-test", "sim:%/r?early=40000"}, 1, "innerhalb von 30 ms", true},
+      {"no_port", {"--line-test"}, 9, "Schnittstelle fehlt: tarvel --line-test comx", false},
+      {"with_a_job",
+       {"--line-test", "--read-out", "%/x.txt", "sim:%/r"},
+       9,
+       "nicht zusammen mit einem Auftrag: --line-test",
+       false},
+      {"quiet", {"-q", "--line-test", "sim:%/r"}, 9, "--quiet", false},
+  };
+}
+
+class LineTest : public ServiceJobs, public ::testing::WithParamInterface<LineTestCase> {};
+
+// What a user runs first with new hardware: the verdict, in words and in the
+// exit code, the receiver released, and nothing written to it.
+TEST_P(LineTest, SaysWhetherTheLineServesAndWritesNothing) {
+  const LineTestCase &c = GetParam();
+  ProgramRun r = run(c.args);
+  EXPECT_EQ(r.code, c.code) << r.out << r.err;
+  EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
+  EXPECT_EQ(fs::exists(dir + "/r"), c.port_used);
+  if (!c.port_used) return;
+  EXPECT_EQ(writes(), 0) << "a line test writes no CV";
+  EXPECT_EQ(receiver_cvs(), read_text(dir + "/r/cvs.txt"));
+  std::vector<WireEvent> events = read_wire_log(dir + "/r/wire.log");
+  ASSERT_FALSE(events.empty());
+  std::vector<int> bytes = sent_bytes(events);
+  ASSERT_GE(bytes.size(), 4u);
+  EXPECT_EQ(std::vector<int>(bytes.end() - 4, bytes.end()), std::vector<int>(4, CMD_QUIT))
+      << "the receiver is released";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LineTest, ::testing::ValuesIn(line_test_cases()),
+                         [](const testing::TestParamInfo<LineTestCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
 }  // namespace
