@@ -10,7 +10,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build/linux}
 benches=(cv_read_bench readout_bench service_jobs_bench updater_bench verify_bench trace_bench
-         pause_bench)
+         pause_bench adapter_bench)
 cmake -S "$top" -B "$build" >/dev/null
 cmake --build "$build" -j2 --target "${benches[@]}" tarvel >/dev/null
 work=$(mktemp -d)
@@ -32,6 +32,7 @@ run updater_bench
 run verify_bench
 run trace_bench
 run pause_bench
+run adapter_bench
 load_after=$(load)
 
 # field NAME REGEX: the first match of REGEX (with one group) in NAME's output.
@@ -63,6 +64,12 @@ row "the pauses of one CV read alone, no line" "$(field pause_bench 'pauses alon
 row "\`ORN_TRACE\` on a pseudo-terminal, a byte" "$(field trace_bench 'adds ([0-9.]+ us)')" \
   "260.4 us on the line" "+$(field trace_bench ', ([0-9.]+%) of a byte')"
 row "tarvel idle at its menu" "$(field cv_read_bench ', ([0-9.]+% of one core)')" "" "(target < 1%)"
+# One row a line model: a CV read against what that line allows (target 1.1).
+while IFS= read -r line; do
+  row "adapter line: ${line%% (*}, a CV read" "$(sed -nE 's/.* ([0-9.]+ ms) a CV.*/\1/p' <<<"$line")" \
+    "$(sed -nE 's/.*allows ([0-9.]+ ms).*/\1/p' <<<"$line") (the line's)" \
+    "$(sed -nE 's/.*ratio ([0-9.]+).*/\1/p' <<<"$line") (target 1.1)"
+done < <(grep ' a CV;' "$work/adapter_bench.out")
 echo
 echo "Each benchmark's own output:"
 echo

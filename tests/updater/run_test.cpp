@@ -223,6 +223,39 @@ TEST_F(UpdaterRun, HoldsTheReceiverInResetExactlyWhileDtrIsAsserted) {
   EXPECT_EQ(states.back().name + " " + states.back().value, "STATE running");
 }
 
+// ---------------------------------------------------------------- adapter lines
+
+// The gaps between the line events (bytes as they arrive, DTR and RTS) that
+// are pauses, not a byte following the one before at line rate.
+std::vector<int64_t> pauses_at_the_receiver(const std::string &trace) {
+  std::vector<Event> line = events(trace, "TX DTR RTS");
+  std::vector<int64_t> gaps;
+  for (size_t i = 1; i < line.size(); i++) {
+    int64_t gap = line[i].us - line[i - 1].us;
+    if (gap > 2 * BYTE_US) gaps.push_back(gap);
+  }
+  return gaps;
+}
+
+// A USB adapter that completes each write when it has taken the byte (CH340
+// and PL2303 on Linux): the bytes leave at line rate afterwards, and every
+// pause still reaches the receiver whole, as on a port whose writes complete
+// when the byte has left.
+TEST_F(UpdaterRun, PausesHoldAtTheReceiverWhereWritesCompleteOnHandOver) {
+  Bytes records = join({page_record(0, 64, 3), {0xCC}, page_record(1, 64, 9), {'3'}});
+  Bytes program = join({{'8', 0x5A}, records});
+  run({"xsim:", file(program)});
+  ASSERT_EQ(code, EXIT_DONE) << out << err;
+  std::vector<int64_t> ideal = pauses_at_the_receiver(trace);
+  run({"xsim:?early=0", file(program)});
+  ASSERT_EQ(code, EXIT_DONE) << out << err;
+  std::vector<int64_t> early = pauses_at_the_receiver(trace);
+  // The reset, the wake bytes, the handshake, the count-up, three records.
+  ASSERT_GE(ideal.size(), 20u);
+  EXPECT_EQ(early, ideal);
+  EXPECT_EQ(vr_flash(vr), flash_image(records, 64));
+}
+
 // ---------------------------------------------------------------- the flash image
 
 struct FlashCase {
