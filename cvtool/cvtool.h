@@ -135,7 +135,8 @@ extern int line_failed;
 // line that does not serve, and what to do; one that serves slowly.
 void name_line_verdict(int verdict);
 // --line-test: measures the line to port on the woken receiver, says what it
-// found, sends the quit sequence. Returns 0 when the line serves, 1 when not.
+// found, sends the quit sequence. Returns 0 when the line serves, 1 when not,
+// 4 when bytes did not reach the port.
 int run_line_test(const char *port);
 
 // ---------------------------------------------------------------- one job

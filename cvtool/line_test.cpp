@@ -91,7 +91,14 @@ void print_adapter(const char *port) {
 int run_line_test(const char *port) {
   printf("\nLeitungstest: %d bekannte Antworten ...\n", 2 * LINE_TEST_PAIRS);
   fflush(stdout);
+  unsigned failed_before = failed_writes;
   int verdict = line_check(LINE_TEST_PAIRS);
+  if (failed_writes != failed_before) {
+    // Questions that never left say nothing about the line.
+    printf("Schreibfehler: %u Bytes nicht gesendet, Schnittstelle ausgefallen (Exit-Code %d).\n",
+           failed_writes - failed_before, JOB_PORT_FAILED);
+    return JOB_PORT_FAILED;
+  }
   print_adapter(port);
   printf(
       "  Bekannte Antworten: %d Werte best\x84tigt, jeder nach seinem Gegenteil, das\n"

@@ -137,5 +137,44 @@ case $case_name in
     "$wine_run" "$morrex" --check "$out.bin" </dev/null >"$out" 2>"$err"; code=$?
     rm -f "$out.bin"
     expect 3 "$(printf 'ung\201ltige CPU-Kennung!')" "Programmdatei fehlerhaft (Exit-Code 3)" ;;
+  tarvel_adapter_lines)
+    # Jobs on the virtual receiver's USB adapter lines, in real time: where the
+    # line serves, the writes are confirmed and the compare finds them; where
+    # it does not, the job ends at once with 1 and writes nothing.
+    mkdir "$out.d" && printf 'CV 7a = 12\r\nCV 3 = 99\r\n' >"$out.d/p.txt"
+    for line in "tick=2000" "early=1000,status=1000,jitter=300"; do
+      ORN_HOME=1 "$wine_run" "$tarvel" --verify --program "$out.d/p.txt" "sim:$out.d/r?$line" \
+        </dev/null >"$out" 2>"$err"; code=$?
+      expect 0 "$(printf '2 CVs geschrieben, 2 best\204tigt, 0 nicht best\204tigt')"
+      ORN_HOME=1 "$wine_run" "$tarvel" --compare "$out.d/p.txt" "sim:$out.d/r?$line" \
+        </dev/null >"$out" 2>"$err"; code=$?
+      expect 0 "2 CVs verglichen, 2 gleich, 0 verschieden, 0 Lesefehler"
+      rm -rf "$out.d/r"
+    done
+    for line in stuck absent; do
+      ORN_HOME=1 "$wine_run" "$tarvel" --program "$out.d/p.txt" "sim:$out.d/r?$line" \
+        </dev/null >"$out" 2>"$err"; code=$?
+      grep -q ' AE$' "$out.d/r/wire.log" && { echo "written on a $line line"; code=9; }
+      rm -rf "$out.d/r"
+      expect 1 "Leitung unbrauchbar (Exit-Code 1)"
+    done
+    rm -rf "$out.d" ;;
+  morrex_adapter_pauses)
+    # Writes that complete when the adapter has taken the byte: every pause
+    # still reaches the receiver whole, counted from the bytes' line time
+    # (260 us a byte): 20 ms after the count-up, 30 ms after a page's lead
+    # byte and after its body.
+    { printf '8\132u\001'; head -c 64 /dev/zero; printf '3'; } >"$out.bin"
+    ORN_HOME=1 "$wine_run" "$morrex" "xsim:$out.d?early=0" "$out.bin" </dev/null >"$out" 2>"$err"
+    code=$?
+    # The gaps before the page's lead byte (after the count-up), before its
+    # body and before the end record.
+    gaps=$(awk '$2 == "TX" { if (n++) print $1 - last; last = $1 }' "$out.d/wire.log" |
+      awk '$1 > 520' | tail -n 3 | tr '\n' ' ')
+    set -- $gaps
+    [ "$#" = 3 ] && [ "$1" -ge 20260 ] && [ "$2" -ge 30260 ] && [ "$3" -ge 30260 ] ||
+      { echo "pauses at the receiver: $gaps"; code=9; }
+    rm -rf "$out.bin" "$out.d"
+    expect 0 "fertig" ;;
   *) echo "unknown case $case_name"; exit 2 ;;
 esac
