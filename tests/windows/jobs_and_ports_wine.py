@@ -150,35 +150,44 @@ def run_on_port(command, cwd):
     return proc.returncode, output, bytes(received)
 
 
+def only_the_line_check(wire):
+    """True when the wire holds the wake, the line's check (CV 1 bit by bit,
+    then verifies of it) and the quit sequence, and no write."""
+    if not (wire.startswith(WAKE) and wire.endswith(QUIT)):
+        return False
+    commands = wire[len(WAKE):len(wire) - len(QUIT)]
+    return len(commands) > 0 and len(commands) % 4 == 0 and all(
+        commands[at:at + 2] == b"\0\0" and commands[at + 3] in (0xB0, 0xAF)
+        for at in range(0, len(commands), 4))
+
+
 def program_case(port_argument):
+    """Wine reads DSR on a pseudo-terminal as not asserted: no receiver
+    answers the line's check, so the job writes nothing and ends with 1."""
     def case(tarvel, morrex, wine_run, tmp):
         with open(os.path.join(tmp, "cvs.txt"), "w") as f:
             f.write("CV 3 = 7\nCV 300 = 1\nCV 4a = b1010\n")
         code, output, wire = run_on_port(
             [wine_run, tarvel, "--program", "cvs.txt", port_argument], tmp)
-        want = WAKE + bytes([0, 2, 7, 0xAE, 1, 3, 10, 0xAE]) + QUIT
-        check(wire == want, "wire", wire.hex(), "want", want.hex())
-        check(code == 2, "exit", code, output)
-        check("2 CVs geschrieben, 1 Zeilen ung" in output, "summary:", output)
-        check("(Exit-Code 2)" in output, "summary:", output)
-        return "tarvel --program ... %s: wire, exit 2, summary" % port_argument
+        check(only_the_line_check(wire), "wire", wire.hex())
+        check(code == 1, "exit", code, output)
+        check("Der Empf\u00e4nger antwortet nicht" in output, "the line not named:", output)
+        check("0 CVs geschrieben, Leitung unbrauchbar (Exit-Code 1)" in output, "summary:", output)
+        return "tarvel --program ... %s: no receiver, nothing written, exit 1" % port_argument
     return case
 
 
 def verify_case(tarvel, morrex, wine_run, tmp):
-    """Wine reads DSR on a pseudo-terminal as not asserted: every verify fails."""
+    """As without --verify: the line is checked before the first write."""
     with open(os.path.join(tmp, "cvs.txt"), "w") as f:
         f.write("CV 3 = 7\nCV 4a = b1010\n")
     code, output, wire = run_on_port(
         [wine_run, tarvel, "--verify", "--program", "cvs.txt", "17"], tmp)
-    want = WAKE + bytes([0, 2, 7, 0xAE, 0, 2, 7, 0xAF, 1, 3, 10, 0xAE, 1, 3, 10, 0xAF]) + QUIT
-    check(wire == want, "wire", wire.hex(), "want", want.hex())
+    check(only_the_line_check(wire), "wire", wire.hex())
     check(code == 1, "exit", code, output)
-    for line in ("CV   3  =   7 nicht best\u00e4tigt!", "CV   4a =  10 nicht best\u00e4tigt!",
-                 "Geschrieben: 2, best\u00e4tigt: 0, nicht best\u00e4tigt: 2",
-                 "2 CVs geschrieben, 0 best\u00e4tigt, 2 nicht best\u00e4tigt, 0 Zeilen"):
-        check(line in output, "missing:", line, "in", output)
-    return "tarvel --verify --program ... 17: a verify after each write, exit 1, reports"
+    check("0 CVs geschrieben, 0 best\u00e4tigt, 0 nicht best\u00e4tigt, Leitung unbrauchbar"
+          in output, "summary:", output)
+    return "tarvel --verify --program ... 17: no receiver, nothing written, exit 1"
 
 
 def refused_case(tarvel, morrex, wine_run, tmp):

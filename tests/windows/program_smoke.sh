@@ -77,7 +77,9 @@ case $case_name in
     # A pulled adapter after 13 CVs: the old file stays, the lines read are
     # kept beside it, and nothing half-written is left.
     mkdir "$out.d" && printf 'alt\r\n' >"$out.d/cvs.txt"
-    ORN_HOME=1 "$wine_run" "$tarvel" --force --read-out "$out.d/cvs.txt" "sim:$out.d/r?unplug=500" \
+    # (14 bytes of the wake, 160 of the line's check, 13 reads of 36 and CV 1a's
+    # complement, then 18 bytes into the 14th read.)
+    ORN_HOME=1 "$wine_run" "$tarvel" --force --read-out "$out.d/cvs.txt" "sim:$out.d/r?unplug=664" \
       </dev/null >"$out" 2>"$err"; code=$?
     [ "$(cat "$out.d/cvs.txt")" = "$(printf 'alt\r')" ] || { echo "the old file changed"; code=1; }
     [ "$(grep -c "$(printf '^CV .*)\r$')" "$out.d/cvs.txt.teil")" = 13 ] || { echo "not 13 kept lines"; code=1; }

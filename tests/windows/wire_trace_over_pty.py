@@ -87,19 +87,28 @@ def tarvel_case(program, wine_run, tmp):
     sent = checked_tx_bytes(events)
     check(sent == wire, "TX", sent.hex(), "wire", wire.hex())
     check(wire.startswith(WAKE) and wire.endswith(QUIT), "wire", wire.hex())
-    check(len(wire) == len(WAKE) + 9 * 4 + len(QUIT), "wire", wire.hex())
+    # Before the first read the line is checked (CV 1 bit by bit, then
+    # verifies of it); a line without DSR has no receiver, so no read follows.
+    commands = wire[len(WAKE):len(wire) - len(QUIT)]
+    check(len(commands) > 0 and len(commands) % 4 == 0, "wire", wire.hex())
+    for at in range(0, len(commands), 4):
+        check(commands[at:at + 2] == b"\0\0" and commands[at + 3] in (0xB0, 0xAF),
+              "not the line's check:", commands[at:at + 4].hex())
+    check("antwortet nicht" in output and "Lesefehler" in output, "the line not named:", output)
     check(values(events, "LINE") == ["38400 8N1"], "LINE", values(events, "LINE"))
     # Opened with DTR on; then the service line (off), the reset (on), the release (off).
     check(values(events, "DTR") == ["1", "0", "1", "0"], "DTR", values(events, "DTR"))
     dtr_times = [at for at, name, _ in events if name == "DTR"]
     check(dtr_times[3] - dtr_times[2] >= 1900000, "reset lasted", dtr_times[3] - dtr_times[2])
-    # Wine cannot read DSR on a pseudo-terminal: each of the nine samples
-    # (eight bits and the verify) reads 0, each after its four-byte command.
-    check(values(events, "DSR") == ["0"] * 9, "DSR", values(events, "DSR"))
+    # Wine cannot read DSR on a pseudo-terminal: every sample reads 0, and
+    # each command is sampled after its four bytes.
+    dsr = values(events, "DSR")
+    check(dsr and set(dsr) == {"0"}, "DSR", dsr)
     names = "".join({"TX": "T", "DSR": "S"}.get(name, "x") for _, name, _ in events)
-    check(names.count("TTTTS") == 9, "DSR samples not after their commands:", names)
+    check(names.count("TTTTS") == len(commands) // 4, "DSR samples not after their commands:",
+          names)
     check(code == 0, "tarvel exit", code, output)
-    return "TX = wire (A, F3..FE, 55, 9 commands, EE x4); DTR 1 0 1 0; 9 DSR 0"
+    return "TX = wire (A, F3..FE, 55, the line's check, EE x4); DTR 1 0 1 0; DSR 0"
 
 
 def main():
