@@ -40,7 +40,8 @@ int partial_names_prepare(ReplacementNames *names, const char *real_target, size
 // Puts the file from (names->temporary) under the first free kept name with
 // move (0, or -1 with errno; EEXIST: that name is taken) and fills
 // names->partial and kept_message. When no name takes it, it stays where it
-// is, under its own name, which partial and the message then give. Returns 0.
+// is, under its own name, which partial and the message then give. Returns 0,
+// or -1 when the file is gone (ENOENT: its folder was removed).
 // Async-signal-safe when move is.
 int partial_keep(ReplacementNames *names, const char *from,
                  int (*move)(const char *from, const char *to));

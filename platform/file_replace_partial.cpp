@@ -112,6 +112,8 @@ int partial_keep(ReplacementNames *names, const char *from,
     if (errno != EEXIST && errno != EISDIR && errno != ENOTEMPTY && errno != ENAMETOOLONG) break;
   }
   names->partial[0] = '\0';
+  // The folder is gone, and the file with it: there is nothing to name.
+  if (errno == ENOENT) return -1;
   append(names->partial, sizeof names->partial, from);
   make_message(names, names->shown_temporary, "");
   return 0;

@@ -230,6 +230,21 @@ TEST_F(FileReplace, NothingWorthKeepingLeavesNothingBehind) {
   EXPECT_TRUE(names(dir).empty());
 }
 
+// With every name taken the lines stay in the new file, and that is named.
+TEST_F(FileReplace, WhenNoNameIsFreeTheNewFileStaysAndIsNamed) {
+  write_text(dir + "/f.txt.teil", "TAKEN\n");
+  for (int number = 2; number <= PARTIAL_NAMES; number++) {
+    write_text(dir + "/f.txt." + std::to_string(number) + ".teil", "TAKEN\n");
+  }
+  open_and_write(dir + "/f.txt", 0, 1);
+  std::string temporary = replacement_temporary_name();
+  const char *kept = replacement_abandon();
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(std::string(kept), temporary);
+  EXPECT_EQ(read_text(temporary), LINES);
+  EXPECT_EQ(read_text(dir + "/f.txt.99.teil"), "TAKEN\n");
+}
+
 #ifdef _WIN32
 // The A calls take paths up to MAX_PATH: a name whose NAME.teil would pass it
 // is cut so that the whole path fits.
@@ -287,6 +302,17 @@ TEST_F(FileReplace, ThroughALinkEverythingGoesBesideTheRealFile) {
   remove_tree(other);
 }
 
+// A folder removed while the job ran: the commit fails, and no kept file is
+// named that is not there.
+TEST_F(FileReplace, AFolderRemovedMeanwhileNamesNoKeptFile) {
+  fs::create_directory(dir + "/d");
+  open_and_write(dir + "/d/f.txt", 0, 1);
+  remove_tree(dir + "/d");
+  EXPECT_EQ(replacement_commit(), -1);
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(replacement_abandon(), nullptr);
+}
+
 // Where the file system has no renameat2, a link and an unlink do the same.
 TEST_F(FileReplace, TheLinkWayReplacesNothingEither) {
   struct Row {
@@ -331,16 +357,40 @@ TEST_F(FileReplace, ANonFileTargetIsRefusedAtOnce) {
   EXPECT_EQ(names(dir), (std::vector<std::string>{"fifo", "folder"}));
 }
 
-// A folder that takes no new file: the target is left alone (root may write
-// anywhere, so there is nothing to see for it).
+// A folder that takes no new file: refused, the target left alone; the same
+// folder writable takes it. Returns what failed, 0 when nothing did.
+int read_only_folder_failure(const std::string &folder) {
+  std::string target = folder + "/f.txt";
+  if (chmod(folder.c_str(), 0555) != 0) return 1;
+  if (replacement_open(target.c_str(), 1) != -1 || errno != EACCES) return 2;
+  if (read_text(target) != "OLD\n") return 3;
+  if (chmod(folder.c_str(), 0755) != 0) return 4;
+  if (replacement_open(target.c_str(), 1) != 0) return 5;
+  replacement_abandon();
+  return 0;
+}
+
+// Root writes into any folder: as root the check runs as nobody, in a child.
 TEST_F(FileReplace, AReadOnlyFolderIsRefusedAndTheTargetStays) {
-  if (geteuid() == 0) GTEST_SKIP() << "root writes into a read-only folder";
-  write_text(dir + "/f.txt", "OLD\n");
-  chmod(dir.c_str(), 0555);
-  EXPECT_EQ(replacement_open((dir + "/f.txt").c_str(), 1), -1);
-  EXPECT_EQ(errno, EACCES);
+  std::string folder = dir + "/ro";
+  fs::create_directory(folder);
+  write_text(folder + "/f.txt", "OLD\n");
+  if (geteuid() != 0) {
+    EXPECT_EQ(read_only_folder_failure(folder), 0);
+    return;
+  }
   chmod(dir.c_str(), 0755);
-  EXPECT_EQ(read_text(dir + "/f.txt"), "OLD\n");
+  ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+    _exit(read_only_folder_failure(folder));
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1 to 5: the step that failed";
 }
 
 // A file that cannot grow (a file size limit stands in for a full disk): the
