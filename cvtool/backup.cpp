@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "cvtool/binary_text.h"
 #include "cvtool/cvtool.h"
@@ -18,10 +19,12 @@
 #include "platform/shown_text.h"
 
 namespace {
-enum { BACKUP_NONE, BACKUP_SAVED, BACKUP_EMPTY, BACKUP_FAILED };
+enum { BACKUP_NONE, BACKUP_SAVED, BACKUP_EMPTY, BACKUP_FAILED, BACKUP_KEPT };
 
 JobCvList list;
 int backup_state = BACKUP_NONE;
+// Where a complete backup went when a file appeared at OLD meanwhile.
+std::string kept_backup;
 
 // OLD as the screen may show it: a control in the name is a glyph.
 std::string shown_backup(void) {
@@ -42,13 +45,13 @@ bool same_file(const char *a, const char *b) {
   return first.st_ino != 0 && first.st_ino == second.st_ino && first.st_dev == second.st_dev;
 }
 
-bool exists(const char *name) {
-  struct stat status;
-  return stat(name, &status) == 0;
-}
-
 int give_up(int code) {
   replacement_abandon();
+  if (backup_state == BACKUP_KEPT) {
+    printf("Die Sicherung steht in %s, %s ist unver\x84ndert: nichts geschrieben.\n",
+           shown_text(kept_backup.c_str()).c_str(), shown_backup().c_str());
+    return code;
+  }
   backup_state = BACKUP_FAILED;
   printf("\nSicherung %s unvollst\x84ndig: nichts geschrieben.\n", shown_backup().c_str());
   return code;
@@ -91,17 +94,23 @@ int back_up_all(void) {
 }
 
 // Puts OLD in its place; an OLD that appeared meanwhile is not replaced
-// without --force.
+// without --force: the backup is then kept beside it.
 int save_backup(void) {
-  if (!tarvel_options.force && exists(tarvel_options.backup)) {
-    fprintf(stderr,
-            "%s: existiert bereits (--force \x81"
-            "berschreibt)\n",
-            shown_backup().c_str());
+  if (replacement_commit() == 0) return 0;
+  int error = errno;
+  if (error != EEXIST) {
+    report_file_error(tarvel_options.backup, error);
     return 3;
   }
-  if (replacement_commit() == 0) return 0;
-  report_file_error(tarvel_options.backup, errno);
+  fprintf(stderr,
+          "%s: existiert bereits (--force \x81"
+          "berschreibt)\n",
+          shown_backup().c_str());
+  const char *kept = replacement_abandon();
+  if (kept != nullptr) {
+    kept_backup = kept;
+    backup_state = BACKUP_KEPT;
+  }
   return 3;
 }
 }  // namespace
@@ -121,7 +130,8 @@ int check_backup_file(void) {
 }
 
 int make_backup_file(void) {
-  if (tarvel_options.backup != nullptr && replacement_open(tarvel_options.backup) != 0) {
+  if (tarvel_options.backup != nullptr &&
+      replacement_open(tarvel_options.backup, tarvel_options.force) != 0) {
     return refuse_backup(file_error_text(errno));
   }
   return KEEP_RUNNING;
@@ -153,4 +163,6 @@ void print_backup_summary(void) {
   if (backup_state == BACKUP_EMPTY) printf(", nichts zu sichern");
   if (backup_state == BACKUP_FAILED)
     printf(", Sicherung %s unvollst\x84ndig", shown_backup().c_str());
+  if (backup_state == BACKUP_KEPT)
+    printf(", Sicherung in %s", shown_text(kept_backup.c_str()).c_str());
 }

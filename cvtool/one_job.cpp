@@ -124,7 +124,8 @@ int check_one_job_file(void) {
 // After the console is set up, so that its restore on a signal comes after
 // the new file's clean-up.
 int make_one_job_file(void) {
-  if (tarvel_options.read_out != nullptr && replacement_open(job_file()) != 0) {
+  if (tarvel_options.read_out != nullptr &&
+      replacement_open(job_file(), tarvel_options.force) != 0) {
     return refuse_file(file_error_text(errno));
   }
   return make_backup_file();

@@ -31,6 +31,10 @@ enum {
 // failed: messages printed since then may have changed errno. 0: none.
 int file_error;
 
+// The user agreed that the file at the name is replaced (J, --force); else the
+// read-out never lands on a file that appeared while it ran.
+int replace_agreed;
+
 // Writes one line into the new file; a failed write stops the read-out.
 int write_line(int worth_keeping, const char *format, int number, int value, const char *binary) {
   if (replacement_line(worth_keeping, format, number, value, binary) == 0) return 0;
@@ -54,6 +58,7 @@ int refuse_unusable_file(void) {
 // Asks before an existing file is replaced. Returns 0 to go on; otherwise
 // the name is emptied so that the next command asks for a file.
 int confirm_overwrite(void) {
+  replace_agreed = tarvel_options.force;
   if (tarvel_options.force) return 0;
   // stat, not an open for reading: a file we may not read can still be one
   // we would overwrite.
@@ -62,7 +67,8 @@ int confirm_overwrite(void) {
   printf("%s existiert bereits! L\x94schen? ", shown_text(data_file_name).c_str());
   int key = wait_key();
   if (key >= 'a' && key <= 'z') key -= 'a' - 'A';
-  if (key == 'J' || key == 'Y') return 0;
+  replace_agreed = key == 'J' || key == 'Y';
+  if (replace_agreed) return 0;
   memset(data_file_name, 0, DATA_FILE_NAME_SIZE);
   return -1;
 }
@@ -138,6 +144,17 @@ void keep_target(void) {
   }
 }
 
+// A file appeared at the name while the read-out ran: it stays, and the
+// read-out is kept beside it.
+void report_file_appeared(void) {
+  const char *kept = replacement_abandon();
+  printf("\n%s ist w\x84hrend des Auslesens entstanden und bleibt unver\x84ndert.\n",
+         shown_text(data_file_name).c_str());
+  if (kept != nullptr) printf("Die gelesenen Zeilen stehen in %s.\n", shown_text(kept).c_str());
+  job_counts.file_errors++;
+  Sleep(FILE_ERROR_PAUSE_MS);
+}
+
 void report_file_failure(int error) {
   printf("\n");
   report_file_error(data_file_name, error);
@@ -162,7 +179,11 @@ void finish_read_out(int stopped, unsigned failed_before, int cvs_read) {
     printf("\nKein CV gelesen: ");
     keep_target();
   } else if (replacement_commit() != 0) {
-    report_file_failure(errno);
+    if (errno == EEXIST) {
+      report_file_appeared();
+    } else {
+      report_file_failure(errno);
+    }
   } else if (stopped == READ_OUT_ESCAPED) {
     printf("\nAbgebrochen: %s ist unvollst\x84ndig.\n", shown_text(data_file_name).c_str());
   }
@@ -172,7 +193,7 @@ void finish_read_out(int stopped, unsigned failed_before, int cvs_read) {
 int read_out_open_file(void) {
   if (replacement_temporary_name() != nullptr) return 0;
   if (refuse_unusable_file() != 0 || confirm_overwrite() != 0) return -1;
-  if (replacement_open(data_file_name) == 0) return 0;
+  if (replacement_open(data_file_name, replace_agreed) == 0) return 0;
   int error = errno;
   report_file_error(data_file_name, error);
   job_counts.file_errors++;

@@ -1,10 +1,12 @@
 // The file that replaces its target only when complete, on POSIX: a new file
-// in the target's folder, fsync and rename at the end. A signal that ends the
-// process cuts the file back to its whole lines and keeps them beside the
-// target before the signal takes its course; the handlers only make
-// async-signal-safe calls (ftruncate, rename, unlink, write, sigaction).
+// in the target's real folder, fsync and a rename at the end that replaces
+// nothing unless the user agreed. A signal that ends the process cuts the file
+// back to its whole lines and keeps them beside the target before the signal
+// takes its course; the handlers only make async-signal-safe calls
+// (ftruncate, renameat2, link, unlink, write, sigaction).
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,11 +25,15 @@
 
 namespace {
 
-// Room for a path and what is added to it.
-ReplacementNames<PATH_MAX + 64> names;
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+ReplacementNames names;
 
 std::atomic<int> file_fd{-1};
 std::atomic<int> active{0};
+std::atomic<int> may_replace{0};
 std::atomic<long long> whole_length{0};
 std::atomic<int> worth{0};
 
@@ -101,7 +107,8 @@ int keep_or_remove(void) {
     }
     close(fd);
   }
-  if (worth.load() && whole_length.load() > 0 && rename(names.temporary, names.partial) == 0) {
+  if (worth.load() && whole_length.load() > 0 &&
+      partial_keep(&names, names.temporary, move_without_replacing) == 0) {
     return 1;
   }
   unlink(names.temporary);
@@ -168,25 +175,67 @@ void sync_folder(void) {
   close(fd);
 }
 
+// The names of the kept lines, beside the real file, and their message.
+int prepare_partial_names(const char *target, const std::string &resolved) {
+  long name_max = pathconf(folder_of(resolved).c_str(), _PC_NAME_MAX);
+  if (name_max <= 0) name_max = NAME_MAX;
+  // UTF-8, not code page 850: a signal handler writes it past the console layer.
+  std::string tail = ", " + shown_text(target) + " ist unver\xC3\xA4ndert.\r\n";
+  return partial_names_prepare(&names, resolved.c_str(), (size_t)name_max,
+                               "\r\nDie gelesenen Zeilen stehen in ", tail.c_str());
+}
+
+// What is at the target now may be replaced: the user agreed, and it is a
+// file (or a link), not something that appeared in its stead.
+int replace_allowed(void) {
+  struct stat status;
+  if (lstat(names.target, &status) != 0 || S_ISREG(status.st_mode) || S_ISLNK(status.st_mode)) {
+    return 0;
+  }
+  return end_with(S_ISDIR(status.st_mode) ? EISDIR : ENOTREGULAR);
+}
+
+// Puts the new file at the target: replacing only what the user agreed to.
+int put_in_place(void) {
+  if (!may_replace.load()) return move_without_replacing(names.temporary, names.target);
+  if (replace_allowed() != 0) return -1;
+  return rename(names.temporary, names.target);
+}
+
 }  // namespace
 
-int replacement_open(const char *target) {
+int move_by_link(const char *from, const char *to) {
+  if (link(from, to) != 0) return -1;
+  unlink(from);
+  return 0;
+}
+
+int move_without_replacing(const char *from, const char *to) {
+#ifdef SYS_renameat2
+  if (syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+#endif
+  return move_by_link(from, to);
+}
+
+int replacement_open(const char *target, int replace) {
   if (active.load()) return end_with(EBUSY);
   std::string resolved;
   if (resolve_target(target, &resolved) != 0) return -1;
-  if (resolved.size() + 16 >= names.size) return end_with(ENAMETOOLONG);
+  if (resolved.size() + 16 >= sizeof names.target) return end_with(ENAMETOOLONG);
   snprintf(names.target, sizeof names.target, "%s", resolved.c_str());
-  snprintf(names.partial, sizeof names.partial, "%s%s", target, REPLACEMENT_PARTIAL_SUFFIX);
-  // UTF-8, not code page 850: a signal handler writes it past the console layer.
-  snprintf(names.kept_message, sizeof names.kept_message,
-           "\r\nDie gelesenen Zeilen stehen in %s, %s ist unver\xC3\xA4ndert.\r\n",
-           shown_text(names.partial).c_str(), shown_text(target).c_str());
   int fd = make_new_file(folder_of(resolved));
   if (fd < 0) return -1;
+  if (prepare_partial_names(target, resolved) != 0) {
+    close(fd);
+    unlink(names.temporary);
+    return end_with(ENAMETOOLONG);
+  }
   struct stat status;
   if (stat(names.target, &status) == 0) fchmod(fd, status.st_mode & 07777);
   whole_length.store(0);
   worth.store(0);
+  may_replace.store(replace != 0);
   file_fd.store(fd);
   static bool exit_registered = false;
   if (!exit_registered) exit_registered = atexit(on_exit) == 0;
@@ -210,7 +259,11 @@ int replacement_commit(void) {
   if (fsync(fd) != 0) return -1;
   file_fd.store(-1);
   if (close(fd) != 0) return -1;
-  if (rename(names.temporary, names.target) != 0) return -1;
+  if (put_in_place() != 0) {
+    // A complete file that found its place taken is kept whole.
+    if (errno == EEXIST) worth.store(1);
+    return -1;
+  }
   active.store(0);
   remove_handlers();
   sync_folder();

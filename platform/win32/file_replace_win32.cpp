@@ -1,6 +1,8 @@
 // The file that replaces its target only when complete, on Windows: a new file
-// in the target's folder, FlushFileBuffers and MoveFileExA at the end. Lines
-// are written with CR LF, as the C library's text mode writes them.
+// in the target's folder, FlushFileBuffers and MoveFileExA at the end, which
+// replaces nothing unless the user agreed (MOVEFILE_REPLACE_EXISTING only
+// then). Lines are written with CR LF, as the C library's text mode writes
+// them.
 //
 // Ctrl+C, Ctrl+Break or a closing window run a handler on a thread of their
 // own while the program goes on writing; the lock lets a line finish, and the
@@ -19,10 +21,11 @@
 
 namespace {
 
-ReplacementNames<MAX_PATH + 64> names;
+ReplacementNames names;
 
 HANDLE file = INVALID_HANDLE_VALUE;
 bool active = false;
+bool may_replace = false;
 LONGLONG whole_length = 0;
 bool worth = false;
 CRITICAL_SECTION lock;
@@ -49,6 +52,9 @@ int errno_of(DWORD error) {
       return ENOSPC;
     case ERROR_WRITE_PROTECT:
       return EROFS;
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+      return EEXIST;
     default:
       return EIO;
   }
@@ -82,6 +88,11 @@ int check_target(const char *target) {
   return type == FILE_TYPE_DISK ? 0 : end_with(ENOTREGULAR);
 }
 
+// Puts from at to unless something is there (errno EEXIST).
+int move_without_replacing(const char *from, const char *to) {
+  return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) ? 0 : fail_with_last_error();
+}
+
 // Cuts the file back to its whole lines and keeps them, or removes it.
 // Returns 1 when the lines were kept.
 int keep_or_remove(void) {
@@ -93,8 +104,7 @@ int keep_or_remove(void) {
     file = INVALID_HANDLE_VALUE;
   }
   if (worth && whole_length > 0 &&
-      MoveFileExA(names.temporary, names.partial,
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      partial_keep(&names, names.temporary, move_without_replacing) == 0) {
     return 1;
   }
   DeleteFileA(names.temporary);
@@ -124,6 +134,31 @@ void set_up_once(void) {
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
+// The names of the kept lines and their message. A name may be as long as
+// the file system takes (255) and the whole path as the A calls take.
+int prepare_partial_names(const char *target) {
+  char full[MAX_PATH];
+  char *leaf = nullptr;
+  DWORD length = GetFullPathNameA(target, sizeof full, full, &leaf);
+  if (length == 0 || length >= sizeof full) return end_with(ENAMETOOLONG);
+  size_t folder = leaf != nullptr ? (size_t)(leaf - full) : length;
+  size_t name_max = MAX_PATH - 1 - folder < 255 ? MAX_PATH - 1 - folder : 255;
+  std::string tail = ", " + shown_text(target) + " ist unver\x84ndert.\n";
+  return partial_names_prepare(&names, target, name_max, "\nDie gelesenen Zeilen stehen in ",
+                               tail.c_str());
+}
+
+// Puts the new file at the target: replacing only what the user agreed to,
+// and never a folder or a device that appeared in its stead.
+int put_in_place(void) {
+  if (!may_replace) return move_without_replacing(names.temporary, names.target);
+  if (check_target(names.target) != 0) return -1;
+  return MoveFileExA(names.temporary, names.target,
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : fail_with_last_error();
+}
+
 // LF becomes CR LF, as in a file the C library writes in text mode.
 std::string with_line_ends(const char *text) {
   std::string out;
@@ -148,30 +183,32 @@ int write_locked(const std::string &text, int worth_keeping) {
 
 }  // namespace
 
-int replacement_open(const char *target) {
+int replacement_open(const char *target, int replace) {
   set_up_once();
   if (active) return end_with(EBUSY);
   if (check_target(target) != 0) return -1;
-  if (strlen(target) + 16 >= names.size) return end_with(ENAMETOOLONG);
+  if (strlen(target) + 16 >= MAX_PATH + 64) return end_with(ENAMETOOLONG);
   if (GetTempFileNameA(folder_of(target).c_str(), "neu", 0, names.temporary) == 0) {
     return fail_with_last_error();
   }
   HANDLE made = CreateFileA(names.temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (made != INVALID_HANDLE_VALUE && prepare_partial_names(target) != 0) {
+    CloseHandle(made);
+    DeleteFileA(names.temporary);
+    return end_with(ENAMETOOLONG);
+  }
   if (made == INVALID_HANDLE_VALUE) {
     int error = errno_of(GetLastError());
     DeleteFileA(names.temporary);
     return end_with(error);
   }
   snprintf(names.target, sizeof names.target, "%s", target);
-  snprintf(names.partial, sizeof names.partial, "%s%s", target, REPLACEMENT_PARTIAL_SUFFIX);
-  snprintf(names.kept_message, sizeof names.kept_message,
-           "\nDie gelesenen Zeilen stehen in %s, %s ist unver\x84ndert.\n",
-           shown_text(names.partial).c_str(), shown_text(target).c_str());
   EnterCriticalSection(&lock);
   file = made;
   whole_length = 0;
   worth = false;
+  may_replace = replace != 0;
   active = true;
   LeaveCriticalSection(&lock);
   return 0;
@@ -195,12 +232,11 @@ int replacement_commit(void) {
   } else {
     CloseHandle(file);
     file = INVALID_HANDLE_VALUE;
-    if (MoveFileExA(names.temporary, names.target,
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (put_in_place() == 0) {
       active = false;
       result = 0;
-    } else {
-      fail_with_last_error();
+    } else if (errno == EEXIST) {
+      worth = true;  // a complete file that found its place taken is kept whole
     }
   }
   LeaveCriticalSection(&lock);

@@ -722,4 +722,196 @@ TEST_F(TarvelJob, AReadOutThroughALinkReplacesTheFileItNames) {
       << "nothing left beside it";
 }
 
+// ---------------------------------------------------------------- files that appear
+
+// A job's file lands on nothing that appeared while it ran (unless --force),
+// and the lines read are kept beside the real file under a free name that
+// fits, never replacing one. The receiver's wire.log is made a FIFO, so that
+// the job waits as it opens the port, with its new file made: the file that
+// "appears" is made then, and the job goes on when the FIFO is read.
+struct Holds {
+  std::string name;  // in the test's folder
+  const char *text;  // the whole file, or null: lines
+  int lines;
+};
+
+struct KeptCase {
+  const char *what;
+  std::vector<std::string> args;
+  std::vector<Holds> before;                               // files there at the start
+  std::vector<std::pair<std::string, std::string>> links;  // link, what it names
+  const char *appears;                                     // made while the job runs, or null
+  int code;
+  std::vector<std::string> said;  // parts of what it printed (stdout, then stderr)
+  std::vector<Holds> after;       // what the files hold afterwards
+};
+
+const std::string USER_DATA = "USER DATA\n";
+const std::string UNCHANGED = " ist unver\xC3\xA4ndert";
+
+std::vector<KeptCase> kept_cases() {
+  std::string long_name(251, 'x');
+  std::string cut_name(250, 'x');
+  return {
+      {"a file appears at FILE during the read-out",
+       {"--read-out", "%/f.txt", "sim:%/r"},
+       {},
+       {},
+       "f.txt",
+       3,
+       {"\n%/f.txt ist w\xC3\xA4hrend des Auslesens entstanden und bleibt unver\xC3\xA4ndert.\n"
+        "Die gelesenen Zeilen stehen in %/f.txt.teil.\n",
+        "398 von 398 CVs gelesen, 0 Lesefehler, Datei fehlerhaft (Exit-Code 3)\n"},
+       {{"f.txt", USER_DATA.c_str(), 0}, {"f.txt.teil", nullptr, 398}}},
+      {"and the first free name beside it",
+       {"--read-out", "%/f.txt", "sim:%/r"},
+       {{"f.txt.teil", "keep\n", 0}},
+       {},
+       "f.txt",
+       3,
+       {"Die gelesenen Zeilen stehen in %/f.txt.2.teil.\n"},
+       {{"f.txt", USER_DATA.c_str(), 0},
+        {"f.txt.teil", "keep\n", 0},
+        {"f.txt.2.teil", nullptr, 398}}},
+      {"--force replaces a file that appears",
+       {"--force", "--read-out", "%/f.txt", "sim:%/r"},
+       {},
+       {},
+       "f.txt",
+       0,
+       {"398 von 398 CVs gelesen, 0 Lesefehler (Exit-Code 0)\n"},
+       {{"f.txt", nullptr, 398}}},
+      {"OLD appears during the backup",
+       {"--program", "%/cvs.txt", "--backup", "%/old.txt", "sim:%/r"},
+       {{"cvs.txt", "CV 3 = 7\nCV 4a = 9\n", 0}},
+       {},
+       "old.txt",
+       3,
+       {"%/old.txt: existiert bereits (--force \xC3\xBC"
+        "berschreibt)\n",
+        "Die Sicherung steht in %/old.txt.teil, %/old.txt" + UNCHANGED + ": nichts geschrieben.\n",
+        "tarvel --program %/cvs.txt: 0 CVs geschrieben, Sicherung in %/old.txt.teil (Exit-Code "
+        "3)\n"},
+       {{"old.txt", USER_DATA.c_str(), 0},
+        {"old.txt.teil", "CV   3  =   2 (b0000 0010)\nCV   4a = 252 (b1111 1100)\n", 0}}},
+      {"a read-out cut short keeps its lines beside an earlier .teil",
+       {"--read-out", "%/f.txt", "sim:%/r?unplug=2000"},
+       {{"f.txt.teil", "keep\n", 0}, {"f.txt.2.teil", "keep 2\n", 0}},
+       {},
+       nullptr,
+       4,
+       {"Die gelesenen Zeilen stehen in %/f.txt.3.teil, %/f.txt" + UNCHANGED + ".\n"},
+       {{"f.txt.teil", "keep\n", 0},
+        {"f.txt.2.teil", "keep 2\n", 0},
+        {"f.txt.3.teil", nullptr, 50}}},
+      {"through a link into another folder, beside the real file",
+       {"--force", "--read-out", "%/link.txt", "sim:%/r?unplug=2000"},
+       {{"other/real.txt", "old\n", 0}},
+       {{"link.txt", "other/real.txt"}},
+       nullptr,
+       4,
+       {"Die gelesenen Zeilen stehen in %/other/real.txt.teil, %/link.txt" + UNCHANGED + ".\n"},
+       {{"other/real.txt", "old\n", 0}, {"other/real.txt.teil", nullptr, 50}}},
+      {"a name too long for the suffix",
+       {"--read-out", "%/" + long_name, "sim:%/r?unplug=2000"},
+       {},
+       {},
+       nullptr,
+       4,
+       {"Die gelesenen Zeilen stehen in %/" + cut_name + ".teil, %/" + long_name + UNCHANGED +
+        ".\n"},
+       {{cut_name + ".teil", nullptr, 50}}},
+  };
+}
+
+// Waits until a new file (".neu-...") is in folder; false after 20 s.
+bool new_file_made(const std::string &folder) {
+  for (int waited_ms = 0; waited_ms < 20000; waited_ms++) {
+    for (const auto &entry : fs::directory_iterator(folder)) {
+      if (entry.path().filename().string().rfind(".neu-", 0) == 0) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+// Reads the FIFO to its end: the job goes on and ends.
+void drain(const std::string &fifo) {
+  int fd = open(fifo.c_str(), O_RDONLY);
+  char buffer[4096];
+  while (fd >= 0 && read(fd, buffer, sizeof buffer) > 0) {
+  }
+  if (fd >= 0) close(fd);
+}
+
+// Runs the job; with appears, makes that file once the job's new file is made.
+ProgramRun run_while_a_file_appears(const std::vector<std::string> &args, const std::string &dir,
+                                    const char *appears) {
+  if (appears == nullptr) return run_job(TARVEL_PATH, args, dir);
+  fs::create_directory(dir + "/r");
+  EXPECT_EQ(mkfifo((dir + "/r/wire.log").c_str(), 0600), 0);
+  ProgramRun r;
+  std::thread job([&] { r = run_job(TARVEL_PATH, args, dir); });
+  EXPECT_TRUE(new_file_made(dir));
+  write_text(dir + "/" + appears, USER_DATA);
+  drain(dir + "/r/wire.log");
+  job.join();
+  return r;
+}
+
+void expect_holds(const std::string &dir, const Holds &h) {
+  std::string text = read_text(dir + "/" + h.name);
+  if (h.text != nullptr) {
+    EXPECT_EQ(text, h.text) << h.name;
+  } else {
+    EXPECT_EQ(count_of(text, "\n"), h.lines) << h.name;
+    EXPECT_EQ(count_of(text, "CV "), h.lines) << h.name << ": whole read-out lines";
+  }
+}
+
+TEST_F(TarvelJob, AJobsFileNeverLandsOnOneThatAppearedNorLosesItsLines) {
+  for (const KeptCase &c : kept_cases()) {
+    SCOPED_TRACE(c.what);
+    remove_tree(dir);
+    fs::create_directories(dir + "/other");
+    for (const Holds &h : c.before) write_text(dir + "/" + h.name, h.text);
+    for (const auto &link : c.links) {
+      ASSERT_EQ(symlink(link.second.c_str(), (dir + "/" + link.first).c_str()), 0);
+    }
+    ProgramRun r = run_while_a_file_appears(c.args, dir, c.appears);
+    EXPECT_EQ(r.code, c.code) << r.out << r.err;
+    for (const std::string &part : c.said) {
+      EXPECT_NE((r.out + r.err).find(with_dir(part, dir)), std::string::npos)
+          << with_dir(part, dir) << "\nnot in:\n"
+          << r.out << r.err;
+    }
+    for (const Holds &h : c.after) expect_holds(dir, h);
+    for (const auto &entry : fs::directory_iterator(dir)) {
+      EXPECT_NE(entry.path().filename().string().rfind(".neu-", 0), 0u) << entry.path();
+    }
+  }
+}
+
+// Two read-outs to one name, the second started while the first runs: the
+// second's file is there first; the first's is kept beside it, exit 3.
+TEST_F(TarvelJob, TwoReadOutsToOneNameLoseNeither) {
+  fs::create_directory(dir + "/second");
+  ProgramRun first, second;
+  fs::create_directory(dir + "/r");
+  ASSERT_EQ(mkfifo((dir + "/r/wire.log").c_str(), 0600), 0);
+  std::thread job([&] { first = run_job(TARVEL_PATH, {"--read-out", "%/f.txt", "sim:%/r"}, dir); });
+  ASSERT_TRUE(new_file_made(dir));
+  second = run_program(TARVEL_PATH, {"--read-out", dir + "/f.txt", "sim:" + dir + "/second/r"},
+                       dir + "/second");
+  drain(dir + "/r/wire.log");
+  job.join();
+  EXPECT_EQ(second.code, 0) << second.out << second.err;
+  EXPECT_EQ(first.code, 3) << first.out << first.err;
+  EXPECT_NE(first.out.find("Die gelesenen Zeilen stehen in " + dir + "/f.txt.teil.\n"),
+            std::string::npos)
+      << first.out;
+  EXPECT_EQ(count_of(read_text(dir + "/f.txt"), "\n"), 398);
+  EXPECT_EQ(count_of(read_text(dir + "/f.txt.teil"), "\n"), 398);
+}
+
 }  // namespace

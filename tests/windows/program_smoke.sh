@@ -74,7 +74,7 @@ case $case_name in
     rm -rf "$out.d"
     expect 0 "398 von 398 CVs gelesen, 0 Lesefehler (Exit-Code 0)" ;;
   tarvel_read_out_cut)
-    # A pulled adapter after 13 CVs: the old file stays, the lines read are
+    # A pulled adapter after a few CVs: the old file stays, the lines read are
     # kept beside it, and nothing half-written is left.
     mkdir "$out.d" && printf 'alt\r\n' >"$out.d/cvs.txt"
     # (14 bytes of the wake, 160 of the line's check, 13 reads of 36 and CV 1a's
@@ -82,11 +82,43 @@ case $case_name in
     ORN_HOME=1 "$wine_run" "$tarvel" --force --read-out "$out.d/cvs.txt" "sim:$out.d/r?unplug=664" \
       </dev/null >"$out" 2>"$err"; code=$?
     [ "$(cat "$out.d/cvs.txt")" = "$(printf 'alt\r')" ] || { echo "the old file changed"; code=1; }
-    [ "$(grep -c "$(printf '^CV .*)\r$')" "$out.d/cvs.txt.teil")" = 13 ] || { echo "not 13 kept lines"; code=1; }
+    read_cvs=$(sed -n 's/.*: \([0-9]*\) von 398 CVs gelesen.*/\1/p' "$out")
+    [ "$(grep -c "$(printf '^CV .*)\r$')" "$out.d/cvs.txt.teil")" = "${read_cvs:-?}" ] ||
+      { echo "not the $read_cvs lines read kept"; code=1; }
     [ "$(ls -A "$out.d")" = "$(printf 'cvs.txt\ncvs.txt.teil\nr')" ] || { echo "left: $(ls -A "$out.d")"; code=1; }
     rm -rf "$out.d"
     [ $code = 4 ] && code=0
     expect 0 "Schnittstelle ausgefallen (Exit-Code 4)" "ist unver" ;;
+  tarvel_read_out_kept_beside)
+    # Cut short again: an earlier .teil stays, the lines go under the next
+    # free name, which the message states.
+    mkdir "$out.d" && printf 'alt\r\n' >"$out.d/cvs.txt" && printf 'keep\r\n' >"$out.d/cvs.txt.teil"
+    ORN_HOME=1 "$wine_run" "$tarvel" --force --read-out "$out.d/cvs.txt" "sim:$out.d/r?unplug=500" \
+      </dev/null >"$out" 2>"$err"; code=$?
+    [ "$(cat "$out.d/cvs.txt.teil")" = "$(printf 'keep\r')" ] || { echo "the earlier .teil changed"; code=1; }
+    read_cvs=$(sed -n 's/.*: \([0-9]*\) von 398 CVs gelesen.*/\1/p' "$out")
+    [ "$(grep -c "$(printf '^CV .*)\r$')" "$out.d/cvs.txt.2.teil")" = "${read_cvs:-?}" ] ||
+      { echo "not the $read_cvs lines read kept"; code=1; }
+    rm -rf "$out.d"
+    [ $code = 4 ] && code=0
+    expect 0 "Die gelesenen Zeilen stehen in $out.d/cvs.txt.2.teil" ;;
+  tarvel_read_out_appears)
+    # A file that appears at FILE while the read-out runs (in real time: it
+    # appears during the reset) stays; the read-out is kept beside it, exit 3.
+    mkdir "$out.d"
+    ORN_HOME=1 "$wine_run" "$tarvel" --read-out "$out.d/cvs.txt" "sim:$out.d/r" \
+      </dev/null >"$out" 2>"$err" &
+    job=$!
+    tries=0
+    until ls "$out.d"/neu*.tmp >/dev/null 2>&1 || [ $tries -ge 600 ]; do
+      sleep 0.1; tries=$((tries + 1))
+    done
+    printf 'USER DATA\r\n' >"$out.d/cvs.txt"
+    wait $job; code=$?
+    [ "$(cat "$out.d/cvs.txt")" = "$(printf 'USER DATA\r')" ] || { echo "the file that appeared changed"; code=1; }
+    [ "$(grep -c "$(printf '^CV .*)\r$')" "$out.d/cvs.txt.teil")" = 398 ] || { echo "not 398 kept lines"; code=1; }
+    rm -rf "$out.d"
+    expect 3 "Die gelesenen Zeilen stehen in $out.d/cvs.txt.teil." "Datei fehlerhaft (Exit-Code 3)" ;;
   tarvel_option_forms)
     # Options after the port, short forms; none of them opens the port.
     for form in "sim:$out.d --help" "-h" "-?" "/?"; do
