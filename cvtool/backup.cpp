@@ -77,7 +77,9 @@ int back_up_one(const JobCv *cv, unsigned failed_before) {
     report_file_error(tarvel_options.backup, errno);
     return 3;
   }
-  if (job_progress_shown()) printf("CV %3d  = %3d (b%s)\r", cv->number, value, binary);
+  if (job_progress_shown()) {
+    printf(cv->bank ? "CV %3da = %3d (b%s)\r" : "CV %3d  = %3d (b%s)\r", cv->number, value, binary);
+  }
   return 0;
 }
 

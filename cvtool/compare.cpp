@@ -42,7 +42,9 @@ int compare_one(const JobCv *cv) {
   }
   char binary[BINARY_TEXT_SIZE];
   binary_text(value, binary);
-  if (job_progress_shown()) printf("CV %3d  = %3d (b%s)\r", cv->number, value, binary);
+  if (job_progress_shown()) {
+    printf(cv->bank ? "CV %3da = %3d (b%s)\r" : "CV %3d  = %3d (b%s)\r", cv->number, value, binary);
+  }
   return 0;
 }
 }  // namespace

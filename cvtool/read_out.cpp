@@ -104,7 +104,11 @@ int read_out_one(void) {
                  binary) != 0) {
     return READ_OUT_FILE_FAILED;
   }
-  if (job_progress_shown()) printf("CV %3d  = %3d (b%s)\r", number, value, binary);
+  // An alternative CV shows its "a", as in the file: its value under the
+  // normal CV's name would be a wrong value on the screen.
+  if (job_progress_shown()) {
+    printf(alternative ? "CV %3da = %3d (b%s)\r" : "CV %3d  = %3d (b%s)\r", number, value, binary);
+  }
   return READ_OUT_DONE;
 }
 

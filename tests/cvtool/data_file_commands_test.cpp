@@ -172,8 +172,9 @@ TEST_F(DataFileCommands, ReadOutOfFreshReceiverGivesFactoryValues) {
   std::string shown = run_capturing(read_out_cvs);
   EXPECT_EQ(read_text(data_file_name), factory_read_out());
   EXPECT_NE(shown.find("\nAbbruch mit ESC\n"), std::string::npos) << shown;
-  // The console shows every CV as a progress line, alternative ones without the "a".
-  EXPECT_NE(shown.find("CV  17  =  16 (b0001 0000)\rCV  17  = 239 (b1110 1111)\r"),
+  // The console shows every CV as a progress line, alternative ones with their
+  // "a", as the file names them.
+  EXPECT_NE(shown.find("CV  17  =  16 (b0001 0000)\rCV  17a = 239 (b1110 1111)\r"),
             std::string::npos);
   EXPECT_EQ(std::string(data_file_name), folder + "/cvs.txt") << "the name stays for a later p";
   // One verified read per CV, and CV 1a's 255 with its complement refused.
