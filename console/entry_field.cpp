@@ -25,6 +25,7 @@ int is_word_char(int c) {
 // ---------------------------------------------------------------- field kinds
 
 static int kind_accepts(int kind, int c) {
+  if (kind == FIELD_KIND_BINARY) return c == '0' || c == '1' || c == ' ';
   if (kind <= 2) return c >= 32 && c <= 255;
   if (c >= '0' && c <= '9') return 1;
   if (kind == 3 || kind == 5) return c == '-';

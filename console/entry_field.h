@@ -9,5 +9,11 @@
 // ended the editing (Enter, Ctrl+E, Ctrl+X, ESC or an extended key code).
 int edit_field(char *buffer, int length, int kind, int attribute, int *changed);
 
+// The kind of a binary field: only 0, 1 and the blank between the groups, the
+// keys that mean something there; any other key would be skipped when the
+// text is read as binary, and a typed decimal number would become 0. Text on
+// return as kind 4.
+#define FIELD_KIND_BINARY 100
+
 // Letters, digits and every byte from 0x80 up.
 int is_word_char(int c);

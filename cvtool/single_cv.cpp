@@ -13,10 +13,10 @@
 #define ALTERNATIVE_OFFSET 1000
 
 // Prompts end without a line feed; the field must find them on the console.
-static int edit_entry(const char *prompt, char *entry, int length) {
+static int edit_entry(const char *prompt, char *entry, int length, int kind) {
   fputs(prompt, stdout);
   fflush(stdout);
-  return edit_field(entry, length, 4, ATTR_FIELD, NULL);
+  return edit_field(entry, length, kind, ATTR_FIELD, NULL);
 }
 
 // Number prompt: sets the selection from the typed number. Returns -1 when the
@@ -24,7 +24,7 @@ static int edit_entry(const char *prompt, char *entry, int length) {
 static int select_cv(void) {
   char entry[ENTRY_SIZE];
   snprintf(entry, sizeof entry, "%d", next_cv_entry);
-  if (edit_entry("\n\nCV-Nummer eingeben (1..256, Alternative CVs 1001..1256): ", entry, 4) ==
+  if (edit_entry("\n\nCV-Nummer eingeben (1..256, Alternative CVs 1001..1256): ", entry, 4, 4) ==
       KEY_ESC)
     return -1;
   next_cv_entry = atoi(entry);
@@ -78,14 +78,14 @@ static int edit_value(void) {
   int key;
   if (binary_entry_mode) {
     binary_text(cv_selection.value, entry);
-    key = edit_entry("\nneuer Wert: (F2->Dezimaleingabe) ", entry, 9);
+    key = edit_entry("\nneuer Wert: (F2->Dezimaleingabe) ", entry, 9, FIELD_KIND_BINARY);
   } else {
     snprintf(entry, sizeof entry, "%d", cv_selection.value);
     key = edit_entry(
         "\nneuer Wert: (F1->Bin"
         "\x84"
         "reingabe) ",
-        entry, 3);
+        entry, 3, 4);
   }
   if (key != KEY_ESC) cv_selection.value = binary_entry_mode ? binary_parse(entry) : atoi(entry);
   return key;

@@ -116,6 +116,13 @@ const edit_case edit_cases[] = {
     {"kind 2 turns every blank into 0", "1 2", 4, 2, T_ENTER, "0102", 0},
     {"kind 0 drops trailing blanks only", " ab  ", 5, 0, T_ENTER, " ab", 0},
     {"kind 4 all blank is the empty text", "   ", 3, 4, T_ENTER, "", 0},
+    // The binary field takes the keys that mean something there only.
+    {"binary: a decimal number typed leaves the value", "0000 0110", 9, FIELD_KIND_BINARY,
+     "32" T_ENTER, "0000 0110", 0},
+    {"binary: digits 0 and 1 and the blank between the groups", "0000 0110", 9, FIELD_KIND_BINARY,
+     "0010 0000" T_ENTER, "0010 0000", 1},
+    {"binary: other keys among them are ignored", "0000 0110", 9, FIELD_KIND_BINARY,
+     "1a2-0.1" T_ENTER, "101", 1},
 };
 
 class EditCases : public EntryField, public testing::WithParamInterface<edit_case> {};

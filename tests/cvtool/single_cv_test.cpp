@@ -114,12 +114,17 @@ struct binary_case {
   const char *command;  // the write sent for CV 7
 };
 
-// Digits other than 0 and 1 are skipped; only the last eight binary digits count.
+// The field takes only 0, 1 and the blank; the value offered is 255.
 const binary_case binary_cases[] = {
     {"1101", 13, "00 06 0D AE"},
     {"12101", 13, "00 06 0D AE"},
     {"111100001", 0xE1, "00 06 E1 AE"},
     {"0", 0, "00 06 00 AE"},
+    {"0000 0101", 5, "00 06 05 AE"},
+    // A decimal number typed into the binary field is no entry: the value
+    // offered stays, where it once wrote 0.
+    {"32", 0xFF, "00 06 FF AE"},
+    {"300", 0, "00 06 00 AE"},  // its zeros are binary digits
 };
 
 class BinaryEntry : public DialogueTest, public testing::WithParamInterface<binary_case> {};
