@@ -66,6 +66,8 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Without it the completion the package installs does nothing.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
   # The long description; CPack puts the summary line above it.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "tarvel reads and writes the 256 normal and 256 alternative CVs of a small

@@ -57,7 +57,8 @@ build_deb() {
 
 deb_control() {
   same "tarvel-morrex $version" "$(dpkg-deb -f "$deb" Package) $(dpkg-deb -f "$deb" Version)" &&
-    dpkg-deb -f "$deb" Depends | grep -q libc6
+    dpkg-deb -f "$deb" Depends | grep -q libc6 &&
+    same "bash-completion" "$(dpkg-deb -f "$deb" Recommends)"
 }
 
 deb_files() {
@@ -136,7 +137,7 @@ plain_install() {
 
 check "cmake --install: programs in bin/, pages in share/man/man1/" plain_install
 check "debian package builds" build_deb
-check "debian package: name and version" deb_control
+check "debian package: name, version, depends, recommends bash-completion" deb_control
 check "debian package: exactly the programs, pages, README.Debian, copyright, changelog and lintian overrides" deb_files
 check "README.Debian names the dialout group" readme_debian
 check "debian package: copyright holds LICENSE, changelog this version" deb_documents
