@@ -61,13 +61,15 @@ int check_code(void) {
 }
 
 void print_check_summary(int code, double total_ms) {
+  // Set off from the listing; -q prints none.
+  if (!tarvel_options.quiet) printf("\n");
   if (tarvel_options.program != nullptr) {
-    printf("\ntarvel --check --program %s: %d CVs zu schreiben", shown_text(one_job_file()).c_str(),
+    printf("tarvel --check --program %s: %d CVs zu schreiben", shown_text(one_job_file()).c_str(),
            list.writes);
     if (tarvel_options.backup != nullptr) printf(", %d zu sichern", list.count);
   } else {
-    printf("\ntarvel --check --compare %s: %d CVs zu vergleichen",
-           shown_text(one_job_file()).c_str(), list.count);
+    printf("tarvel --check --compare %s: %d CVs zu vergleichen", shown_text(one_job_file()).c_str(),
+           list.count);
   }
   printf(", %d Zeilen ung\x81ltig", list.refused);
   if (code == 3) printf(", keine CV-Zeile");
