@@ -72,9 +72,8 @@ bool cv_part_names_alternative(const char *first_digit, const char *equals) {
   }
   return false;
 }
-}  // namespace
 
-namespace {
+// Nothing but spaces and tabs: a line that asks for nothing.
 bool is_blank(const char *line) {
   return line[strspn(line, " \t")] == '\0';
 }
@@ -120,7 +119,7 @@ const char *refusal_reason(int verdict) {
 }  // namespace
 
 std::string data_line_refusal(int verdict, const char *line, unsigned line_number) {
-  char number[64] = "";
+  char number[96] = "";
   if (verdict == DATA_LINE_TOO_LONG) {
     snprintf(number, sizeof number, "Zeile %u zu lang (mehr als %d Zeichen): nicht programmiert\n",
              line_number, DATA_FILE_LINE_SIZE - 1);

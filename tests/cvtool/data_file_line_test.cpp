@@ -121,6 +121,8 @@ const RefusalCase refusal_cases[] = {
      "Zeile 1: 100%s%n: ung\x81ltige zeile: kein '='\n"},
     {"a long line says only its number", DATA_LINE_TOO_LONG, "\x1b]0;x\a", 7,
      "Zeile 7 zu lang (mehr als 999 Zeichen): nicht programmiert\n"},
+    {"the largest number", DATA_LINE_TOO_LONG, "", 4294967295u,
+     "Zeile 4294967295 zu lang (mehr als 999 Zeichen): nicht programmiert\n"},
 };
 
 TEST(DataFileLine, ARefusedLineGetsItsMessageWithItsTextShown) {
