@@ -213,7 +213,7 @@ struct QuitCase {
   const char *what;
   std::vector<std::string> args;  // the port last, without its options
   std::string keys;
-  const char *summary;  // how the job's last line ends; "" for the menu
+  const char *summary;  // how the job's summary ends; "" where there is none
 };
 
 const QuitCase quit_cases[] = {
