@@ -150,12 +150,13 @@ int backup_cvs(void) {
     backup_state = BACKUP_EMPTY;
     return 0;
   }
-  printf("\nSichern nach %s\n", shown_backup().c_str());
+  // -q: the job's summary alone says where the backup went.
+  if (!tarvel_options.quiet) printf("\nSichern nach %s\n", shown_backup().c_str());
   int code = back_up_all();
   if (code == 0) code = save_backup();
   if (code != 0) return give_up(code);
   backup_state = BACKUP_SAVED;
-  printf("%d CVs gesichert in %s\n", list.count, shown_backup().c_str());
+  if (!tarvel_options.quiet) printf("%d CVs gesichert in %s\n", list.count, shown_backup().c_str());
   return 0;
 }
 

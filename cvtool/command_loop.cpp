@@ -4,9 +4,12 @@
 #include "console/console.h"
 #include "cvtool/cvtool.h"
 #include "link/receiver_protocol.h"
+#include "link/serial_port.h"
 #include "platform/platform.h"
 
 namespace {
+
+const int QUIT_FAILED_PAUSE_MS = 3000;
 
 // The third line lacks its closing parenthesis; it has always been printed so.
 const char menu[] =
@@ -32,6 +35,16 @@ int run_command(int key) {
 
 }  // namespace
 
+int quit_and_check(void) {
+  unsigned failed_before = failed_writes;
+  quit_receiver();
+  unsigned lost = failed_writes - failed_before;
+  if (lost == 0) return 0;
+  printf("\nSchreibfehler: %u Bytes nicht gesendet, Empf\x84nger nicht freigegeben\n", lost);
+  fflush(stdout);
+  return JOB_PORT_FAILED;
+}
+
 int command_loop(void) {
   for (;;) {
     // A data file that the last command left open is closed here.
@@ -40,8 +53,10 @@ int command_loop(void) {
     fflush(stdout);
     int key = wait_key();
     if (key == 'q' || key == KEY_ESC) {
-      quit_receiver();
-      return EXIT_QUIT;
+      if (quit_and_check() == 0) return EXIT_QUIT;
+      // A window that closes at the exit would hide the message.
+      Sleep(QUIT_FAILED_PAUSE_MS);
+      return EXIT_QUIT_FAILED;
     }
     clear_screen(ATTR_SCREEN);
     move_cursor(0, 0);

@@ -137,10 +137,10 @@ bool is_positional(const char *argument) {
 int check_combination(int positionals) {
   if (tarvel_options.force && tarvel_options.read_out == nullptr &&
       tarvel_options.backup == nullptr) {
-    return refuse("nur mit --read-out", "--force");
+    return refuse("nur mit --read-out oder --backup", "--force");
   }
   if (tarvel_options.quiet && !one_job_requested()) {
-    return refuse("nur mit --read-out oder --program", "--quiet");
+    return refuse("nur mit --read-out, --program oder --compare", "--quiet");
   }
   if (tarvel_options.backup != nullptr && tarvel_options.program == nullptr) {
     return refuse("nur mit --program", "--backup");

@@ -27,6 +27,7 @@ extern int binary_entry_mode;
 enum {
   KEEP_RUNNING = -1,
   EXIT_QUIT = 0,             // the quit key; --help, --version, --ports
+  EXIT_QUIT_FAILED = 4,      // the quit key, but the quit sequence did not reach the port
   EXIT_USAGE = 9,            // no port, a wrong option, a data file name too long
   EXIT_NO_FILE_CHOSEN = 77,  // the user chose no data file
   EXIT_NO_PORT = 99          // the framework or the port cannot be used
@@ -38,13 +39,18 @@ enum {
   JOB_CV_FAILED = 1,      // a CV could not be read, or a write was not confirmed
   JOB_LINES_REFUSED = 2,  // lines of the file could not be programmed
   JOB_FILE_FAILED = 3,    // the file could not be used
-  JOB_PORT_FAILED = 4     // bytes did not reach the port
+  JOB_PORT_FAILED = 4     // bytes did not reach the port, also those of the quit sequence
 };
 
 // The whole program; returns the exit code.
 int tarvel_main(int argc, char **argv);
-// The menu until the user quits; returns the exit code (0 after the quit key).
+// The menu until the user quits; returns the exit code (0 after the quit key,
+// 4 when the quit sequence did not reach the port).
 int command_loop(void);
+// Sends the receiver's quit sequence. Returns 0, or JOB_PORT_FAILED after
+// saying that bytes of it did not reach the port: the receiver is not
+// released.
+int quit_and_check(void);
 // `e`: read or program single CVs.
 void single_cv_dialogue(void);
 // `a`: CVs 1 to 199 of both banks into the data file. Returns KEEP_RUNNING,

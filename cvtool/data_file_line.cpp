@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "cvtool/binary_text.h"
+#include "platform/shown_text.h"
 
 namespace {
 // Takes the line end that c starts; an LF after a CR belongs to it.
@@ -71,42 +72,59 @@ bool cv_part_names_alternative(const char *first_digit, const char *equals) {
   }
   return false;
 }
+
+// Nothing but spaces and tabs: a line that asks for nothing.
+bool is_blank(const char *line) {
+  return line[strspn(line, " \t")] == '\0';
+}
 }  // namespace
 
-const char *parse_data_file_line(const char *line, int *number, int *bank, int *value) {
+int parse_data_file_line(const char *line, DataLine *found) {
   const char *equals = strchr(line, '=');
-  if (equals == nullptr)
-    return "%s: ung"
-           "\x81"
-           "ltige zeile: kein '='\n";
+  if (equals == nullptr) return is_blank(line) ? DATA_LINE_BLANK : DATA_LINE_NO_EQUALS;
   const char *first_digit = line;
   while (first_digit < equals && !(*first_digit >= '0' && *first_digit <= '9')) first_digit++;
-  if (first_digit == equals)
-    return "%s: ung"
-           "\x81"
-           "ltige zeile: keine CV-Nummer\n";
+  if (first_digit == equals) return DATA_LINE_NO_CV;
   const char *value_part = equals + 1;
   while (*value_part == ' ') value_part++;
   bool binary = *value_part == 'b' || *value_part == 'B';
   if (binary) value_part++;
-  if (!value_has_digit(value_part, binary))
-    return "%s: ung"
-           "\x81"
-           "ltige zeile: kein Wert\n";
+  if (!value_has_digit(value_part, binary)) return DATA_LINE_NO_VALUE;
   int cv = clamped_decimal(first_digit);
-  if (cv < 1 || cv > 256) {
-    return "%s: ung"
-           "\x81"
-           "ltige zeile: CV muss zwischen 1 und 256 liegen\n";
-  }
+  if (cv < 1 || cv > 256) return DATA_LINE_CV_RANGE;
   int parsed = binary ? binary_parse(value_part) : clamped_decimal(value_part);
-  if (parsed < 0 || parsed > 255) {
-    return "%s: ung"
-           "\x81"
-           "ltige zeile: Wert muss zwischen 0 und 255 liegen\n";
+  if (parsed < 0 || parsed > 255) return DATA_LINE_VALUE_RANGE;
+  found->number = cv;
+  found->bank = cv_part_names_alternative(first_digit, equals) ? 1 : 0;
+  found->value = parsed;
+  return DATA_LINE_CV;
+}
+
+namespace {
+// Why a line is refused, after "ungültige zeile: " (code page 850).
+const char *refusal_reason(int verdict) {
+  switch (verdict) {
+    case DATA_LINE_NO_CV:
+      return "keine CV-Nummer";
+    case DATA_LINE_NO_VALUE:
+      return "kein Wert";
+    case DATA_LINE_CV_RANGE:
+      return "CV muss zwischen 1 und 256 liegen";
+    case DATA_LINE_VALUE_RANGE:
+      return "Wert muss zwischen 0 und 255 liegen";
+    default:
+      return "kein '='";
   }
-  *number = cv;
-  *bank = cv_part_names_alternative(first_digit, equals) ? 1 : 0;
-  *value = parsed;
-  return nullptr;
+}
+}  // namespace
+
+std::string data_line_refusal(int verdict, const char *line, unsigned line_number) {
+  char number[96] = "";
+  if (verdict == DATA_LINE_TOO_LONG) {
+    snprintf(number, sizeof number, "Zeile %u zu lang (mehr als %d Zeichen): nicht programmiert\n",
+             line_number, DATA_FILE_LINE_SIZE - 1);
+    return number;
+  }
+  if (line_number != 0) snprintf(number, sizeof number, "Zeile %u: ", line_number);
+  return number + shown_text(line) + ": ung\x81ltige zeile: " + refusal_reason(verdict) + "\n";
 }

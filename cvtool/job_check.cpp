@@ -46,6 +46,7 @@ double print_duration(int reads, int writes) {
   double write_ms = WRITE_MS + (tarvel_options.verify ? VERIFY_MS : 0);
   double start_ms = START_PAUSES_MS + reset_wait_ms + START_BYTES * BYTE_MS + LINE_CHECK_MS;
   double total_ms = start_ms + reads * READ_MS + writes * write_ms + QUIT_MS;
+  if (tarvel_options.quiet) return total_ms;
   printf(
       "Dauer auf der Leitung: %.1f s (Reset, Wecken und Leitungstest %.3f s, %d x Lesen je "
       "%.3f ms, "
@@ -60,13 +61,15 @@ int check_code(void) {
 }
 
 void print_check_summary(int code, double total_ms) {
+  // Set off from the listing; -q prints none.
+  if (!tarvel_options.quiet) printf("\n");
   if (tarvel_options.program != nullptr) {
-    printf("\ntarvel --check --program %s: %d CVs zu schreiben", shown_text(one_job_file()).c_str(),
+    printf("tarvel --check --program %s: %d CVs zu schreiben", shown_text(one_job_file()).c_str(),
            list.writes);
     if (tarvel_options.backup != nullptr) printf(", %d zu sichern", list.count);
   } else {
-    printf("\ntarvel --check --compare %s: %d CVs zu vergleichen",
-           shown_text(one_job_file()).c_str(), list.count);
+    printf("tarvel --check --compare %s: %d CVs zu vergleichen", shown_text(one_job_file()).c_str(),
+           list.count);
   }
   printf(", %d Zeilen ung\x81ltig", list.refused);
   if (code == 3) printf(", keine CV-Zeile");
@@ -77,7 +80,9 @@ void print_check_summary(int code, double total_ms) {
 }  // namespace
 
 int run_job_check(void) {
-  int show = tarvel_options.program != nullptr ? JOB_CV_LIST_ALL : JOB_CV_LIST_REFUSALS;
+  // -q: only the refused lines and the summary.
+  int listed = tarvel_options.program != nullptr && !tarvel_options.quiet;
+  int show = listed ? JOB_CV_LIST_ALL : JOB_CV_LIST_REFUSALS;
   if (job_cv_list_read(one_job_file(), show, &list) != 0) {
     report_file_error(one_job_file(), errno);
     return JOB_FILE_FAILED;
@@ -87,7 +92,7 @@ int run_job_check(void) {
     if (make_backup_file() != KEEP_RUNNING) return JOB_FILE_FAILED;
     replacement_abandon();
   }
-  if (tarvel_options.compare != nullptr) list_compared_cvs();
+  if (tarvel_options.compare != nullptr && !tarvel_options.quiet) list_compared_cvs();
   int code = check_code();
   double total_ms = 0;
   if (code != 3) {

@@ -23,24 +23,30 @@ void show_line(int bank, int number, int value) {
   printf(bank ? "CV %3da = %3d (b%s)\n" : "CV %3d  = %3d (b%s)\n", number, value, binary);
 }
 
-void take_line(const char *line, int show, JobCvList *list) {
-  static char message_copy[DATA_FILE_LINE_SIZE];
-  strcpy(message_copy, line);
-  int number, bank, value;
-  const char *refusal = parse_data_file_line(line, &number, &bank, &value);
-  if (refusal != nullptr) {
-    if (show != JOB_CV_LIST_SILENT) printf(refusal, message_copy);
-    list->refused++;
+void refuse_line(int verdict, const char *line, unsigned line_number, int show, JobCvList *list) {
+  if (show != JOB_CV_LIST_SILENT)
+    printf("%s", data_line_refusal(verdict, line, line_number).c_str());
+  list->refused++;
+}
+
+void take_line(const char *line, unsigned line_number, int show, JobCvList *list) {
+  DataLine found;
+  int verdict = parse_data_file_line(line, &found);
+  // A blank line asks for nothing.
+  if (verdict == DATA_LINE_BLANK) return;
+  if (verdict != DATA_LINE_CV) {
+    refuse_line(verdict, line, line_number, show, list);
     return;
   }
   list->writes++;
-  if (show == JOB_CV_LIST_ALL) show_line(bank, number, value);
-  if (position[bank][number] == 0) {
-    list->cvs[list->count].number = number;
-    list->cvs[list->count].bank = bank;
-    position[bank][number] = ++list->count;
+  if (show == JOB_CV_LIST_ALL) show_line(found.bank, found.number, found.value);
+  int *at = &position[found.bank][found.number];
+  if (*at == 0) {
+    list->cvs[list->count].number = found.number;
+    list->cvs[list->count].bank = found.bank;
+    *at = ++list->count;
   }
-  list->cvs[position[bank][number] - 1].value = value;
+  list->cvs[*at - 1].value = found.value;
 }
 }  // namespace
 
@@ -55,14 +61,10 @@ int job_cv_list_read(const char *name, int show, JobCvList *list) {
   while ((read = read_data_file_line(file, line)) >= 0) {
     line_number++;
     if (read == 0) {
-      take_line(line, show, list);
-      continue;
+      take_line(line, line_number, show, list);
+    } else {
+      refuse_line(DATA_LINE_TOO_LONG, line, line_number, show, list);
     }
-    if (show != JOB_CV_LIST_SILENT) {
-      printf("Zeile %u zu lang (mehr als %d Zeichen): nicht programmiert\n", line_number,
-             DATA_FILE_LINE_SIZE - 1);
-    }
-    list->refused++;
   }
   int failed = ferror(file);
   int error = errno;

@@ -15,13 +15,13 @@ struct JobCvList {
   JobCv cvs[JOB_CV_LIST_SIZE];
   int count;    // different CVs
   int writes;   // lines that name a CV: the writes a programming run makes
-  int refused;  // lines a programming run refuses
+  int refused;  // lines a programming run refuses (a blank line is none)
 };
 
 // What job_cv_list_read shows of the file while it reads it.
 enum {
   JOB_CV_LIST_SILENT,    // nothing
-  JOB_CV_LIST_REFUSALS,  // every refused line, as a programming run reports it
+  JOB_CV_LIST_REFUSALS,  // every refused line with its number, as a job reports it
   JOB_CV_LIST_ALL        // that, and every line that would be written
 };
 

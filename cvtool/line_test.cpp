@@ -106,7 +106,10 @@ int run_line_test(const char *port) {
       line_measure.answers);
   if (verdict == LINE_SERVES) print_timing();
   name_line_verdict(verdict);
-  quit_receiver();
+  if (quit_and_check() != 0) {
+    printf("Schnittstelle ausgefallen (Exit-Code %d).\n", JOB_PORT_FAILED);
+    return JOB_PORT_FAILED;
+  }
   if (verdict != LINE_SERVES) {
     printf("Die Leitung taugt nicht f\x81r tarvel (Exit-Code 1).\n");
     return JOB_CV_FAILED;

@@ -149,7 +149,7 @@ int run_one_job(void) {
   }
   _fcloseall();
   int code = backup_code != 0 ? backup_code : exit_code(failed_writes_before);
-  quit_receiver();
+  if (quit_and_check() != 0) code = JOB_PORT_FAILED;
   print_summary(code);
   return code;
 }

@@ -9,36 +9,35 @@
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/safe_start.h"
-#include "platform/shown_text.h"
 
 namespace {
-// Programs the CV a line names, or prints why the line is refused. Returns 1
-// when the receiver was written.
-int program_line(const char *line) {
-  static char message_copy[DATA_FILE_LINE_SIZE];
-  strcpy(message_copy, line);
-  int number, bank, value;
-  const char *refusal = parse_data_file_line(line, &number, &bank, &value);
-  if (refusal != nullptr) {
-    printf(refusal, shown_text(message_copy).c_str());
-    job_counts.lines_refused++;
-    return 0;
-  }
-  cv_selection.number = number;
-  cv_selection.bank = bank;
-  cv_selection.value = value;
-  job_counts.cv_lines++;
-  if (job_progress_shown()) printf(bank ? "CV %3da = %3d\r" : "CV %3d  = %3d\r", number, value);
-  write_selected_cv(0);
-  return 1;
+// Says why a line is not programmed. A job names the line's number; the
+// menu's messages name none.
+void refuse_line(int verdict, const char *line, unsigned line_number) {
+  unsigned shown_number = one_job_requested() || verdict == DATA_LINE_TOO_LONG ? line_number : 0;
+  printf("%s", data_line_refusal(verdict, line, shown_number).c_str());
+  job_counts.lines_refused++;
 }
 
-// A line too long for the buffer is refused whole: its first 999 characters
-// may end inside the value, and a cut value is a wrong value.
-void refuse_long_line(unsigned line_number) {
-  printf("Zeile %u zu lang (mehr als %d Zeichen): nicht programmiert\n", line_number,
-         DATA_FILE_LINE_SIZE - 1);
-  job_counts.lines_refused++;
+// Programs the CV a line names, or prints why the line is refused. Returns 1
+// when the receiver was written.
+int program_line(const char *line, unsigned line_number) {
+  DataLine found;
+  int verdict = parse_data_file_line(line, &found);
+  // A blank line asks for nothing; only the menu's p refuses it.
+  if (verdict == DATA_LINE_BLANK && one_job_requested()) return 0;
+  if (verdict != DATA_LINE_CV) {
+    refuse_line(verdict, line, line_number);
+    return 0;
+  }
+  cv_selection.number = found.number;
+  cv_selection.bank = found.bank;
+  cv_selection.value = found.value;
+  job_counts.cv_lines++;
+  if (job_progress_shown())
+    printf(found.bank ? "CV %3da = %3d\r" : "CV %3d  = %3d\r", found.number, found.value);
+  write_selected_cv(0);
+  return 1;
 }
 
 // The receiver acknowledges no write, but a port that refused bytes (a pulled
@@ -73,11 +72,11 @@ void program_data_file(void) {
     line_number++;
     progress_file_step(file);
     if (read == 1) {
-      refuse_long_line(line_number);
+      refuse_line(DATA_LINE_TOO_LONG, line, line_number);
       continue;
     }
     // Keys are looked at only after a line that reached the receiver.
-    if (program_line(line) && key_waiting() && wait_key() == KEY_ESC) break;
+    if (program_line(line, line_number) && key_waiting() && wait_key() == KEY_ESC) break;
     // A job whose receiver stopped answering writes no more into it.
     if (line_failed && one_job_requested()) break;
   }

@@ -59,9 +59,11 @@ void print_options_help(void) {
       "  -V, --version      zeigt die Version und endet\n\n"
       "Exit-Codes von --read-out, --program und --compare: 0 alles gelesen bzw.\n"
       "geschrieben (und best\x84tigt) bzw. gleich, 1 CV-Fehler oder verschieden,\n"
-      "2 ung\x81ltige Zeilen, 3 Datei nicht nutzbar,\n"
-      "4 Schnittstelle ausgefallen, 9 Aufruf, 99 Schnittstelle nicht zu \x94"
-      "ffnen\n");
+      "2 ung\x81ltige Zeilen, 3 Datei nicht nutzbar, 4 Schnittstelle ausgefallen\n"
+      "(auch beim Beenden: Empf\x84nger nicht freigegeben), 9 Aufruf,\n"
+      "99 Schnittstelle nicht zu \x94"
+      "ffnen. Das Men\x81 endet mit 0, mit 4, wenn das Beenden die\n"
+      "Schnittstelle nicht erreicht.\n");
 }
 
 void print_help(void) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/shown_text.h"
 #include "updater/updater.h"
 
 ResetMode reset_mode = FULL_RESET;
@@ -155,7 +156,7 @@ void print_version(void) {
 
 void print_bad_option(void) {
   fprintf(stderr, "morrex: unbekannte Option: %s (morrex --help zeigt die Optionen)\n",
-          bad_option.c_str());
+          shown_text(bad_option.c_str()).c_str());
 }
 
 void print_information(void) {

@@ -46,7 +46,8 @@ extern std::string bad_option;
 // --ports; "--" ends them. Leaves argv[0] and the other arguments, in their
 // order, in argv, sets *argc to their count and returns the request.
 int take_updater_options(int *argc, char **argv);
-// "morrex: unbekannte Option: ..." on standard error.
+// "morrex: unbekannte Option: ..." on standard error, the argument shown
+// with its controls as glyphs.
 void print_bad_option(void);
 void print_banner(void);
 void print_usage(void);

@@ -1,5 +1,5 @@
-// The data file line parser: which lines program which CV, and which message a
-// refused line gets.
+// The data file line parser: which lines program which CV, which refusal a
+// line gets, and the one message about a refused line.
 #include <cstdio>
 #include <ostream>
 #include <string>
@@ -10,41 +10,43 @@
 #include "cvtool/data_file_line.h"
 
 namespace {
-const std::string no_equals = "%s: ung\x81ltige zeile: kein '='\n";
-const std::string no_cv = "%s: ung\x81ltige zeile: keine CV-Nummer\n";
-const std::string no_value = "%s: ung\x81ltige zeile: kein Wert\n";
-const std::string cv_range = "%s: ung\x81ltige zeile: CV muss zwischen 1 und 256 liegen\n";
-const std::string value_range = "%s: ung\x81ltige zeile: Wert muss zwischen 0 und 255 liegen\n";
+const int ok = DATA_LINE_CV;
+const int blank = DATA_LINE_BLANK;
+const int no_equals = DATA_LINE_NO_EQUALS;
+const int no_cv = DATA_LINE_NO_CV;
+const int no_value = DATA_LINE_NO_VALUE;
+const int cv_range = DATA_LINE_CV_RANGE;
+const int value_range = DATA_LINE_VALUE_RANGE;
 
 struct LineCase {
   const char *line;
-  std::string message;  // empty: the line is programmed
+  int verdict;
   int number, bank, value;
 };
 
 const LineCase line_cases[] = {
     // A read-out line and its binary comment.
-    {"CV   3  =  12 (b0000 1100)", "", 3, 0, 12},
-    {"CV   3a = 243 (b1111 0011)", "", 3, 1, 243},
+    {"CV   3  =  12 (b0000 1100)", ok, 3, 0, 12},
+    {"CV   3a = 243 (b1111 0011)", ok, 3, 1, 243},
     // Alternative CV 7 with 12, four spellings.
-    {"CV 7a = 12", "", 7, 1, 12},
-    {"7A=12", "", 7, 1, 12},
-    {"CV7a= b0000 1100", "", 7, 1, 12},
-    {"CV 7 a = b00001100", "", 7, 1, 12},
+    {"CV 7a = 12", ok, 7, 1, 12},
+    {"7A=12", ok, 7, 1, 12},
+    {"CV7a= b0000 1100", ok, 7, 1, 12},
+    {"CV 7 a = b00001100", ok, 7, 1, 12},
     // An "a" before the number does not make the CV alternative.
-    {"aCV 7 = 12", "", 7, 0, 12},
+    {"aCV 7 = 12", ok, 7, 0, 12},
     {"CV 0 = 5", cv_range, 0, 0, 0},
     {"CV 257 = 5", cv_range, 0, 0, 0},
-    {"CV 256 = 5", "", 256, 0, 5},
-    {"CV 1 = 0", "", 1, 0, 0},
-    {"CV 5 = 255", "", 5, 0, 255},
+    {"CV 256 = 5", ok, 256, 0, 5},
+    {"CV 1 = 0", ok, 1, 0, 0},
+    {"CV 5 = 255", ok, 5, 0, 255},
     {"CV 5 = 256", value_range, 0, 0, 0},
     {"CV 5 = -1", value_range, 0, 0, 0},
     {"CV 5 = 99999999999999999999", value_range, 0, 0, 0},
     {"CV 99999999999999999999 = 5", cv_range, 0, 0, 0},
     // Only the last eight binary digits count; blanks between them are skipped.
-    {"CV 5 = b1 0000 0001", "", 5, 0, 1},
-    {"CV 5 = B11", "", 5, 0, 3},
+    {"CV 5 = b1 0000 0001", ok, 5, 0, 1},
+    {"CV 5 = B11", ok, 5, 0, 3},
     {"= 5", no_cv, 0, 0, 0},
     {"CV x = 5", no_cv, 0, 0, 0},
     {"CV 5 =", no_value, 0, 0, 0},
@@ -55,29 +57,78 @@ const LineCase line_cases[] = {
     {"CV 5 = bxy", no_value, 0, 0, 0},
     {"CV 5 = x5", no_value, 0, 0, 0},
     {"CV 5 = b2", no_value, 0, 0, 0},
-    {"", no_equals, 0, 0, 0},
+    {"", blank, 0, 0, 0},
+    {" \t ", blank, 0, 0, 0},
+    {"\x1b", no_equals, 0, 0, 0},
+    {"\f", no_equals, 0, 0, 0},
     {"CV   3: Lesefehler!", no_equals, 0, 0, 0},
     {"CV   3a: Lesefehler!", no_equals, 0, 0, 0},
     // The CV number begins at the first digit and ends where the digits do.
-    {"CV 12x34 = 5", "", 12, 0, 5},
-    {"CV 5 = 17 Kommentar = 3", "", 5, 0, 17},
+    {"CV 12x34 = 5", ok, 12, 0, 5},
+    {"CV 5 = 17 Kommentar = 3", ok, 5, 0, 17},
 };
 
-TEST(DataFileLine, EachLineGivesItsCvOrItsMessage) {
+TEST(DataFileLine, EachLineGivesItsCvOrItsRefusal) {
   for (const LineCase &c : line_cases) {
     SCOPED_TRACE(c.line);
-    int number = -1, bank = -1, value = -1;
-    const char *message = parse_data_file_line(c.line, &number, &bank, &value);
-    if (c.message.empty()) {
-      ASSERT_EQ(message, nullptr) << message;
-      EXPECT_EQ(number, c.number);
-      EXPECT_EQ(bank, c.bank);
-      EXPECT_EQ(value, c.value);
+    DataLine found = {-1, -1, -1};
+    int verdict = parse_data_file_line(c.line, &found);
+    EXPECT_EQ(verdict, c.verdict);
+    if (c.verdict == ok) {
+      EXPECT_EQ(found.number, c.number);
+      EXPECT_EQ(found.bank, c.bank);
+      EXPECT_EQ(found.value, c.value);
     } else {
-      ASSERT_NE(message, nullptr);
-      EXPECT_EQ(message, c.message);
-      EXPECT_EQ(number, -1) << "a refused line must not hand out a CV";
+      EXPECT_EQ(found.number, -1) << "a refused line must not hand out a CV";
     }
+  }
+}
+
+struct RefusalCase {
+  const char *what;
+  int verdict;
+  const char *line;
+  unsigned line_number;  // 0: the menu's message, without the number
+  std::string message;
+};
+
+// The program's words in code page 850 (their ü is 0x81), the line's text
+// with its controls as glyphs whatever the message is for.
+const RefusalCase refusal_cases[] = {
+    {"the menu's five texts", no_equals, "hallo", 0, "hallo: ung\x81ltige zeile: kein '='\n"},
+    {"", no_cv, "= 5", 0, "= 5: ung\x81ltige zeile: keine CV-Nummer\n"},
+    {"", no_value, "CV 5 =", 0, "CV 5 =: ung\x81ltige zeile: kein Wert\n"},
+    {"", cv_range, "CV 300 = 1", 0,
+     "CV 300 = 1: ung\x81ltige zeile: CV muss zwischen 1 und 256 liegen\n"},
+    {"", value_range, "CV 6 = 300", 0,
+     "CV 6 = 300: ung\x81ltige zeile: Wert muss zwischen 0 und 255 liegen\n"},
+    {"the menu refuses a blank line as one without '='", blank, "", 0,
+     ": ung\x81ltige zeile: kein '='\n"},
+    {"a job names the line", cv_range, "CV 300 = 1", 12,
+     "Zeile 12: CV 300 = 1: ung\x81ltige zeile: CV muss zwischen 1 und 256 liegen\n"},
+    {"ESC and BEL as glyphs", no_equals, "a\x1b[2J\a", 3,
+     "Zeile 3: a\xe2\x86\x90[2J\xe2\x80\xa2: ung\x81ltige zeile: kein '='\n"},
+    {"an OSC that sets the title", value_range, "CV 6 = 300\x1b]0;Titel\a", 0,
+     "CV 6 = 300\xe2\x86\x90]0;Titel\xe2\x80\xa2: ung\x81ltige zeile: Wert muss zwischen 0 und "
+     "255 liegen\n"},
+    {"a C1 CSI as UTF-8", no_cv,
+     "\xc2\x9b"
+     "8m = 1",
+     4294967295u,
+     "Zeile 4294967295: \xe2\x94\xac\xc3\xb8"
+     "8m = 1: ung\x81ltige zeile: keine CV-Nummer\n"},
+    {"a percent sign is text", no_equals, "100%s%n", 1,
+     "Zeile 1: 100%s%n: ung\x81ltige zeile: kein '='\n"},
+    {"a long line says only its number", DATA_LINE_TOO_LONG, "\x1b]0;x\a", 7,
+     "Zeile 7 zu lang (mehr als 999 Zeichen): nicht programmiert\n"},
+    {"the largest number", DATA_LINE_TOO_LONG, "", 4294967295u,
+     "Zeile 4294967295 zu lang (mehr als 999 Zeichen): nicht programmiert\n"},
+};
+
+TEST(DataFileLine, ARefusedLineGetsItsMessageWithItsTextShown) {
+  for (const RefusalCase &c : refusal_cases) {
+    SCOPED_TRACE(std::string(c.what) + ": " + c.line);
+    EXPECT_EQ(data_line_refusal(c.verdict, c.line, c.line_number), c.message);
   }
 }
 
@@ -120,12 +171,12 @@ std::vector<std::string> pieces_of(const std::string &bytes) {
 TEST(DataFileLine, LfAndCrLfLinesReadAlike) {
   std::vector<std::string> pieces = pieces_of("CV 5 = 7\r\nCV 6a = b101\nCV 7 = 9\r\n\r\n");
   ASSERT_EQ(pieces, (std::vector<std::string>{"CV 5 = 7", "CV 6a = b101", "CV 7 = 9", ""}));
-  int number, bank, value;
-  ASSERT_EQ(parse_data_file_line(pieces[0].c_str(), &number, &bank, &value), nullptr);
-  EXPECT_EQ(value, 7);
-  ASSERT_EQ(parse_data_file_line(pieces[1].c_str(), &number, &bank, &value), nullptr);
-  EXPECT_EQ(value, 5);
-  EXPECT_EQ(parse_data_file_line(pieces[3].c_str(), &number, &bank, &value), no_equals);
+  DataLine found;
+  ASSERT_EQ(parse_data_file_line(pieces[0].c_str(), &found), ok);
+  EXPECT_EQ(found.value, 7);
+  ASSERT_EQ(parse_data_file_line(pieces[1].c_str(), &found), ok);
+  EXPECT_EQ(found.value, 5);
+  EXPECT_EQ(parse_data_file_line(pieces[3].c_str(), &found), blank);
 }
 
 std::string padded(std::string text, size_t length, char fill) {
@@ -178,8 +229,8 @@ TEST(DataFileLine, TheRestOfALongLineIsNeverParsed) {
   std::string line = padded("CV 3 = 4 Kommentar ", 990, '-') + "CV 137 = 99";
   std::vector<ReadLine> lines = lines_of(line + "\n");
   ASSERT_EQ(lines.size(), 1u);
-  int number = 0, bank = 0, value = 0;
-  ASSERT_EQ(parse_data_file_line(lines[0].text.c_str(), &number, &bank, &value), nullptr);
-  EXPECT_EQ(number * 1000 + bank * 100 + value, 3004);
+  DataLine found = {0, 0, 0};
+  ASSERT_EQ(parse_data_file_line(lines[0].text.c_str(), &found), ok);
+  EXPECT_EQ(found.number * 1000 + found.bank * 100 + found.value, 3004);
 }
 }  // namespace

@@ -15,7 +15,8 @@ namespace {
 
 struct CommandLineCase {
   // After "tarvel"; GOOD, BAD and MISSING stand for files in the test's
-  // folder: one CV line, one CV line and a refused one, none at all.
+  // folder: one CV line, one CV line and a refused one, none at all; OLD a
+  // backup that is not there.
   std::vector<std::string> arguments;
   int code;
   const char *printed;  // a part of what goes to standard output or error
@@ -28,7 +29,16 @@ const CommandLineCase command_line_cases[] = {
     {{"-x"}, 9, "tarvel: unbekannte Option: -x (tarvel --help zeigt die Optionen)\n"},
     {{"--read-out"}, 9, "tarvel: Dateiname fehlt nach: --read-out ("},
     {{"--read-out", "a", "--program", "b", "3"}, 9, "tarvel: nur ein Auftrag: --program ("},
-    {{"--force", "3"}, 9, "tarvel: nur mit --read-out: --force ("},
+    {{"--force", "3"}, 9, "tarvel: nur mit --read-out oder --backup: --force ("},
+    {{"--force", "--compare", "GOOD", "3"},
+     9,
+     "tarvel: nur mit --read-out oder --backup: --force ("},
+    {{"-q", "3"}, 9, "tarvel: nur mit --read-out, --program oder --compare: --quiet ("},
+    {{"--quiet", "--check"}, 9, "tarvel: nur mit --read-out, --program oder --compare: --quiet ("},
+    // What the messages name is taken.
+    {{"--force", "--check", "--program", "GOOD", "--backup", "OLD"}, 0, "GOOD: 1 CVs zu schreiben"},
+    {{"-q", "--check", "--compare", "GOOD"}, 0, "GOOD: 1 CVs zu vergleichen"},
+    {{"-q", "--check", "--program", "BAD"}, 2, "Zeile 2: CV 300 = 1: ung"},
     {{"--program", "GOOD"}, 9, "tarvel: Schnittstelle fehlt: "},
     {{"--program", "MISSING", "3"}, 3, "MISSING: No such file or directory\n"},
     {{"--check", "--compare", "MISSING"}, 3, "MISSING: No such file or directory\n"},
@@ -57,7 +67,7 @@ class EarlyExit : public TempDirFixture, public testing::WithParamInterface<Comm
 
   // The file names of the table as paths in the test's folder.
   std::string in_folder(std::string text) {
-    for (const char *name : {"GOOD", "BAD", "MISSING"}) {
+    for (const char *name : {"GOOD", "BAD", "MISSING", "OLD"}) {
       size_t at = text.find(name);
       if (at != std::string::npos) text.replace(at, strlen(name), dir + "/" + name);
     }

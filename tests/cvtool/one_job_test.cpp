@@ -673,6 +673,15 @@ const LogCase log_cases[] = {
      {"hallo: ung\xC3\xBCltige zeile: kein '='", "nicht best\xC3\xA4tigt!"},
      true},
     {"quiet read-out", {"--quiet", "--read-out", "%/out.txt", "sim:%/r"}, {"(Exit-Code 0)"}, true},
+    // Neither the backup's lines nor the check's listing and duration.
+    {"quiet backup",
+     {"-q", "--program", "%/cvs.txt", "--backup", "%/old.txt", "sim:%/r"},
+     {"Zeile 2: CV 300 = 1: ung\xC3\xBCltige zeile", "CVs gesichert in"},
+     true},
+    {"quiet check",
+     {"-q", "--check", "--program", "%/cvs.txt"},
+     {"Zeile 3: hallo: ung\xC3\xBCltige zeile: kein '='", "2 CVs zu schreiben"},
+     true},
 };
 
 TEST_F(TarvelJob, IntoAFileAJobWritesWholeLines) {

@@ -108,7 +108,7 @@ std::vector<CompareCase> compare_cases() {
        "2 CVs verglichen, 2 gleich, 0 verschieden, 0 Lesefehler, 0 Zeilen ung\xC3\xBCltig", "", 2},
       {"refused_lines", "CV 3 = 2\nCV 0 = 1\nkein Gleich\n", "", 2,
        "1 CVs verglichen, 1 gleich, 0 verschieden, 0 Lesefehler, 2 Zeilen ung\xC3\xBCltig",
-       "CV 0 = 1: ung\xC3\xBCltige zeile: CV muss zwischen 1 und 256 liegen\n", 1},
+       "Zeile 2: CV 0 = 1: ung\xC3\xBCltige zeile: CV muss zwischen 1 und 256 liegen\n", 1},
       {"different_outweighs_refused", "CV 3 = 7\nCV 300 = 1\n", "", 1,
        "1 CVs verglichen, 0 gleich, 1 verschieden, 0 Lesefehler, 1 Zeilen ung\xC3\xBCltig",
        DIFFER_TEXT, 1},
@@ -125,8 +125,9 @@ std::vector<CompareCase> compare_cases() {
       // Every second verify fails: each CV is read on its second try.
       {"read_on_a_retry", "CV 3 = 2\nCV 4a = 252\nCV 5 = 9\n", "?fail=2", 1,
        "3 CVs verglichen, 2 gleich, 1 verschieden, 0 Lesefehler, 0 Zeilen ung\xC3\xBCltig", "", 6},
+      // A blank line is no refused line.
       {"no_cv_line", "CV 0 = 1\n\n", "", 3,
-       "0 CVs verglichen, 0 gleich, 0 verschieden, 0 Lesefehler, 2 Zeilen ung\xC3\xBCltig, keine "
+       "0 CVs verglichen, 0 gleich, 0 verschieden, 0 Lesefehler, 1 Zeilen ung\xC3\xBCltig, keine "
        "CV-Zeile",
        "", 0},
       // The adapter is pulled in the second CV's questions.
@@ -342,7 +343,7 @@ std::vector<BackupCase> backup_cases() {
        nullptr,
        9,
        "",
-       "nur mit --read-out: --force",
+       "nur mit --read-out oder --backup: --force",
        false},
       {"compare_and_program",
        {"--compare", "%/cvs.txt", "--program", "%/cvs.txt", "sim:%/r"},
@@ -416,7 +417,7 @@ struct CheckCase {
 std::vector<CheckCase> check_cases() {
   const std::string written =
       "CV   3  =   7 (b0000 0111)\nCV   4a =   1 (b0000 0001)\n"
-      "CV 300 = 5: ung\xC3\xBCltige zeile: CV muss zwischen 1 und 256 liegen\n"
+      "Zeile 3: CV 300 = 5: ung\xC3\xBCltige zeile: CV muss zwischen 1 und 256 liegen\n"
       "CV   3  =   9 (b0000 1001)\nCV  17  = 200 (b1100 1000)\n";
   return {
       {"program_port_ignored",

@@ -2,7 +2,8 @@
 # tarvel with its adapter pulled (the receiver option unplug=N): it carries
 # on as with a silent receiver and never hangs or spins. At the menu it sleeps;
 # a read fails with "Lesefehler"; a read-out stops at the pull and says so;
-# q and a kill both end it with the terminal usable. Usage: unplug_tarvel_e2e.sh TARVEL
+# q (exit 4: the quit sequence did not go out) and a kill both end it with the
+# terminal usable. Usage: unplug_tarvel_e2e.sh TARVEL
 set -eu
 source "$(dirname "$0")/e2e_lib.sh"
 tarvel=$1
@@ -28,8 +29,10 @@ e2e_wait_for "CV Nr 1 auslesen..." "CV 1 Lesefehler!"
 [ "$(e2e_count "Readfile: 1167")" -le 1 ] || e2e_fail "the reader repeats its error"
 e2e_keys Escape
 e2e_wait_for "q oder ESC .. Beenden"
+# The quit sequence cannot reach the receiver either: said, and exit 4.
 e2e_keys q
-e2e_expect_exit 0
+e2e_wait_for "Schreibfehler: 4 Bytes nicht gesendet, Empfänger nicht freigegeben"
+e2e_expect_exit 4
 e2e_expect_terminal_restored
 # Nothing reached the receiver after the pull.
 [ "$(grep -c ' TX ' "$work/r1/wire.log")" -eq $startup ] || e2e_fail "bytes arrived after the pull"
@@ -68,6 +71,7 @@ e2e_wait_for "Schreibfehler: 52 Bytes nicht gesendet!" "q oder ESC .. Beenden"
 [ "$(e2e_count "ungültige zeile")" -eq 0 ] || e2e_fail "a line of the read-out was refused"
 cmp -s "$work/factory.txt" "$work/r3/cvs.txt" || e2e_fail "the receiver changed after the pull"
 e2e_keys q
-e2e_expect_exit 0
+e2e_wait_for "Schreibfehler: 4 Bytes nicht gesendet, Empfänger nicht freigegeben"
+e2e_expect_exit 4
 e2e_expect_terminal_restored
 echo PASS

@@ -129,11 +129,12 @@ TEST_F(OutsideText, DataFileLinesAreEchoedWithGlyphs) {
     write("p.txt", "CV 6 = 300 " + row.value_tail + "\nCV 7 = 300 danach\nCV 8 = 1\n");
     Outcome run = run_on_terminal(TARVEL_PATH, {"--program", dir + "/p.txt", "sim:" + dir + "/r"});
     EXPECT_EQ(run.code, 2) << row.what;
-    std::string echo =
-        "CV 6 = 300 " + row.shown + ": ungültige zeile: Wert muss zwischen 0 und 255 liegen\n";
+    std::string echo = "Zeile 1: CV 6 = 300 " + row.shown +
+                       ": ungültige zeile: Wert muss zwischen 0 und 255 "
+                       "liegen\n";
     size_t at = run.terminal.find(echo);
     EXPECT_NE(at, std::string::npos) << row.what << ": " << run.terminal;
-    size_t next = run.terminal.find("CV 7 = 300 danach: ungültige zeile", at);
+    size_t next = run.terminal.find("Zeile 2: CV 7 = 300 danach: ungültige zeile", at);
     EXPECT_NE(next, std::string::npos) << row.what;
     EXPECT_NE(run.terminal.find("1 CVs geschrieben, 2 Zeilen ungültig (Exit-Code 2)", next),
               std::string::npos)

@@ -1,10 +1,13 @@
 #include "tests/support/program_run.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include "tests/support/files.h"
 
@@ -64,6 +67,51 @@ ProgramRun run_program(const char *path, const std::vector<std::string> &args,
   run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   if (options.stdout_fd < 0) run.out = read_text(out_path);
   run.err = read_text(err_path);
+  return run;
+}
+
+namespace {
+
+// Reads fd until its end (EOF, or EIO once a terminal's last user is gone).
+void read_to_end(int fd, std::string *text) {
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0) text->append(buffer, (size_t)n);
+}
+
+// The CRs before a line feed, the program's and the terminal's.
+std::string without_cr_before_lf(const std::string &text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); i++) {
+    size_t end = text.find_first_not_of('\r', i);
+    if (text[i] == '\r' && end != std::string::npos && text[end] == '\n') continue;
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+}  // namespace
+
+ProgramRun run_program_into(ProgramOutput output, const char *path,
+                            const std::vector<std::string> &args, const std::string &dir,
+                            RunOptions options) {
+  options.stdout_fd = -1;
+  if (output == OUTPUT_FILE) return run_program(path, args, dir, options);
+  int ends[2] = {-1, -1};  // where the test reads, where the program writes
+  winsize size = {40, 200, 0, 0};
+  int made =
+      output == OUTPUT_PIPE ? pipe(ends) : openpty(&ends[0], &ends[1], nullptr, nullptr, &size);
+  if (made != 0) return ProgramRun();
+  fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+  std::string text;
+  // A reader of its own, so that a full pipe never stops the program.
+  std::thread reader(read_to_end, ends[0], &text);
+  options.stdout_fd = ends[1];
+  ProgramRun run = run_program(path, args, dir, options);
+  close(ends[1]);
+  reader.join();
+  close(ends[0]);
+  run.out = output == OUTPUT_TERMINAL ? without_cr_before_lf(text) : text;
   return run;
 }
 

@@ -23,6 +23,17 @@ struct RunOptions {
 ProgramRun run_program(const char *path, const std::vector<std::string> &args,
                        const std::string &dir, const RunOptions &options = RunOptions());
 
+// Where run_program_into sends standard output.
+enum ProgramOutput { OUTPUT_FILE, OUTPUT_PIPE, OUTPUT_TERMINAL };
+
+// As run_program, with standard output a file, a pipe or a pseudo-terminal
+// (200 columns; the CRs before each LF, the program's and the terminal's
+// own, are taken out); out holds every byte written there. options.stdout_fd is not
+// used.
+ProgramRun run_program_into(ProgramOutput output, const char *path,
+                            const std::vector<std::string> &args, const std::string &dir,
+                            RunOptions options = RunOptions());
+
 // In a child after fork(): sets the environment as above and executes path
 // with args; exits with 127 when it cannot.
 [[noreturn]] void exec_program(const char *path, const std::vector<std::string> &args,

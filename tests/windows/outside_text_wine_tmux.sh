@@ -62,7 +62,15 @@ data_lines() {
   e2e_wait_for "p.txt: 1 CVs geschrieben, 10 Zeilen ungültig (Exit-Code 2)"
   e2e_expect_exit 2
   for ((i = 0; i < ${#rows[@]}; i += 2)); do
-    e2e_wait_for "CV $((i / 2 + 1)) = 300 ${rows[i + 1]}: ungültige zeile: Wert muss"
+    e2e_wait_for "Zeile $((i / 2 + 1)): CV $((i / 2 + 1)) = 300 ${rows[i + 1]}: ungültige zeile: Wert muss"
+  done
+  expect_nothing_obeyable
+  # The same lines refused by --compare, each named by its number.
+  run "$tarvel" --compare p.txt "sim:$receiver"
+  e2e_wait_for "p.txt: 1 CVs verglichen"
+  e2e_expect_exit 2
+  for ((i = 0; i < ${#rows[@]}; i += 2)); do
+    e2e_wait_for "Zeile $((i / 2 + 1)): CV $((i / 2 + 1)) = 300 ${rows[i + 1]}: ungültige zeile"
   done
   expect_nothing_obeyable
 }

@@ -19,6 +19,26 @@ expect() {  # expect CODE TEXT... : exit code and texts that must appear
   echo "ok: $case_name"
 }
 
+# No control a terminal would obey in FILE: C0 but TAB, LF and CR, and DEL.
+no_raw_controls() {
+  if LC_ALL=C grep -aq "$(printf '[\001-\010\013\014\016-\037\177]')" "$1"; then
+    echo "a raw control in $1:"; cat -v "$1"; exit 1
+  fi
+}
+
+# Runs tarvel with the keys KEYS and standard output into $out, through a
+# pipe when HOW is pipe; sets code.
+run_into() {  # run_into HOW KEYS ARGUMENTS...
+  how=$1 keys=$2; shift 2
+  if [ "$how" = file ]; then
+    printf '%s' "$keys" | ORN_HOME=1 "$wine_run" "$tarvel" "$@" >"$out" 2>"$err"; code=$?
+  else
+    { printf '%s' "$keys" | ORN_HOME=1 "$wine_run" "$tarvel" "$@" 2>"$err"; echo $? >"$out.code"; } |
+      cat >"$out"
+    code=$(cat "$out.code"); rm -f "$out.code"
+  fi
+}
+
 case $case_name in
   tarvel_usage)
     "$wine_run" "$tarvel" </dev/null >"$out" 2>"$err"; code=$?
@@ -210,5 +230,46 @@ case $case_name in
       { echo "pauses at the receiver: $gaps"; code=9; }
     rm -rf "$out.bin" "$out.d"
     expect 0 "fertig" ;;
+  tarvel_outside_text_redirected)
+    # Refused lines with ESC, BEL and an OSC reach a file and a pipe as
+    # glyphs on every path; a job names the line's number and skips the blank
+    # line, the menu's p keeps its words and refuses it.
+    mkdir "$out.d"
+    printf 'CV 3 = 2\r\nCV 6 = 300 \033[2J\033]0;Titel\007\r\n\r\nCV 7 = 300\007\r\n' >"$out.d/p.txt"
+    for how in file pipe; do
+      for job in --program --compare "--check --program" "--check --compare"; do
+        # shellcheck disable=SC2086
+        run_into $how "" $job "$out.d/p.txt" "sim:$out.d/r"
+        no_raw_controls "$out"
+        grep -aq "kein '='" "$out" && { echo "$job refused the blank line"; cat "$out"; exit 1; }
+        expect 2 "Zeile 2: CV 6 = 300 " "Zeile 4: CV 7 = 300" ", 2 Zeilen ung"
+      done
+      run_into $how pq "sim:$out.d/r" "$out.d/p.txt"
+      no_raw_controls "$out"
+      grep -aq "Zeile " "$out" && { echo "the menu numbered a line"; cat "$out"; exit 1; }
+      expect 0 "CV 6 = 300 " "ltige zeile: kein '='" "CV 7 = 300"
+    done
+    # morrex's unknown option, into a file.
+    "$wine_run" "$morrex" "xsim:$out.d/m" nothing.bin "--x$(printf '\033]0;T\007')" </dev/null \
+      >"$out" 2>"$err"; code=$?
+    no_raw_controls "$err"
+    rm -rf "$out.d"
+    expect 9 "unbekannte Option: --x" ;;
+  tarvel_quit_failed)
+    # The port pulled on the third byte of the quit sequence: said, and exit
+    # 4, for a job and for the menu's q.
+    mkdir "$out.d" && printf 'CV 3 = 2\r\n' >"$out.d/p.txt"
+    for keys in "" q; do
+      if [ -z "$keys" ]; then set -- --program "$out.d/p.txt"; else set --; fi
+      run_into file "$keys" "$@" "sim:$out.d/r"
+      all=$(grep -c ' TX ' "$out.d/r/wire.log")
+      rm -rf "$out.d/r"
+      expect 0
+      run_into file "$keys" "$@" "sim:$out.d/r?unplug=$((all - 2))"
+      [ "$(grep -c ' TX ' "$out.d/r/wire.log")" = $((all - 2)) ] || { echo "bytes after the pull"; code=9; }
+      rm -rf "$out.d/r"
+      expect 4 "$(printf 'Schreibfehler: 2 Bytes nicht gesendet, Empf\204nger nicht freigegeben')"
+    done
+    rm -rf "$out.d" ;;
   *) echo "unknown case $case_name"; exit 2 ;;
 esac
