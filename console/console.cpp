@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/plain_output.h"
+#include "platform/unattended_run.h"
 
 #ifdef _WIN32
 #include "platform/win32/console_input_win32.h"
@@ -80,7 +80,7 @@ void console_setup(SMALL_RECT *window) {
 
 void console_setup_unattended(void) {
   console_keys_ignored = 1;
-  plain_output_use();
+  unattended_run_begin();
 }
 
 void clear_screen(int attribute) {

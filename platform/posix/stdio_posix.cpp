@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/code_page_850.h"
-#include "platform/plain_output.h"
+#include "platform/unattended_run.h"
 #include "platform/platform.h"
 #include "platform/posix/screen_model.h"
 #include "platform/posix/terminal_posix.h"
@@ -143,7 +143,7 @@ FILE **stream_list_head(void) {
 
 }  // namespace
 
-void plain_output_use(void) {
+void unattended_run_begin(void) {
   fflush(stdout);
   fflush(stderr);
   output_target.through_screen = 0;

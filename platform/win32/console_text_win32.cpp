@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/code_page_850.h"
-#include "platform/plain_output.h"
 
 namespace {
 
@@ -177,6 +176,3 @@ int console_fputc(int c, FILE *stream) {
 int console_putchar(int c) {
   return console_fputc(c, stdout);
 }
-
-// The console shows text as it comes: no sequence of ours to undo.
-void plain_output_use(void) {}
