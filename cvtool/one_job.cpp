@@ -132,7 +132,8 @@ void note_programming(int writing) {
 
 int job_progress_shown(void) {
   if (!one_job_requested()) return 1;
-  return !tarvel_options.quiet && isatty(fileno(stdout));
+  // Not fileno(stdout): on POSIX stdout is a stream of our own, without one.
+  return !tarvel_options.quiet && isatty(STDOUT_FILENO);
 }
 
 int one_job_requested(void) {
