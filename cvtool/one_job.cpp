@@ -132,8 +132,7 @@ void note_programming(int writing) {
 
 int job_progress_shown(void) {
   if (!one_job_requested()) return 1;
-  // Not fileno(stdout): on POSIX stdout is a stream of our own, without one.
-  return !tarvel_options.quiet && isatty(STDOUT_FILENO);
+  return !tarvel_options.quiet && isatty(fileno(stdout));
 }
 
 int one_job_requested(void) {

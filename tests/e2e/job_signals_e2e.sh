@@ -115,12 +115,23 @@ wait_gone "$menu_pid"
 [ "$(shell_status)" = 0 ] || e2e_fail "the menu ended with $(cat "$work/status")"
 
 # ---------------------------------------------------------------- signals
+# Until the receiver has been in service mode for 4 s (the line's check done,
+# CVs written or read).
+wait_in_service() {
+  local tries=0
+  until grep -q ' STATE service$' "$receiver/wire.log" 2>/dev/null; do
+    tries=$((tries + 1))
+    [ $tries -gt 300 ] && e2e_fail "$row: the receiver never came into service mode"
+    sleep 0.1
+  done
+  sleep 4
+}
+
 # Waits until the job writes (or reads) CVs, checks that the terminal's
 # settings are the ones the shell gave it, ends it as the row says, and
 # checks its exit code.
 end_job() {  # end_job HOW CODE
-  e2e_wait_for_line '^CV +[0-9]+a? += '
-  sleep 1
+  wait_in_service
   [ "$(settings)" = "$program_settings" ] || e2e_fail "$row: the job changed the terminal's settings"
   local pid
   pid=$(shell_child)
@@ -193,8 +204,7 @@ EOF
 row="closed terminal"
 rm -rf "$receiver" "$work/err"
 type_line "$tarvel --program $work/big.txt sim:$receiver 2>$work/err"
-e2e_wait_for_line '^CV +[0-9]+a? += '
-sleep 1
+wait_in_service
 job=$(shell_child)
 e2e_tmux kill-server
 wait_gone "$job"
