@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "platform/unattended_run.h"
+
 #ifdef _WIN32
 #include "platform/win32/console_input_win32.h"
 
@@ -74,6 +76,11 @@ void console_setup(SMALL_RECT *window) {
   if (window != NULL) set_window(window, &info);
   // Control characters act on the cursor; no wrap at the end of a row.
   SetConsoleMode(console_output, ENABLE_PROCESSED_OUTPUT);
+}
+
+void console_setup_unattended(void) {
+  console_keys_ignored = 1;
+  unattended_run_begin();
 }
 
 void clear_screen(int attribute) {

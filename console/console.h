@@ -50,6 +50,13 @@ extern HANDLE console_output;
 // Takes the standard handles and sets the modes; does nothing when called again.
 // window: optional rectangle for the buffer and window size (in and out).
 void console_setup(SMALL_RECT *window);
+// Instead of console_setup, for a job that reads no key and draws no screen:
+// takes no handle, changes no mode of the console or the terminal (so that
+// the job runs in the background, and Ctrl+C, Ctrl+\ and a closed terminal
+// end it by their signals, Ctrl+C and Ctrl+Break on Windows by their
+// events); keys are ignored (console_keys_ignored) and text is printed as
+// plain lines.
+void console_setup_unattended(void);
 // Blanks the whole screen buffer in attribute, makes it the current text
 // attribute, cursor to row 0, column 0.
 void clear_screen(int attribute);

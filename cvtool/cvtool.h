@@ -18,6 +18,8 @@ extern int reset_wait_ms;
 extern int next_cv_entry;
 // Whether the single-CV dialogue asks for values in binary.
 extern int binary_entry_mode;
+// The port as the command line names it; null until the start has read it.
+extern const char *command_line_port;
 
 // ---------------------------------------------------------------- exit codes
 // tarvel ends only by returning from main(): a step that ends the run has
@@ -170,6 +172,11 @@ int read_out_open_file(void);
 // Runs the job on the woken receiver, sends the quit sequence and returns the
 // job's exit code.
 int run_one_job(void);
+// In a --program job, after each CV written (writing non-zero): what a signal
+// that ends the job now says on standard error (how many CVs are written, that
+// the receiver is partly programmed, and with --backup the command that gives
+// it its old values back); writing 0 when the writes are over: nothing.
+void note_programming(int writing);
 
 // ---------------------------------------------------------------- compare, backup, check
 // --compare: reads every CV the data file names, once each, and reports those

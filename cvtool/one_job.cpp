@@ -9,11 +9,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "console/console.h"
 #include "cvtool/cvtool.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
+#include "platform/ending_note.h"
 #include "platform/file_replace.h"
 #include "platform/safe_start.h"
 #include "platform/shown_text.h"
@@ -80,7 +82,53 @@ void print_summary(int code) {
   fflush(stdout);
 }
 
+#ifdef _WIN32
+// A word of a command for cmd: a name with a blank or an operator in quotes.
+std::string command_word(const char *text) {
+  if (text[0] != '\0' && strpbrk(text, " \t&|<>^()\"") == nullptr) return shown_text(text);
+  return "\"" + shown_text(text) + "\"";
+}
+#else
+// A word of a command for the shell: anything beyond plain characters in
+// single quotes.
+std::string command_word(const char *text) {
+  const char plain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./:+,=@%-";
+  if (text[0] != '\0' && strspn(text, plain) == strlen(text)) return shown_text(text);
+  std::string quoted = "'";
+  for (const char *c = text; *c != '\0'; c++)
+    quoted += *c == '\'' ? std::string("'\\''") : std::string(1, *c);
+  return shown_text((quoted + "'").c_str());
+}
+#endif
+
+// What gives the receiver its old values back, once there is a backup.
+std::string restore_command(void) {
+  if (tarvel_options.backup == nullptr || command_line_port == nullptr) return "";
+  return "Die alten Werte stellt wieder her: tarvel --program " +
+         command_word(tarvel_options.backup) + " " + command_word(command_line_port) + "\n";
+}
+
 }  // namespace
+
+void note_programming(int writing) {
+  if (!one_job_requested() || !writing) {
+    ending_note_set(nullptr);
+    return;
+  }
+  static const std::string restore = restore_command();
+  char text[1200];
+  int written = job_counts.cvs_written;
+  if (written == 0) {
+    snprintf(text, sizeof text, "\ntarvel --program %s: abgebrochen, kein CV geschrieben.\n",
+             shown_text(job_file()).c_str());
+  } else {
+    snprintf(text, sizeof text,
+             "\ntarvel --program %s: abgebrochen nach %d geschriebenen %s, der Empf\x84nger "
+             "ist jetzt teilweise programmiert.\n%s",
+             shown_text(job_file()).c_str(), written, written == 1 ? "CV" : "CVs", restore.c_str());
+  }
+  ending_note_set(text);
+}
 
 int job_progress_shown(void) {
   if (!one_job_requested()) return 1;
@@ -121,8 +169,8 @@ int check_one_job_file(void) {
   return check_backup_file();
 }
 
-// After the console is set up, so that its restore on a signal comes after
-// the new file's clean-up.
+// Before the port is opened, so that a target that cannot take a new file
+// resets no receiver.
 int make_one_job_file(void) {
   if (tarvel_options.read_out != nullptr &&
       replacement_open(job_file(), tarvel_options.force) != 0) {

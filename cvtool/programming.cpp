@@ -37,6 +37,7 @@ int program_line(const char *line, unsigned line_number) {
   if (job_progress_shown())
     printf(found.bank ? "CV %3da = %3d\r" : "CV %3d  = %3d\r", found.number, found.value);
   write_selected_cv(0);
+  note_programming(1);
   return 1;
 }
 
@@ -66,6 +67,7 @@ void program_data_file(void) {
   if (tarvel_options.verify) line_ready();
   write_summary_begin();
   progress_file_begin(file, "tarvel: Programmieren");
+  note_programming(1);
   unsigned line_number = 0;
   int read;
   while ((read = read_data_file_line(file, line)) >= 0) {
@@ -80,6 +82,7 @@ void program_data_file(void) {
     // A job whose receiver stopped answering writes no more into it.
     if (line_failed && one_job_requested()) break;
   }
+  note_programming(0);
   progress_end();
   if (ferror(file)) {
     report_file_error(data_file_name, errno);

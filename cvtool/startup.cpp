@@ -14,6 +14,7 @@ char data_file_name[DATA_FILE_NAME_SIZE];
 int reset_wait_ms = 10000;
 int next_cv_entry = 1;
 int binary_entry_mode = 0;
+const char *command_line_port = nullptr;
 
 namespace {
 
@@ -126,6 +127,16 @@ int answer_command_line(void) {
   return run_job_check();
 }
 
+// The menu takes the console; a job leaves the terminal as it found it.
+void set_up_console(void) {
+  if (runs_unattended()) {
+    console_setup_unattended();
+    return;
+  }
+  console_setup(nullptr);
+  clear_screen(ATTR_SCREEN);
+}
+
 // Framework, console, banner and the positional arguments.
 int set_up(int argc, char **argv) {
   if (framework_init() != 0) {
@@ -135,8 +146,7 @@ int set_up(int argc, char **argv) {
   // The protocol's 1 ms and 3 ms pauses must not stretch to a 15 ms tick.
   timeBeginPeriod(1);
   atexit(end_timer_resolution);
-  console_setup(nullptr);
-  clear_screen(ATTR_SCREEN);
+  set_up_console();
   reset_wait_ms = getenv("ORN_HOME") != nullptr ? 2000 : 10000;
   if (!tarvel_options.quiet) printf("%s", banner);
   if (argc < 2) {
@@ -171,6 +181,7 @@ int tarvel_main(int argc, char **argv) {
   receiver_messages_quiet = tarvel_options.quiet;
   code = answer_command_line();
   if (code == KEEP_RUNNING) code = set_up(argc, argv);
+  if (argc >= 2) command_line_port = argv[1];
   if (code == KEEP_RUNNING) code = open_and_wake(argv[1]);
   if (code != KEEP_RUNNING) return code;
   if (tarvel_options.line_test) return run_line_test(argv[1]);

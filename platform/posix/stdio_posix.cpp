@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
 #include "platform/code_page_850.h"
+#include "platform/unattended_run.h"
+#include "platform/platform.h"
 #include "platform/posix/screen_model.h"
 #include "platform/posix/terminal_posix.h"
 
@@ -141,6 +142,13 @@ FILE **stream_list_head(void) {
 }
 
 }  // namespace
+
+void unattended_run_begin(void) {
+  fflush(stdout);
+  fflush(stderr);
+  output_target.through_screen = 0;
+  error_target.through_screen = 0;
+}
 
 int _fcloseall(void) {
   FILE **head = stream_list_head();

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "platform/unattended_run.h"
 #include "platform/win32/console_text_win32.h"
 
 namespace {
@@ -20,6 +21,14 @@ const UINT TEXT_CODE_PAGE = 850;
 BOOL WINAPI on_console_event(DWORD) {
   console_restore_code_pages();
   return FALSE;
+}
+
+// Last of the job's handlers: the others have cleaned up, and the default end
+// would give the exit code 0 under Wine.
+BOOL WINAPI end_unattended_run(DWORD) {
+  console_restore_code_pages();
+  ExitProcess(STATUS_CONTROL_C_EXIT);
+  return TRUE;
 }
 
 void restore_at_exit(void) {
@@ -47,4 +56,11 @@ void console_use_code_page_850(void) {
 void console_restore_code_pages(void) {
   if (found_input != 0) SetConsoleCP(found_input);
   if (found_output != 0) SetConsoleOutputCP(found_output);
+}
+
+// The console's text needs nothing: it shows text as it comes.
+void unattended_run_begin(void) {
+  static bool done = false;
+  if (!done) SetConsoleCtrlHandler(end_unattended_run, TRUE);
+  done = true;
 }

@@ -4,7 +4,7 @@
 # virtual receiver: the umlauts show right, typed umlauts arrive as code page
 # 850 bytes, the receiver sees the same wire as on Linux, and the console has
 # its code pages back afterwards, after q, after an exit with a pause, and
-# after Ctrl+C.
+# after Ctrl+C; Ctrl+C ends a job with STATUS_CONTROL_C_EXIT, never 0.
 # Usage: console_wine_tmux.sh CASE code_page_run.exe tarvel.exe morrex.exe
 #        key_echo.exe wine-run
 set -eu
@@ -113,6 +113,25 @@ case $case_name in
       e2e_fail "the kept file ends in a cut line"
     leftover=$(find "$work" -maxdepth 1 -iname 'neu*.tmp')
     [ -z "$leftover" ] || e2e_fail "left over: $leftover"
+    ;;
+  tarvel_ctrl_c_program)
+    # Ctrl+C in the middle of a --program job: it ends by Ctrl+C, never with
+    # 0, says how many CVs it wrote and how to restore the backup, and the
+    # backup is whole.
+    awk 'BEGIN { for (i = 1; i <= 3000; i++) printf "CV %d = %d\r\n", (i - 1) % 20 + 1, i % 256 }' \
+      >"$work/big.txt"
+    run 65001 "$tarvel" --program "$work/big.txt" --backup "$work/old.txt" "sim:$receiver"
+    e2e_wait_for "20 CVs gesichert"
+    e2e_wait_for_line '^CV +[0-9]+ += '
+    sleep 1
+    e2e_keys C-c
+    expect_after 65001 3221225786
+    for said in "geschriebenen CVs, der Empfänger ist jetzt teilweise programmiert." \
+      "Die alten Werte stellt wieder her: tarvel --program $work/old.txt sim:$receiver"; do
+      # The console breaks a long line into rows of its own: joined here.
+      e2e_history | tr -d '\n' | grep -qF -- "$said" || e2e_fail "the note does not say: $said"
+    done
+    [ "$(grep -c '^CV' "$work/old.txt")" -eq 20 ] || e2e_fail "the backup is not whole"
     ;;
   morrex_437) morrex_bad_cpu 437 ;;
   morrex_65001) morrex_bad_cpu 65001 ;;
