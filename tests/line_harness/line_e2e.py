@@ -163,10 +163,18 @@ def first(events, name, value):
 
 def opened_lines_dropped(lines):
     """The line changes after the port's opening: the Linux build raises DTR and
-    RTS as it opens a tty, as a serial driver does, and morrex drops them at once."""
-    if [n + v for _, n, v in lines[:4]] == ["DTR1", "RTS1", "DTR0", "RTS0"]:
-        if lines[3][0] - lines[0][0] < 10000:
-            return lines[4:]
+    RTS as it opens a tty, as a serial driver does, and morrex drops them at once.
+    The far end may see only some of those changes (a line raised and dropped
+    before it looked); whatever came in the first 10 ms and left both lines
+    low is the opening."""
+    if not lines:
+        return lines
+    opening = [line for line in lines if line[0] - lines[0][0] < 10000]
+    level = {}
+    for _, name, value in opening:
+        level[name] = value
+    if all(v == "0" for v in level.values()):
+        return lines[len(opening):]
     return lines
 
 
