@@ -11,6 +11,15 @@ JobCounts job_counts;
 
 namespace {
 JobCounts at_begin;
+
+// The receiver confirms the selected CV's value. On a line whose answers come
+// late, an answer can miss its sample now and then: a refusal there is asked
+// once more (a yes still counts only with the complement refused).
+int write_confirmed(void) {
+  if (line_ready() != 0) return 0;
+  if (verify_cv()) return 1;
+  return line_slow && line_ready() == 0 && verify_cv();
+}
 }  // namespace
 
 void write_selected_cv(int in_dialogue) {
@@ -20,7 +29,7 @@ void write_selected_cv(int in_dialogue) {
   if (failed_writes != failed_before) return;
   job_counts.cvs_written++;
   if (!tarvel_options.verify) return;
-  if (line_ready() == 0 && verify_cv()) return;
+  if (write_confirmed()) return;
   job_counts.writes_unconfirmed++;
   // In a programming run the line replaces the progress line of this CV.
   printf(cv_selection.bank ? "%sCV %3da = %3d nicht best\x84tigt!\n"

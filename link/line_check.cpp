@@ -182,16 +182,22 @@ const int PACE_ANSWERS[] = {1, 1, 1, 1, 0, 0, 0, 1, 0, 0, 1, 1, 0, 1, 0};
 const int PACE_TRIES = 4;
 
 // Questions at the pace reads will ask them, each sampled once after
-// answer_wait_us: 1 when every answer was the one expected.
+// answer_wait_us. A late answer shows as a yes where a no is due somewhere in
+// the sequence: that fails it at once. A no where a yes is due may also be a
+// receiver's refusal now and then, so a few are let pass. Returns 1 when the
+// answers hold.
 int pace_holds(int value) {
+  int missed_yes = 0, yeses = 0;
   for (int expected : PACE_ANSWERS) {
     send_command(expected ? value : ~value & 0xFF, CMD_VERIFY);
     pause_from_wire_us(answer_wait_us);
     int answer = sample();
     pause_ms(AFTER_SAMPLE_MS);
-    if (answer != expected) return 0;
+    if (answer && !expected) return 0;
+    yeses += expected;
+    missed_yes += expected && !answer;
   }
-  return 1;
+  return missed_yes * 2 <= yeses;
 }
 
 // A slow line's wait is tried at the pace of a read, and made longer while

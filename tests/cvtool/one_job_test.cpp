@@ -420,6 +420,23 @@ TEST_F(TarvelJob, VerifyReportsExactlyTheUnconfirmedWritesOfAProgrammingRun) {
   }
 }
 
+// On a line whose answers come late, a refused verify is asked once more (a
+// yes counts only with the complement refused): a receiver that refuses every
+// second verify has each write confirmed there, where an ideal line reports
+// them (above).
+TEST_F(TarvelJob, OnASlowLineARefusedVerifyIsAskedOnceMore) {
+  std::ofstream(dir + "/cvs.txt") << FIVE_LINES;
+  ProgramRun r = run({"-q", "--verify", "--program", "%/cvs.txt", "sim:%/r?tick=4000,fail=2"});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("5 CVs geschrieben, 5 best\xC3\xA4tigt, 0 nicht best\xC3\xA4tigt"),
+            std::string::npos)
+      << r.out;
+  std::string held = receiver_cvs();
+  for (const char *line : {"CV   9  =  10", "CV   2a =  20", "CV 256  = 255", "CV 256a = 128"}) {
+    EXPECT_NE(held.find(line), std::string::npos) << line;
+  }
+}
+
 // The verify is sampled as a read's: DSR 1 ms after its opcode, the next byte
 // 3 ms after that.
 TEST_F(TarvelJob, TheVerifyAfterAWriteIsTimedLikeARead) {
