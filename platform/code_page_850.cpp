@@ -136,3 +136,22 @@ int unicode_cell_width(uint32_t c) {
   }
   return 1;
 }
+
+std::string passing_utf8_text(const char *text, size_t length) {
+  std::string out;
+  out.reserve(length + length / 2);
+  const unsigned char *bytes = (const unsigned char *)text;
+  for (size_t i = 0; i < length;) {
+    uint32_t code_point;
+    size_t used = bytes[i] >= 0x80 ? utf8_passing_length(bytes + i, length - i, &code_point) : 0;
+    if (used > 0) {
+      out.append(text + i, used);
+      i += used;
+      continue;
+    }
+    char utf8[3];
+    out.append(utf8, (size_t)cp850_to_utf8(bytes[i], false, utf8));
+    i++;
+  }
+  return out;
+}

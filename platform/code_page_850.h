@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Writes the UTF-8 form of the code page 850 byte into out (room for 3 bytes)
 // and returns its length. With glyph_controls the control bytes 0x00..0x1F and
@@ -29,6 +30,11 @@ size_t utf8_character_length(const unsigned char *text, size_t length, uint32_t 
 // As utf8_character_length, but 0 also for a C1 control (U+0080..U+009F): a
 // terminal would obey one, so its bytes are code page 850 characters too.
 size_t utf8_passing_length(const unsigned char *text, size_t length, uint32_t *code_point);
+
+// The text as a UTF-8 terminal takes it plainly: UTF-8 that came as such (a
+// name, a line of a file) stays, unless it is a C1 control; every other byte
+// is code page 850, controls included as they are.
+std::string passing_utf8_text(const char *text, size_t length);
 
 // How many cells a terminal gives the code point: 0 for a combining mark, 2
 // for the wide characters of East Asian scripts and emoji, 1 otherwise.

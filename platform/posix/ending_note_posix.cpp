@@ -65,27 +65,6 @@ void install_handlers(void) {
   }
 }
 
-// As the standard streams show text: UTF-8 that came as such stays, every
-// other byte is code page 850.
-std::string as_utf8(const char *text) {
-  std::string out;
-  size_t length = strlen(text);
-  const unsigned char *bytes = (const unsigned char *)text;
-  for (size_t i = 0; i < length;) {
-    uint32_t code_point;
-    size_t used = bytes[i] >= 0x80 ? utf8_passing_length(bytes + i, length - i, &code_point) : 0;
-    if (used > 0) {
-      out.append(text + i, used);
-      i += used;
-      continue;
-    }
-    char utf8[3];
-    out.append(utf8, (size_t)cp850_to_utf8(bytes[i], false, utf8));
-    i++;
-  }
-  return out;
-}
-
 }  // namespace
 
 void ending_note_set(const char *text) {
@@ -93,7 +72,8 @@ void ending_note_set(const char *text) {
     shown.store(-1);
     return;
   }
-  std::string note = as_utf8(text);
+  // As the standard streams show text.
+  std::string note = passing_utf8_text(text, strlen(text));
   if (note.size() >= NOTE_SIZE) note.resize(NOTE_SIZE - 1);
   int current = shown.load();
   int next = current == 0 ? 1 : 0;

@@ -45,22 +45,7 @@ FILE *replacement_streams[2];
 // UTF-8 that came as such (a name, a line of a file) stays, unless it is a C1
 // control; every other byte is code page 850.
 void write_plain(int fd, const char *text, size_t length) {
-  std::string out;
-  out.reserve(length + length / 2);
-  const unsigned char *bytes = (const unsigned char *)text;
-  for (size_t i = 0; i < length;) {
-    uint32_t code_point;
-    size_t used = bytes[i] >= 0x80 ? utf8_passing_length(bytes + i, length - i, &code_point) : 0;
-    if (used > 0) {
-      out.append(text + i, used);
-      i += used;
-      continue;
-    }
-    char utf8[3];
-    int count = cp850_to_utf8(bytes[i], false, utf8);
-    out.append(utf8, (size_t)count);
-    i++;
-  }
+  std::string out = passing_utf8_text(text, length);
   terminal_write(fd, out.data(), out.size());
 }
 
