@@ -140,10 +140,7 @@ int make_backup_file(void) {
 }
 
 int backup_cvs(void) {
-  if (job_cv_list_read(data_file_name, JOB_CV_LIST_SILENT, &list) != 0) {
-    report_file_error(data_file_name, errno);
-    return give_up(3);
-  }
+  job_cv_list_make(JOB_CV_LIST_SILENT, &list);
   if (list.count == 0) {
     // Nothing will be written, so there is nothing to keep.
     replacement_abandon();

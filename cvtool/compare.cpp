@@ -1,6 +1,5 @@
 // --compare FILE: does the receiver hold what FILE would program? Each CV the
 // file names is read once, as a read-out reads it; nothing is written.
-#include <cerrno>
 #include <cstdio>
 
 #include "cvtool/binary_text.h"
@@ -50,11 +49,7 @@ int compare_one(const JobCv *cv) {
 }  // namespace
 
 void compare_cvs(void) {
-  if (job_cv_list_read(data_file_name, JOB_CV_LIST_REFUSALS, &list) != 0) {
-    report_file_error(data_file_name, errno);
-    job_counts.file_errors++;
-    return;
-  }
+  job_cv_list_make(JOB_CV_LIST_REFUSALS, &list);
   job_counts.cv_lines += list.writes;
   job_counts.lines_refused += list.refused;
   unsigned failed_before = failed_writes;

@@ -1,7 +1,6 @@
 // --check with --program or --compare: what the job would do with its file,
 // and how long it would take on the line, without a port. The time is the
 // protocol's own: its pauses plus ten bit times at 38400 baud for every byte.
-#include <cerrno>
 #include <cstdio>
 
 #include "cvtool/binary_text.h"
@@ -83,10 +82,7 @@ int run_job_check(void) {
   // -q: only the refused lines and the summary.
   int listed = tarvel_options.program != nullptr && !tarvel_options.quiet;
   int show = listed ? JOB_CV_LIST_ALL : JOB_CV_LIST_REFUSALS;
-  if (job_cv_list_read(one_job_file(), show, &list) != 0) {
-    report_file_error(one_job_file(), errno);
-    return JOB_FILE_FAILED;
-  }
+  job_cv_list_make(show, &list);
   // The backup's file is made and removed again, as a run would make it.
   if (tarvel_options.backup != nullptr) {
     if (make_backup_file() != KEEP_RUNNING) return JOB_FILE_FAILED;

@@ -1,15 +1,14 @@
 #include "cvtool/job_cv_list.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "cvtool/binary_text.h"
 #include "cvtool/cvtool.h"
 #include "cvtool/data_file_line.h"
+#include "cvtool/job_file.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
-#include "platform/safe_start.h"
 
 #define READ_TRIES 5
 
@@ -23,21 +22,20 @@ void show_line(int bank, int number, int value) {
   printf(bank ? "CV %3da = %3d (b%s)\n" : "CV %3d  = %3d (b%s)\n", number, value, binary);
 }
 
-void refuse_line(int verdict, const char *line, unsigned line_number, int show, JobCvList *list) {
+void refuse_line(int index, int show, JobCvList *list) {
+  const JobFileLine *line = job_file_line(index);
   if (show != JOB_CV_LIST_SILENT)
-    printf("%s", data_line_refusal(verdict, line, line_number).c_str());
+    printf("%s", data_line_refusal(line->verdict, job_file_text(index), line->number).c_str());
   list->refused++;
 }
 
-void take_line(const char *line, unsigned line_number, int show, JobCvList *list) {
-  DataLine found;
-  int verdict = parse_data_file_line(line, &found);
-  // A blank line asks for nothing.
-  if (verdict == DATA_LINE_BLANK) return;
-  if (verdict != DATA_LINE_CV) {
-    refuse_line(verdict, line, line_number, show, list);
+void take_line(int index, int show, JobCvList *list) {
+  const JobFileLine *line = job_file_line(index);
+  if (line->verdict != DATA_LINE_CV) {
+    refuse_line(index, show, list);
     return;
   }
+  const DataLine &found = line->cv;
   list->writes++;
   if (show == JOB_CV_LIST_ALL) show_line(found.bank, found.number, found.value);
   int *at = &position[found.bank][found.number];
@@ -50,27 +48,10 @@ void take_line(const char *line, unsigned line_number, int show, JobCvList *list
 }
 }  // namespace
 
-int job_cv_list_read(const char *name, int show, JobCvList *list) {
-  static char line[DATA_FILE_LINE_SIZE];
+void job_cv_list_make(int show, JobCvList *list) {
   memset(list, 0, sizeof *list);
   memset(position, 0, sizeof position);
-  FILE *file = open_regular_file(name, "r");
-  if (file == nullptr) return -1;
-  unsigned line_number = 0;
-  int read;
-  while ((read = read_data_file_line(file, line)) >= 0) {
-    line_number++;
-    if (read == 0) {
-      take_line(line, line_number, show, list);
-    } else {
-      refuse_line(DATA_LINE_TOO_LONG, line, line_number, show, list);
-    }
-  }
-  int failed = ferror(file);
-  int error = errno;
-  fclose(file);
-  errno = failed ? (error != 0 ? error : EIO) : 0;
-  return failed ? -1 : 0;
+  for (int i = 0; i < job_file_line_count(); i++) take_line(i, show, list);
 }
 
 int job_cv_read(const JobCv *cv, int *value) {

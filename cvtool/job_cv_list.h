@@ -1,4 +1,4 @@
-// The CVs a data file names, as the jobs that read before or instead of
+// The CVs the job's file names, as the jobs that read before or instead of
 // writing need them: each CV once, in the order of its first line, with the
 // value of its last line (the value a programming run leaves behind).
 #pragma once
@@ -25,9 +25,8 @@ enum {
   JOB_CV_LIST_ALL        // that, and every line that would be written
 };
 
-// Reads the data file name into list. Returns 0, or -1 with errno set when it
-// cannot be opened or read (the error is not reported).
-int job_cv_list_read(const char *name, int show, JobCvList *list);
+// Makes list from the job's file as job_file_read read it.
+void job_cv_list_make(int show, JobCvList *list);
 
 // Reads cv from the receiver as a read-out does, up to five times, into
 // *value. Returns 0 when read, 1 when five reads were not confirmed (*value

@@ -13,6 +13,7 @@
 
 #include "console/console.h"
 #include "cvtool/cvtool.h"
+#include "cvtool/job_file.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/ending_note.h"
@@ -150,13 +151,14 @@ const char *one_job_file(void) {
 }
 
 // The file is opened as the menu opens it, so that a FIFO or a device is
-// refused at once instead of blocking.
+// refused at once instead of blocking; a file to program or compare is read
+// whole here, before the port is touched.
 int check_one_job_file(void) {
   const char *name = job_file();
   if (tarvel_options.read_out == nullptr) {
-    FILE *file = open_regular_file(name, "r");
-    if (file == nullptr) return refuse_file(file_error_text(errno));
-    fclose(file);
+    // The one reading of the file: whatever happens to it later, the job
+    // does what it said when the job began.
+    if (job_file_read(name) != 0) return refuse_file(file_error_text(errno));
   } else {
     struct stat status;
     if (stat(name, &status) == 0 && S_ISREG(status.st_mode) && !tarvel_options.force) {

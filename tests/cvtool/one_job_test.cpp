@@ -578,11 +578,20 @@ const HostileTarget hostile_targets[] = {
     {"read-out through a link into a missing folder",
      {"--read-out", "%/dangling", "sim:%/r"},
      "dangling: No such file or directory\n"},
+    // The job holds its file in memory: more than 16 MiB is no data file.
+    {"program from a file too large to hold",
+     {"--program", "%/huge.txt", "sim:%/r"},
+     "huge.txt: File too large\n"},
+    {"compare with a file too large to hold",
+     {"--compare", "%/huge.txt", "sim:%/r"},
+     "huge.txt: File too large\n"},
 };
 
 TEST_F(TarvelJob, TargetsThatAreNoFileAreRefusedBeforeThePort) {
   ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
   ASSERT_EQ(symlink((dir + "/missing/x.txt").c_str(), (dir + "/dangling").c_str()), 0);
+  write_text(dir + "/huge.txt", "CV 3 = 7\n");
+  fs::resize_file(dir + "/huge.txt", 16 * 1024 * 1024 + 1);
   for (const HostileTarget &c : hostile_targets) {
     SCOPED_TRACE(c.what);
     auto start = std::chrono::steady_clock::now();
@@ -938,6 +947,102 @@ TEST_F(TarvelJob, TwoReadOutsToOneNameLoseNeither) {
       << first.out;
   EXPECT_EQ(count_of(read_text(dir + "/f.txt"), "\n"), 398);
   EXPECT_EQ(count_of(read_text(dir + "/f.txt.teil"), "\n"), 398);
+}
+
+// ---------------------------------------------------------------- one reading
+
+// A job reads its file once, before the port: whatever happens to the file
+// while the job runs, it writes, backs up, compares and counts what the file
+// said at the start. The receiver's wire.log is a FIFO again: once it is
+// opened the port is open, and the file is changed before the job goes on.
+struct ChangedCase {
+  const char *what;
+  std::vector<std::string> args;
+  const char *change;  // the file's new text; null: the file is removed
+  int code;
+  std::string summary;
+  std::vector<const char *> receiver_holds;  // lines of the receiver's CVs afterwards
+  const char *old_text;                      // what OLD holds afterwards, or null
+};
+
+const char ONE_READING_FILE[] = "CV 3 = 7\nCV 4a = 9\n";
+
+std::vector<ChangedCase> changed_cases() {
+  return {
+      {"--program --backup, FILE replaced by other CVs",
+       {"--program", "%/cvs.txt", "--backup", "%/old.txt", "sim:%/r"},
+       "CV 20 = 1\nCV 21 = 1\nCV 3 = 99\n",
+       0,
+       "tarvel --program %/cvs.txt: 2 CVs geschrieben, 0 Zeilen ung\xC3\xBCltig, 2 CVs gesichert "
+       "in "
+       "%/old.txt (Exit-Code 0)",
+       {"CV   3  =   7 (b0000 0111)", "CV   4a =   9 (b0000 1001)", "CV  20  =  19 (b0001 0011)"},
+       "CV   3  =   2 (b0000 0010)\nCV   4a = 252 (b1111 1100)\n"},
+      {"--program, lines appended to FILE",
+       {"--program", "%/cvs.txt", "sim:%/r"},
+       "CV 3 = 7\nCV 4a = 9\nCV 20 = 1\nnonsense\n",
+       0,
+       "tarvel --program %/cvs.txt: 2 CVs geschrieben, 0 Zeilen ung\xC3\xBCltig (Exit-Code 0)",
+       {"CV   3  =   7 (b0000 0111)", "CV  20  =  19 (b0001 0011)"},
+       nullptr},
+      {"--program, FILE removed",
+       {"--program", "%/cvs.txt", "sim:%/r"},
+       nullptr,
+       0,
+       "tarvel --program %/cvs.txt: 2 CVs geschrieben, 0 Zeilen ung\xC3\xBCltig (Exit-Code 0)",
+       {"CV   3  =   7 (b0000 0111)", "CV   4a =   9 (b0000 1001)"},
+       nullptr},
+      {"--compare, FILE replaced by the receiver's values",
+       {"--compare", "%/cvs.txt", "sim:%/r"},
+       "CV 3 = 2\nCV 4a = 252\n",
+       1,
+       "tarvel --compare %/cvs.txt: 2 CVs verglichen, 0 gleich, 2 verschieden, 0 Lesefehler, 0 "
+       "Zeilen ung\xC3\xBCltig (Exit-Code 1)",
+       {"CV   3  =   2 (b0000 0010)"},
+       nullptr},
+  };
+}
+
+// Runs the job and changes (or removes) %/cvs.txt once the port is open.
+ProgramRun run_while_the_file_changes(const ChangedCase &c, const std::string &dir) {
+  fs::create_directory(dir + "/r");
+  EXPECT_EQ(mkfifo((dir + "/r/wire.log").c_str(), 0600), 0);
+  ProgramRun r;
+  std::thread job([&] { r = run_job(TARVEL_PATH, c.args, dir); });
+  int fd = open((dir + "/r/wire.log").c_str(), O_RDONLY);
+  if (c.change != nullptr) {
+    // A new file in its place, as an editor saves it.
+    write_text(dir + "/cvs.txt.new", c.change);
+    fs::rename(dir + "/cvs.txt.new", dir + "/cvs.txt");
+  } else {
+    fs::remove(dir + "/cvs.txt");
+  }
+  char buffer[4096];
+  while (fd >= 0 && read(fd, buffer, sizeof buffer) > 0) {
+  }
+  if (fd >= 0) close(fd);
+  job.join();
+  return r;
+}
+
+TEST_F(TarvelJob, AJobDoesWhatItsFileSaidWhenItBegan) {
+  for (const ChangedCase &c : changed_cases()) {
+    SCOPED_TRACE(c.what);
+    remove_tree(dir);
+    fs::create_directories(dir);
+    write_text(dir + "/cvs.txt", ONE_READING_FILE);
+    ProgramRun r = run_while_the_file_changes(c, dir);
+    EXPECT_EQ(r.code, c.code) << r.out << r.err;
+    std::string summary = with_dir(c.summary, dir) + "\n";
+    ASSERT_GE(r.out.size(), summary.size()) << r.out << r.err;
+    EXPECT_EQ(r.out.substr(r.out.size() - summary.size()), summary) << r.out << r.err;
+    for (const char *held : c.receiver_holds) {
+      EXPECT_NE(receiver_cvs().find(held), std::string::npos) << held << "\n" << receiver_cvs();
+    }
+    if (c.old_text != nullptr) {
+      EXPECT_EQ(read_text(dir + "/old.txt"), c.old_text);
+    }
+  }
 }
 
 }  // namespace
