@@ -153,7 +153,11 @@ int backup_cvs(void) {
   if (code == 0) code = save_backup();
   if (code != 0) return give_up(code);
   backup_state = BACKUP_SAVED;
-  if (!tarvel_options.quiet) printf("%d CVs gesichert in %s\n", list.count, shown_backup().c_str());
+  // The last progress line ends in CR: the count goes on a line of its own.
+  if (!tarvel_options.quiet) {
+    printf("%s%d CVs gesichert in %s\n", job_progress_shown() ? "\n" : "", list.count,
+           shown_backup().c_str());
+  }
   return 0;
 }
 

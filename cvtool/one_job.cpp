@@ -133,7 +133,9 @@ void note_programming(int writing) {
 
 int job_progress_shown(void) {
   if (!one_job_requested()) return 1;
-  return !tarvel_options.quiet && isatty(fileno(stdout));
+  // The descriptor, not the stream: standard output may be a stream of the
+  // console layer that has no descriptor of its own.
+  return !tarvel_options.quiet && isatty(STDOUT_FILENO);
 }
 
 int one_job_requested(void) {

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -605,6 +606,67 @@ TEST_F(TarvelJob, TargetsThatAreNoFileAreRefusedBeforeThePort) {
     EXPECT_FALSE(fs::exists(dir + "/missing"));
     for (const auto &entry : fs::directory_iterator(dir)) {
       EXPECT_NE(entry.path().filename().string().rfind(".neu-", 0), 0u) << entry.path();
+    }
+  }
+}
+
+// ---------------------------------------------------------------- progress
+
+// A job shows each CV on a line ended by CR on a terminal, over the one
+// before; into a file or a pipe (a log), and with -q, no such line. The last
+// progress line is ended (or written over by a whole line) before the next
+// message.
+struct ProgressCase {
+  const char *what;
+  std::vector<std::string> args;
+  const char *last_progress;  // the last progress line on a terminal
+  const char *next;           // what follows it there
+};
+
+const ProgressCase progress_cases[] = {
+    {"--read-out",
+     {"--read-out", "%/out.txt", "sim:%/r"},
+     "CV 199a =  57 (b0011 1001)",
+     "\ntarvel --read-out"},
+    {"--program", {"--program", "%/cvs.txt", "sim:%/r"}, "CV   4a =  10", "\ntarvel --program"},
+    {"--compare",
+     {"--compare", "%/cvs.txt", "sim:%/r"},
+     "CV   3  =   2 (b0000 0010)",
+     "\rCV   4a: Datei  10 (b0000 1010), Empf\xC3\xA4nger 252"},
+    {"--backup",
+     {"--program", "%/cvs.txt", "--backup", "%/old.txt", "sim:%/r"},
+     "CV   4a = 252 (b1111 1100)",
+     "\n2 CVs gesichert in"},
+};
+
+// Standard output without the window title's and the terminal's sequences,
+// with plain line ends.
+std::string text_of(const std::string &out) {
+  static const std::regex sequences("\x1b\\]0;[^\x07\x1b]*\x07|\x1b\\[[0-9;?]*[ -/]*[@-~]");
+  // A title between a CR and its line feed leaves the CR: it is a line end.
+  return std::regex_replace(std::regex_replace(out, sequences, ""), std::regex("\r+\n"), "\n");
+}
+
+TEST_F(TarvelJob, ShowsItsProgressOnATerminalOnly) {
+  for (const ProgressCase &c : progress_cases) {
+    for (ProgramOutput output : {OUTPUT_FILE, OUTPUT_PIPE, OUTPUT_TERMINAL}) {
+      for (bool quiet : {false, true}) {
+        SCOPED_TRACE(std::string(c.what) + (quiet ? " -q" : "") + " into " +
+                     (output == OUTPUT_TERMINAL ? "a terminal" : "a file or pipe"));
+        remove_tree(dir);
+        fs::create_directories(dir);
+        write_text(dir + "/cvs.txt", "CV 3 = 2\nCV 4a = 10\n");
+        std::vector<std::string> args = c.args;
+        if (quiet) args.insert(args.begin(), "-q");
+        ProgramRun r = run_program_into(output, TARVEL_PATH, with_dir(args, dir), dir, {});
+        // The CRs before a line feed are taken out; those left end progress lines.
+        std::string text = text_of(r.out);
+        bool shown = output == OUTPUT_TERMINAL && !quiet;
+        EXPECT_EQ(text.find('\r') != std::string::npos, shown) << text;
+        if (shown) {
+          EXPECT_NE(text.find(std::string(c.last_progress) + c.next), std::string::npos) << text;
+        }
+      }
     }
   }
 }

@@ -129,8 +129,11 @@ TEST_F(Refusals, EveryPathShowsTheRefusedLineAsGlyphsIntoEveryOutput) {
         // between lines; a line feed first, so that each line follows one.
         std::string text = "\n" + (output == OUTPUT_TERMINAL ? text_only(r.out) : r.out);
         EXPECT_EQ(r.code, path.code) << text << r.err;
-        // The menu's p prints its first refusal over the CR-ended progress line.
-        std::string start = path.numbered ? "\nZeile 2: " : "";
+        // On a terminal the first refusal is printed over the CR-ended
+        // progress line of line 1 (the menu's p always, a job on a terminal).
+        std::string start = !path.numbered              ? ""
+                            : output == OUTPUT_TERMINAL ? "Zeile 2: "
+                                                        : "\nZeile 2: ";
         std::string echo = start + "CV 6 = 300 " + outside.shown + ": " + VALUE_RANGE;
         EXPECT_NE(text.find(echo), std::string::npos) << text;
         start = path.numbered ? "\nZeile 4: " : "\n";

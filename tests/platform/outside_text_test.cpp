@@ -64,10 +64,13 @@ Outcome run_on_terminal(const char *path, const std::vector<std::string> &args) 
 }
 
 // The terminal bytes without the programs' own sequences: the title (OSC 0
-// ... BEL), CSI sequences and the CAN that ends the run; what is left is
-// text, and must hold no control but the line ends.
+// ... BEL), CSI sequences, the CAN that ends the run and a job's progress
+// lines, which end in CR; what is left is text, and must hold no control but
+// the line ends.
 std::string text_only(const std::string &terminal) {
-  static const std::regex own("\x1b\\]0;[^\x07\x1b]*\x07|\x1b\\[[0-9;?]*[ -/]*[@-~]|\x18");
+  static const std::regex own(
+      "\x1b\\]0;[^\x07\x1b]*\x07|\x1b\\[[0-9;?]*[ -/]*[@-~]|\x18|CV [ 0-9]{3}[a ] = [ 0-9]{3}( "
+      "\\(b[01]{4} [01]{4}\\))?\r");
   return std::regex_replace(terminal, own, "");
 }
 
