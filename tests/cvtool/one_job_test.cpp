@@ -1021,6 +1021,7 @@ struct ChangedCase {
   const char *what;
   std::vector<std::string> args;
   const char *change;  // the file's new text; null: the file is removed
+  bool in_place;       // written into the same file, not saved as a new one
   int code;
   std::string summary;
   std::vector<const char *> receiver_holds;  // lines of the receiver's CVs afterwards
@@ -1034,15 +1035,17 @@ std::vector<ChangedCase> changed_cases() {
       {"--program --backup, FILE replaced by other CVs",
        {"--program", "%/cvs.txt", "--backup", "%/old.txt", "sim:%/r"},
        "CV 20 = 1\nCV 21 = 1\nCV 3 = 99\n",
+       false,
        0,
        "tarvel --program %/cvs.txt: 2 CVs geschrieben, 0 Zeilen ung\xC3\xBCltig, 2 CVs gesichert "
        "in "
        "%/old.txt (Exit-Code 0)",
        {"CV   3  =   7 (b0000 0111)", "CV   4a =   9 (b0000 1001)", "CV  20  =  19 (b0001 0011)"},
        "CV   3  =   2 (b0000 0010)\nCV   4a = 252 (b1111 1100)\n"},
-      {"--program, lines appended to FILE",
+      {"--program, lines appended to FILE in place",
        {"--program", "%/cvs.txt", "sim:%/r"},
        "CV 3 = 7\nCV 4a = 9\nCV 20 = 1\nnonsense\n",
+       true,
        0,
        "tarvel --program %/cvs.txt: 2 CVs geschrieben, 0 Zeilen ung\xC3\xBCltig (Exit-Code 0)",
        {"CV   3  =   7 (b0000 0111)", "CV  20  =  19 (b0001 0011)"},
@@ -1050,13 +1053,15 @@ std::vector<ChangedCase> changed_cases() {
       {"--program, FILE removed",
        {"--program", "%/cvs.txt", "sim:%/r"},
        nullptr,
+       false,
        0,
        "tarvel --program %/cvs.txt: 2 CVs geschrieben, 0 Zeilen ung\xC3\xBCltig (Exit-Code 0)",
        {"CV   3  =   7 (b0000 0111)", "CV   4a =   9 (b0000 1001)"},
        nullptr},
-      {"--compare, FILE replaced by the receiver's values",
+      {"--compare, FILE rewritten in place with the receiver's values",
        {"--compare", "%/cvs.txt", "sim:%/r"},
        "CV 3 = 2\nCV 4a = 252\n",
+       true,
        1,
        "tarvel --compare %/cvs.txt: 2 CVs verglichen, 0 gleich, 2 verschieden, 0 Lesefehler, 0 "
        "Zeilen ung\xC3\xBCltig (Exit-Code 1)",
@@ -1072,7 +1077,9 @@ ProgramRun run_while_the_file_changes(const ChangedCase &c, const std::string &d
   ProgramRun r;
   std::thread job([&] { r = run_job(TARVEL_PATH, c.args, dir); });
   int fd = open((dir + "/r/wire.log").c_str(), O_RDONLY);
-  if (c.change != nullptr) {
+  if (c.in_place) {
+    write_text(dir + "/cvs.txt", c.change);
+  } else if (c.change != nullptr) {
     // A new file in its place, as an editor saves it.
     write_text(dir + "/cvs.txt.new", c.change);
     fs::rename(dir + "/cvs.txt.new", dir + "/cvs.txt");

@@ -182,6 +182,23 @@ case $case_name in
     grep -q "^CV   3  =  99" "$out.d/programmed.txt" || { echo "CV 3 was not programmed"; code=9; }
     rm -rf "$out.d"
     expect 1 "$(printf 'CV   3 : Datei  99 (b0110 0011), Empf\204nger')" "0 gleich, 2 verschieden" ;;
+  tarvel_one_reading)
+    # The job reads its file before it opens the port: a file replaced once
+    # the port is open (the receiver's wire.log is made) changes nothing.
+    mkdir "$out.d" && printf 'CV 7a = 12\r\nCV 3 = 99\r\n' >"$out.d/p.txt"
+    ORN_HOME=1 "$wine_run" "$tarvel" --program "$out.d/p.txt" --backup "$out.d/old.txt" "sim:$out.d/r" \
+      </dev/null >"$out" 2>"$err" &
+    job=$!
+    waited=0
+    while [ ! -e "$out.d/r/wire.log" ] && [ $waited -lt 600 ]; do sleep 0.1; waited=$((waited + 1)); done
+    printf 'CV 20 = 1\r\nCV 21 = 1\r\nCV 3 = 5\r\n' >"$out.d/new.txt"
+    mv "$out.d/new.txt" "$out.d/p.txt"
+    wait $job; code=$?
+    grep -q "^CV   3  =  99" "$out.d/r/cvs.txt" || { echo "CV 3 is not the first file's"; code=9; }
+    grep -q "^CV  20  =  19" "$out.d/r/cvs.txt" || { echo "CV 20 was written"; code=9; }
+    [ "$(grep -c . "$out.d/old.txt")" = 2 ] || { echo "the backup is not the first file's"; code=9; }
+    rm -rf "$out.d"
+    expect 0 "$(printf '2 CVs geschrieben, 0 Zeilen ung\201ltig, 2 CVs gesichert in')" ;;
   morrex_check)
     # The program file is checked as a run would check it, no port opened.
     { printf '8\132u\001'; head -c 64 /dev/zero; printf '3'; } >"$out.bin"
