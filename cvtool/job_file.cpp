@@ -13,14 +13,14 @@
 namespace {
 std::vector<JobFileLine> lines;
 // The refused lines' texts, each ended by a NUL; text_at[i] is where line i's
-// begins (a CV line points at an empty text).
+// begins (a CV line points at the empty text at 0).
 std::string texts(1, '\0');
-std::vector<size_t> text_at;
+std::vector<unsigned> text_at;
 
 void keep_line(unsigned number, int verdict, const DataLine &cv, const char *text) {
-  size_t at = 0;
+  unsigned at = 0;
   if (verdict != DATA_LINE_CV) {
-    at = texts.size();
+    at = (unsigned)texts.size();
     texts.append(text);
     texts.push_back('\0');
   }

@@ -8,7 +8,7 @@
 
 // The largest file a job takes; its lines are held in memory. A full data file
 // of both banks has about 13 KB.
-#define JOB_FILE_MAX_BYTES (16L * 1024 * 1024)
+#define JOB_FILE_MAX_BYTES (4L * 1024 * 1024)
 
 // A line of the file that asks for something: a CV to program, or a refusal.
 // Blank lines ask for nothing and are not kept.

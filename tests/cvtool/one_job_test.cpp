@@ -579,7 +579,7 @@ const HostileTarget hostile_targets[] = {
     {"read-out through a link into a missing folder",
      {"--read-out", "%/dangling", "sim:%/r"},
      "dangling: No such file or directory\n"},
-    // The job holds its file in memory: more than 16 MiB is no data file.
+    // The job holds its file in memory: more than 4 MiB is no data file.
     {"program from a file too large to hold",
      {"--program", "%/huge.txt", "sim:%/r"},
      "huge.txt: File too large\n"},
@@ -592,7 +592,7 @@ TEST_F(TarvelJob, TargetsThatAreNoFileAreRefusedBeforeThePort) {
   ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
   ASSERT_EQ(symlink((dir + "/missing/x.txt").c_str(), (dir + "/dangling").c_str()), 0);
   write_text(dir + "/huge.txt", "CV 3 = 7\n");
-  fs::resize_file(dir + "/huge.txt", 16 * 1024 * 1024 + 1);
+  fs::resize_file(dir + "/huge.txt", 4 * 1024 * 1024 + 1);
   for (const HostileTarget &c : hostile_targets) {
     SCOPED_TRACE(c.what);
     auto start = std::chrono::steady_clock::now();
