@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "platform/clock.h"
+#include "platform/wire_trace_text.h"
 #include "virtual_receiver/receiver_state.h"
 
 namespace {
@@ -30,7 +31,7 @@ VrLine line_of(const DCB &dcb) {
   line.parity = dcb.Parity;
   line.stop_bits = dcb.StopBits;
   line.dtr = dcb.fDtrControl != DTR_CONTROL_DISABLE;
-  line.rts = dcb.fRtsControl == RTS_CONTROL_ENABLE;
+  line.rts = wire_trace_rts_on(dcb.fRtsControl);
   return line;
 }
 

@@ -1,9 +1,9 @@
 // The trace: one line per line event, "<us since open> <EVENT> <value>", kept
 // in memory for tests and appended to DIR/wire.log as it happens.
-#include <cinttypes>
 #include <cstring>
 #include <cstdarg>
 
+#include "platform/wire_trace_text.h"
 #include "virtual_receiver/receiver_state.h"
 
 namespace {
@@ -22,27 +22,11 @@ const char *state_name(VrState state) {
   return "?";
 }
 
-char parity_letter(BYTE parity) {
-  static const char letters[] = "NOEMS";
-  return parity < 5 ? letters[parity] : '?';
-}
-
-const char *stop_bits_text(BYTE stop_bits) {
-  switch (stop_bits) {
-    case ONESTOPBIT:
-      return "1";
-    case ONE5STOPBITS:
-      return "1.5";
-    default:
-      return "2";
-  }
-}
-
 }  // namespace
 
 void vr_record(VirtualReceiver *vr, int64_t at_us, const char *event, const char *value) {
   char line[256];
-  snprintf(line, sizeof line, "%" PRId64 " %s %s\n", at_us - vr->opened_us, event, value);
+  wire_trace_lines(line, sizeof line, (long long)(at_us - vr->opened_us), event, &value, 1);
   vr->trace += line;
   // A long session must not grow the memory for ever: the oldest half goes,
   // whole lines; DIR/wire.log keeps everything.
@@ -73,7 +57,7 @@ void vr_set_state(VirtualReceiver *vr, int64_t at_us, VrState state) {
 
 std::string vr_line_settings_text(const VrLine &line) {
   char text[48];
-  snprintf(text, sizeof text, "%lu %u%c%s", (unsigned long)line.baud, (unsigned)line.byte_size,
-           parity_letter(line.parity), stop_bits_text(line.stop_bits));
+  wire_trace_line_settings(line.baud, line.byte_size, line.parity, line.stop_bits, text,
+                           sizeof text);
   return text;
 }

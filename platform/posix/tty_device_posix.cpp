@@ -24,6 +24,7 @@
 #include "platform/platform.h"
 #include "platform/posix/tty_device_posix.h"
 #include "platform/safe_start.h"
+#include "platform/wire_trace_text.h"
 
 namespace {
 
@@ -60,13 +61,14 @@ DWORD last_os_error() {
 void trace_lines(TtyDevice &tty, const char *event, const char *const *values, int count) {
   if (tty.trace_fd < 0) return;
   long long at_us = (long long)(clock_now_us() - tty.opened_us);
-  char text[512];
-  int used = 0;
-  for (int i = 0; i < count && used < (int)sizeof text - 64; i++) {
-    used += snprintf(text + used, sizeof text - used, "%lld %s %s\n", at_us, event, values[i]);
-  }
+  char text[WIRE_TRACE_BATCH * 32];
+  int used = wire_trace_lines(text, sizeof text, at_us, event, values, count);
   ssize_t ignored = ::write(tty.trace_fd, text, (size_t)used);
   (void)ignored;
+}
+
+void trace_batch(void *tty, const char *const *values, int count) {
+  trace_lines(*static_cast<TtyDevice *>(tty), "TX", values, count);
 }
 
 void trace(TtyDevice &tty, const char *event, const char *value) {
@@ -83,32 +85,14 @@ void trace_open(TtyDevice &tty) {
 }
 
 void trace_bytes(TtyDevice &tty, const BYTE *data, DWORD length) {
-  if (tty.trace_fd < 0) return;
-  char hex[64][3];
-  const char *values[64];
-  for (DWORD start = 0; start < length; start += 64) {
-    int count = 0;
-    for (DWORD i = start; i < length && count < 64; i++, count++) {
-      snprintf(hex[count], sizeof hex[count], "%02X", data[i]);
-      values[count] = hex[count];
-    }
-    trace_lines(tty, "TX", values, count);
-  }
-}
-
-// "38400 8N1": what the other side has to be set to.
-void line_text(const DCB &dcb, char *text, size_t size) {
-  static const char parity_letters[] = "NOEMS";
-  static const char *const stop_texts[] = {"1", "1.5", "2"};
-  snprintf(text, size, "%u %u%c%s", (unsigned)dcb.BaudRate, (unsigned)dcb.ByteSize,
-           parity_letters[dcb.Parity], stop_texts[dcb.StopBits]);
+  if (tty.trace_fd >= 0) wire_trace_bytes(data, length, trace_batch, &tty);
 }
 
 void trace_settings(TtyDevice &tty, const DCB &dcb, bool dtr, bool rts) {
   if (tty.trace_fd < 0) return;
   std::lock_guard<std::mutex> hold(tty.lock);
   char line[32];
-  line_text(dcb, line, sizeof line);
+  wire_trace_line_settings(dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits, line, sizeof line);
   if (strcmp(line, tty.traced_line) != 0) {
     trace(tty, "LINE", line);
     snprintf(tty.traced_line, sizeof tty.traced_line, "%s", line);
@@ -305,7 +289,7 @@ DWORD TtyDevice::apply(const DCB &dcb) {
   if (error != ERROR_SUCCESS) return error;
   // Set the lines after the settings: some drivers reset them on a change.
   bool dtr = dcb.fDtrControl != DTR_CONTROL_DISABLE;
-  bool rts = dcb.fRtsControl == RTS_CONTROL_ENABLE;
+  bool rts = wire_trace_rts_on(dcb.fRtsControl);
   error = set_modem_line(*this, TIOCM_DTR, dtr);
   if (error == ERROR_SUCCESS) error = set_modem_line(*this, TIOCM_RTS, rts);
   if (error == ERROR_SUCCESS) trace_settings(*this, dcb, dtr, rts);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/device_port.h"
+#include "platform/wire_trace_text.h"
 
 namespace {
 
@@ -20,7 +21,6 @@ struct PendingWrite {
 };
 
 const int PENDING_WRITES = 8;
-const int BATCH_LINES = 64;
 
 SRWLOCK trace_lock = SRWLOCK_INIT;  // guards the settings state and the table
 int trace_wanted = -1;              // -1: ORN_TRACE not read yet
@@ -51,11 +51,8 @@ long long microseconds_since_open(void) {
 // nothing is held back that a killed program would lose.
 void trace_lines(const char *event, const char *const *values, int count) {
   long long at_us = microseconds_since_open();
-  char text[BATCH_LINES * 32];
-  int used = 0;
-  for (int i = 0; i < count && used < (int)sizeof text - 64; i++) {
-    used += snprintf(text + used, sizeof text - used, "%lld %s %s\n", at_us, event, values[i]);
-  }
+  char text[WIRE_TRACE_BATCH * 32];
+  int used = wire_trace_lines(text, sizeof text, at_us, event, values, count);
   DWORD written = 0;
   WriteFile(trace_file, text, (DWORD)used, &written, nullptr);
 }
@@ -64,18 +61,12 @@ void trace(const char *event, const char *value) {
   trace_lines(event, &value, 1);
 }
 
+void trace_batch(void *, const char *const *values, int count) {
+  trace_lines("TX", values, count);
+}
+
 void trace_bytes(const void *data, DWORD length) {
-  const BYTE *bytes = static_cast<const BYTE *>(data);
-  char hex[BATCH_LINES][3];
-  const char *values[BATCH_LINES];
-  for (DWORD start = 0; start < length; start += BATCH_LINES) {
-    int count = 0;
-    for (DWORD i = start; i < length && count < BATCH_LINES; i++, count++) {
-      snprintf(hex[count], sizeof hex[count], "%02X", bytes[i]);
-      values[count] = hex[count];
-    }
-    trace_lines("TX", values, count);
-  }
+  wire_trace_bytes(static_cast<const BYTE *>(data), length, trace_batch, nullptr);
 }
 
 // ---------------------------------------------------------------- opening
@@ -122,22 +113,11 @@ void start_trace(HANDLE port) {
 
 // ---------------------------------------------------------------- settings
 
-// "38400 8N1": what the other side has to be set to.
-void line_text(const DCB &dcb, char *text, size_t size) {
-  static const char parity_letters[] = "NOEMS";
-  static const char *const stop_texts[] = {"1", "1.5", "2"};
-  char parity = dcb.Parity < 5 ? parity_letters[dcb.Parity] : '?';
-  const char *stop = dcb.StopBits < 3 ? stop_texts[dcb.StopBits] : "?";
-  snprintf(text, size, "%lu %u%c%s", (unsigned long)dcb.BaudRate, (unsigned)dcb.ByteSize, parity,
-           stop);
-}
-
-// Toggle raises RTS only while sending: idle, the line is off.
 void trace_settings(const DCB &dcb) {
   int dtr = dcb.fDtrControl != DTR_CONTROL_DISABLE;
-  int rts = dcb.fRtsControl == RTS_CONTROL_ENABLE || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
+  int rts = wire_trace_rts_on(dcb.fRtsControl);
   char line[32];
-  line_text(dcb, line, sizeof line);
+  wire_trace_line_settings(dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits, line, sizeof line);
   AcquireSRWLockExclusive(&trace_lock);
   if (strcmp(line, traced_line) != 0) {
     trace("LINE", line);
