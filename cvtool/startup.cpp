@@ -6,6 +6,7 @@
 
 #include "console/console.h"
 #include "cvtool/cvtool.h"
+#include "cvtool/json_report.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/platform.h"
@@ -173,17 +174,23 @@ int open_and_wake(const char *port) {
   return KEEP_RUNNING;
 }
 
+// The run after the options.
+int run_tarvel(int argc, char **argv) {
+  receiver_messages_quiet = tarvel_options.quiet;
+  int code = answer_command_line();
+  if (code == KEEP_RUNNING) code = set_up(argc, argv);
+  if (code == KEEP_RUNNING) code = open_and_wake(argv[1]);
+  if (code != KEEP_RUNNING) return code;
+  if (tarvel_options.line_test) return run_line_test(argv[1]);
+  return one_job_requested() ? run_one_job() : command_loop();
+}
+
 }  // namespace
 
 int tarvel_main(int argc, char **argv) {
   int code = take_options(&argc, argv);
   if (code != KEEP_RUNNING) return code;
-  receiver_messages_quiet = tarvel_options.quiet;
-  code = answer_command_line();
-  if (code == KEEP_RUNNING) code = set_up(argc, argv);
   if (argc >= 2) command_line_port = argv[1];
-  if (code == KEEP_RUNNING) code = open_and_wake(argv[1]);
-  if (code != KEEP_RUNNING) return code;
-  if (tarvel_options.line_test) return run_line_test(argv[1]);
-  return one_job_requested() ? run_one_job() : command_loop();
+  if (json_output_begin() != 0) return EXIT_NO_PORT;
+  return json_finish(run_tarvel(argc, argv));
 }
