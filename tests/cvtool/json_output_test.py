@@ -173,6 +173,23 @@ def line_refused_case(tmp):
         check("Leitung unbrauchbar" in err, err)
 
 
+def read_failure_case(tmp):
+    """Answers up to 40 ms late (the generator's first seed): CV 2 is not
+    read, the line's checks that follow find it no longer serves."""
+    write(os.path.join(tmp, "c.txt"), b"CV 1 = 0\nCV 2 = 1\nCV 3 = 2\n")
+    code, out, err = run(["--json", "--compare", "c.txt", "sim:r?jitter=40000,seed=1"], tmp)
+    doc = document(code, out, err)
+    check(code == 1, "exit code", code)
+    seen = [(cv["name"], cv["value"], cv["outcome"]) for cv in doc["cvs"]]
+    check(seen == [("1", 0, "same"), ("2", None, "read_failed")], seen)
+    check("CV   2: Lesefehler!" in err, err)
+    verdicts = line_verdicts(doc)
+    check(len(verdicts) > 1 and verdicts[0] == "serves" and verdicts[-1] == "no_confirm",
+          verdicts)
+    check(doc["line_checks"][-1]["max_us"] <= 40000, doc["line_checks"])
+    counts(doc, cvs_compared=2, cvs_same=1, read_failures=1)
+
+
 def port_fails_case(tmp):
     write(os.path.join(tmp, "c.txt"), b"CV 3 = 2\nCV 4a = 252\nCV 5 = 4\n")
     code, out, err = run(["--json", "--compare", "c.txt", "sim:r?unplug=230"], tmp)
