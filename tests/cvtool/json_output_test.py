@@ -9,6 +9,7 @@ Usage: json_output_test.py CASE tarvel
 import json
 import os
 import re
+import select
 import signal
 import subprocess
 import sys
@@ -251,12 +252,18 @@ def signal_case(tmp):
     proc = subprocess.Popen([TARVEL, "--json", "--read-out", "cvs.txt", "sim:r"], cwd=tmp,
                             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, env=env)
-    time.sleep(3)  # past the 2 s reset, into the reads
+    # Past the 2 s reset and the wake, into the reads.
+    seen = b""
+    deadline = time.monotonic() + 60
+    while b"sollte kurz hupen" not in seen and time.monotonic() < deadline:
+        if select.select([proc.stderr], [], [], 1)[0]:
+            seen += os.read(proc.stderr.fileno(), 4096)
+    time.sleep(0.5)
     proc.send_signal(signal.SIGTERM)
     out, err = proc.communicate(timeout=60)
     # Ended by the signal itself, after the clean-up (the shell's 143).
     check(proc.returncode == -signal.SIGTERM, "not ended by the signal:", proc.returncode, err)
-    check(b"Empf\xc3\xa4nger sollte kurz hupen" in err, "ended before the job:", err)
+    check(b"sollte kurz hupen" in seen, "the job did not start:", seen)
     check(out == b"", "stdout holds:", out)
 
 
