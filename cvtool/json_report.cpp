@@ -51,7 +51,7 @@ std::string cv_head(int number, int bank, const char *action) {
 }
 
 void add_cv(const std::string &record) {
-  if (document_fd >= 0) cv_records.push_back(record + "}");
+  cv_records.push_back(record + "}");
 }
 
 // The job as the command line asked for it.
@@ -77,27 +77,35 @@ std::string list_text(const std::vector<std::string> &records) {
   return text + "\n  ]";
 }
 
-std::string count_text(const char *name, int value) {
-  return std::string("\"") + name + "\": " + value_text(value);
-}
+struct Count {
+  const char *name;
+  int value;  // -1: null
+};
 
 // The counts of the summary line; a count the job has no use for is 0, the
 // confirmations without --verify null.
 std::string counts_text(void) {
   const JobCounts &c = job_counts;
   int verify = tarvel_options.verify;
-  return "{" + count_text("cvs_read", c.cvs_read) + ", " +
-         count_text("read_failures", c.read_failures) + ", " +
-         count_text("cvs_written", c.cvs_written) + ", " +
-         count_text("writes_confirmed", verify ? c.cvs_written - c.writes_unconfirmed : -1) + ", " +
-         count_text("writes_unconfirmed", verify ? c.writes_unconfirmed : -1) + ", " +
-         count_text("cv_lines", c.cv_lines) + ", " + count_text("lines_refused", c.lines_refused) +
-         ", " +
-         count_text("cvs_compared", tarvel_options.compare ? c.cvs_read + c.read_failures : 0) +
-         ", " + count_text("cvs_same", tarvel_options.compare ? c.cvs_read - c.cvs_differed : 0) +
-         ", " + count_text("cvs_differed", c.cvs_differed) + ", " +
-         count_text("cvs_backed_up", cvs_backed_up) + ", " +
-         count_text("file_errors", c.file_errors) + "}";
+  int compare = tarvel_options.compare != nullptr;
+  const Count counts[] = {{"cvs_read", c.cvs_read},
+                          {"read_failures", c.read_failures},
+                          {"cvs_written", c.cvs_written},
+                          {"writes_confirmed", verify ? c.cvs_written - c.writes_unconfirmed : -1},
+                          {"writes_unconfirmed", verify ? c.writes_unconfirmed : -1},
+                          {"cv_lines", c.cv_lines},
+                          {"lines_refused", c.lines_refused},
+                          {"cvs_compared", compare ? c.cvs_read + c.read_failures : 0},
+                          {"cvs_same", compare ? c.cvs_read - c.cvs_differed : 0},
+                          {"cvs_differed", c.cvs_differed},
+                          {"cvs_backed_up", cvs_backed_up},
+                          {"file_errors", c.file_errors}};
+  std::string text;
+  for (const Count &count : counts) {
+    text += text.empty() ? "{" : ", ";
+    text += std::string("\"") + count.name + "\": " + value_text(count.value);
+  }
+  return text + "}";
 }
 
 std::string document_text(int exit_code) {
@@ -139,23 +147,28 @@ int json_output_begin(void) {
 }
 
 void json_cv_read(int number, int bank, int value) {
+  // Without --json a job spends nothing on records.
+  if (document_fd < 0) return;
   add_cv(cv_head(number, bank, "read") + ", \"value\": " + value_text(value) + ", \"outcome\": \"" +
          (value < 0 ? "read_failed" : "read") + "\"");
 }
 
 void json_cv_backed_up(int number, int bank, int value) {
-  if (document_fd >= 0 && value >= 0) cvs_backed_up++;
+  if (document_fd < 0) return;
+  if (value >= 0) cvs_backed_up++;
   add_cv(cv_head(number, bank, "backup") + ", \"value\": " + value_text(value) +
          ", \"outcome\": \"" + (value < 0 ? "read_failed" : "read") + "\"");
 }
 
 void json_cv_compared(int number, int bank, int file_value, int value) {
+  if (document_fd < 0) return;
   const char *outcome = value < 0 ? "read_failed" : value == file_value ? "same" : "differs";
   add_cv(cv_head(number, bank, "compare") + ", \"file_value\": " + value_text(file_value) +
          ", \"value\": " + value_text(value) + ", \"outcome\": \"" + outcome + "\"");
 }
 
 void json_cv_written(int number, int bank, int value, int outcome) {
+  if (document_fd < 0) return;
   add_cv(cv_head(number, bank, "write") + ", \"written_value\": " + value_text(value & 0xFF) +
          ", \"outcome\": \"" + WRITE_OUTCOMES[outcome] + "\"");
 }
