@@ -12,6 +12,7 @@
 
 #include "cvtool/binary_text.h"
 #include "cvtool/cvtool.h"
+#include "cvtool/json_report.h"
 #include "cvtool/job_cv_list.h"
 #include "link/serial_port.h"
 #include "platform/file_replace.h"
@@ -65,6 +66,7 @@ int back_up_one(const JobCv *cv, unsigned failed_before) {
     printf("\nSchreibfehler: %u Bytes nicht gesendet!\n", failed_writes - failed_before);
     return 4;
   }
+  json_cv_backed_up(cv->number, cv->bank, read == 0 ? value : -1);
   if (read > 0) {
     report_read_failure(cv);
     return 1;

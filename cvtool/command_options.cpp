@@ -1,6 +1,6 @@
 // tarvel's options, GNU style, before or after the port: --verify,
 // --read-out FILE, --program FILE, --compare FILE, --backup OLD, --check,
-// --force, --ports, --help (-h, -?, /?), --version (-V); "--" ends them.
+// --force, --json, --ports, --help (-h, -?, /?), --version (-V); "--" ends them.
 #include <getopt.h>
 
 #include <cstdio>
@@ -53,7 +53,8 @@ enum {
   OPTION_COMPARE,
   OPTION_BACKUP,
   OPTION_CHECK,
-  OPTION_LINE_TEST
+  OPTION_LINE_TEST,
+  OPTION_JSON
 };
 
 const struct option long_options[] = {{"verify", no_argument, nullptr, OPTION_VERIFY},
@@ -66,6 +67,7 @@ const struct option long_options[] = {{"verify", no_argument, nullptr, OPTION_VE
                                       {"backup", required_argument, nullptr, OPTION_BACKUP},
                                       {"check", no_argument, nullptr, OPTION_CHECK},
                                       {"line-test", no_argument, nullptr, OPTION_LINE_TEST},
+                                      {"json", no_argument, nullptr, OPTION_JSON},
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'V'},
                                       {nullptr, 0, nullptr, 0}};
@@ -114,6 +116,9 @@ int take_option(int option, const char *element) {
       break;
     case OPTION_LINE_TEST:
       tarvel_options.line_test = 1;
+      break;
+    case OPTION_JSON:
+      tarvel_options.json = 1;
       break;
     case ':':
       return refuse("Dateiname fehlt nach", refused_argument(element));
@@ -172,6 +177,18 @@ int check_combination(int positionals) {
   return KEEP_RUNNING;
 }
 
+// --json needs a job whose output a script reads; returns KEEP_RUNNING, or
+// EXIT_USAGE after refusing it.
+int check_json(void) {
+  if (!tarvel_options.json) return KEEP_RUNNING;
+  if (!one_job_requested() && !tarvel_options.line_test) {
+    return refuse("nur mit --read-out, --program, --compare oder --line-test", "--json");
+  }
+  // A check's listing is for a person to read.
+  if (tarvel_options.check) return refuse("nicht mit --check", "--json");
+  return KEEP_RUNNING;
+}
+
 // Moves argument i to the end of the positionals gathered so far.
 void keep_positional(char **argv, int *count, int i) {
   char *argument = argv[i];
@@ -213,7 +230,8 @@ int take_options(int *argc_in_out, char **argv) {
   *argc_in_out = count;
   if (tarvel_options.ports && !tarvel_options.help) return list_ports();
   if (tarvel_options.help || tarvel_options.version) return KEEP_RUNNING;
-  return check_combination(count - 1);
+  int code = check_combination(count - 1);
+  return code != KEEP_RUNNING ? code : check_json();
 }
 
 void print_ports_hint(void) {

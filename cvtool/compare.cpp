@@ -4,6 +4,7 @@
 
 #include "cvtool/binary_text.h"
 #include "cvtool/cvtool.h"
+#include "cvtool/json_report.h"
 #include "cvtool/job_cv_list.h"
 #include "link/serial_port.h"
 #include "platform/safe_start.h"
@@ -27,6 +28,7 @@ int compare_one(const JobCv *cv) {
   int value;
   int read = job_cv_read(cv, &value);
   if (read < 0) return -1;
+  json_cv_compared(cv->number, cv->bank, cv->value, read == 0 ? value : -1);
   if (read > 0) {
     job_counts.read_failures++;
     report_read_failure(cv);

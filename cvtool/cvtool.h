@@ -87,6 +87,7 @@ struct TarvelOptions {
   int ports;             // --ports
   int quiet;             // -q, --quiet: a job shows only its failures and summary
   int line_test;         // --line-test: measure the line, then quit
+  int json;              // --json: a job's standard output is one JSON document
 };
 extern TarvelOptions tarvel_options;
 // Takes the options wherever they stand in argv. Leaves argv[0] and then the

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cvtool/cvtool.h"
+#include "cvtool/json_report.h"
 #include "link/line_check.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
@@ -85,6 +86,7 @@ int line_ready(void) {
   // Questions that never reached the port say nothing about the line: the
   // caller reports the port.
   if (failed_writes != failed_before) return -1;
+  json_line_check(&line_measure);
   name_line_verdict(verdict);
   if (verdict == LINE_SERVES) return 0;
   line_failed = 1;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cvtool/cvtool.h"
+#include "cvtool/json_report.h"
 #include "link/line_check.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
@@ -99,6 +100,7 @@ int run_line_test(const char *port) {
            failed_writes - failed_before, JOB_PORT_FAILED);
     return JOB_PORT_FAILED;
   }
+  json_line_check(&line_measure);
   print_adapter(port);
   printf(
       "  Bekannte Antworten: %d Werte best\x84tigt, jeder nach seinem Gegenteil, das\n"

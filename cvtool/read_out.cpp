@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "cvtool/binary_text.h"
 #include "cvtool/cvtool.h"
+#include "cvtool/json_report.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/file_replace.h"
@@ -90,6 +91,7 @@ int read_out_one(void) {
     value = read_cv();
     if (failed_writes != failed_before) return READ_OUT_PORT_FAILED;
   }
+  json_cv_read(number, alternative, value);
   if (value < 0) {
     const char *failed = alternative ? "CV %3da: Lesefehler!\n" : "CV %3d: Lesefehler!\n";
     job_counts.read_failures++;

@@ -6,6 +6,7 @@
 
 #include "console/console.h"
 #include "cvtool/cvtool.h"
+#include "cvtool/json_report.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/platform.h"
@@ -31,6 +32,7 @@ void print_options_help(void) {
       "  tarvel [--verify] [-q] --read-out DATEI [--force] comx\n"
       "  tarvel [--verify] [-q] --program DATEI [--backup ALT [--force]] comx\n"
       "  tarvel [-q] --compare DATEI comx\n"
+      "  tarvel --json --read-out|--program|--compare DATEI ... comx\n"
       "  tarvel --check [--verify] --program DATEI [--backup ALT] [comx]\n"
       "  tarvel --check --compare DATEI [comx]\n"
       "  tarvel --line-test comx\n"
@@ -56,6 +58,10 @@ void print_options_help(void) {
       "                     sagt, ob sie taugt und was ein Auslesen dauert, und endet\n"
       "                     (Exit-Code 0 taugt, 1 taugt nicht)\n"
       "  -q, --quiet        mit einem Auftrag: nur Fehler und Ergebnis\n"
+      "  --json             mit einem Auftrag oder --line-test: die Standardausgabe ist\n"
+      "                     ein JSON-Dokument \x81"
+      "ber Auftrag, CVs, Leitung und Exit-Code,\n"
+      "                     alle Meldungen gehen auf die Standardfehlerausgabe\n"
       "  -h, -?, --help     zeigt diese Hilfe und endet\n"
       "  -V, --version      zeigt die Version und endet\n\n"
       "Exit-Codes von --read-out, --program und --compare: 0 alles gelesen bzw.\n"
@@ -173,17 +179,23 @@ int open_and_wake(const char *port) {
   return KEEP_RUNNING;
 }
 
+// The run after the options.
+int run_tarvel(int argc, char **argv) {
+  receiver_messages_quiet = tarvel_options.quiet;
+  int code = answer_command_line();
+  if (code == KEEP_RUNNING) code = set_up(argc, argv);
+  if (code == KEEP_RUNNING) code = open_and_wake(argv[1]);
+  if (code != KEEP_RUNNING) return code;
+  if (tarvel_options.line_test) return run_line_test(argv[1]);
+  return one_job_requested() ? run_one_job() : command_loop();
+}
+
 }  // namespace
 
 int tarvel_main(int argc, char **argv) {
   int code = take_options(&argc, argv);
   if (code != KEEP_RUNNING) return code;
-  receiver_messages_quiet = tarvel_options.quiet;
-  code = answer_command_line();
-  if (code == KEEP_RUNNING) code = set_up(argc, argv);
   if (argc >= 2) command_line_port = argv[1];
-  if (code == KEEP_RUNNING) code = open_and_wake(argv[1]);
-  if (code != KEEP_RUNNING) return code;
-  if (tarvel_options.line_test) return run_line_test(argv[1]);
-  return one_job_requested() ? run_one_job() : command_loop();
+  if (json_output_begin() != 0) return EXIT_NO_PORT;
+  return json_finish(run_tarvel(argc, argv));
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cvtool/cvtool.h"
+#include "cvtool/json_report.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 
@@ -20,17 +21,26 @@ int write_confirmed(void) {
   if (verify_cv()) return 1;
   return line_slow && line_ready() == 0 && verify_cv();
 }
+
+// Counts the write just made and, with --verify, has it confirmed. Returns
+// how it ended (JsonWriteOutcome).
+int count_write(unsigned failed_before) {
+  // A write whose bytes did not all leave (a pulled adapter) was no write.
+  if (failed_writes != failed_before) return JSON_WRITE_FAILED;
+  job_counts.cvs_written++;
+  if (!tarvel_options.verify) return JSON_WRITTEN;
+  if (write_confirmed()) return JSON_CONFIRMED;
+  job_counts.writes_unconfirmed++;
+  return JSON_UNCONFIRMED;
+}
 }  // namespace
 
 void write_selected_cv(int in_dialogue) {
   unsigned failed_before = failed_writes;
   write_cv();
-  // A write whose bytes did not all leave (a pulled adapter) was no write.
-  if (failed_writes != failed_before) return;
-  job_counts.cvs_written++;
-  if (!tarvel_options.verify) return;
-  if (write_confirmed()) return;
-  job_counts.writes_unconfirmed++;
+  int outcome = count_write(failed_before);
+  json_cv_written(cv_selection.number, cv_selection.bank, cv_selection.value, outcome);
+  if (outcome != JSON_UNCONFIRMED) return;
   // In a programming run the line replaces the progress line of this CV.
   printf(cv_selection.bank ? "%sCV %3da = %3d nicht best\x84tigt!\n"
                            : "%sCV %3d  = %3d nicht best\x84tigt!\n",

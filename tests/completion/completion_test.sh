@@ -42,6 +42,7 @@ while IFS='|' read -r function words offered refused; do
 done <<EOF2
 _tarvel|$tarvel --ver|--verify --version|--help
 _tarvel|$tarvel --read-out @/cv|@/cvs.txt|--verify
+_tarvel|$tarvel --compare @/cvs.txt --j|--json|--verify
 _tarvel|$tarvel |sim: $first_port|--verify
 _tarvel|$tarvel --verify --program @/cvs.txt s|sim:|@/cvs.txt
 _tarvel|$tarvel sim:x @/c|@/cvs.txt|sim:

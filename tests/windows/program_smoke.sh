@@ -288,5 +288,29 @@ case $case_name in
       expect 4 "$(printf 'Schreibfehler: 2 Bytes nicht gesendet, Empf\204nger nicht freigegeben')"
     done
     rm -rf "$out.d" ;;
+  tarvel_json)
+    # --json: standard output is the document alone (Python's json module
+    # refuses anything after it), its CVs as the receiver holds them, the
+    # umlaut of the file's name (an ANSI byte in the program) as its character;
+    # the summary goes to standard error.
+    mkdir "$out.d" && printf 'CV 7a = 12\r\nCV 3 = 99\r\nhallo\r\n' >"$out.d/Grüße.txt"
+    ORN_HOME=1 "$wine_run" "$tarvel" --json --verify --program "$out.d/Grüße.txt" "sim:$out.d/r" \
+      </dev/null >"$out" 2>"$err"; code=$?
+    python3 - "$out" "$out.d" <<'PY' || { echo "the document:"; cat "$out"; code=1; }
+import json, re, sys
+doc = json.loads(open(sys.argv[1], "rb").read().decode("ascii"))
+held = {}
+for line in open(sys.argv[2] + "/r/cvs.txt"):
+    m = re.match(r"CV\s+(\d+)(a?)\s*=\s*(\d+)", line)
+    held[m.group(1) + m.group(2)] = int(m.group(3))
+assert doc["job"]["file"] == sys.argv[2] + "/Gr\u00fc\u00dfe.txt", doc["job"]
+assert doc["exit_code"] == 2 and doc["line_checks"][0]["verdict"] == "serves", doc
+written = [(c["name"], c["written_value"], c["outcome"]) for c in doc["cvs"]]
+assert written == [("7a", 12, "confirmed"), ("3", 99, "confirmed")], written
+assert all(held[name] == value for name, value, _ in written), held
+assert doc["counts"]["lines_refused"] == 1 and doc["counts"]["writes_confirmed"] == 2
+PY
+    rm -rf "$out.d"
+    expect 2 "(Exit-Code 2)" ;;
   *) echo "unknown case $case_name"; exit 2 ;;
 esac
