@@ -18,6 +18,7 @@
 #include "cvtool/json_text.h"
 #include "link/line_check.h"
 #include "link/receiver_protocol.h"
+#include "platform/safe_start.h"
 
 namespace {
 
@@ -116,15 +117,20 @@ std::string document_text(int exit_code) {
          ",\n  \"exit_code\": " + number_text(exit_code) + "\n}\n";
 }
 
-// The whole text, however the system parts it.
-void write_all(int fd, const std::string &text) {
+// The whole text, however the system parts it. Returns 0, or -1 with errno
+// set when it cannot all be written.
+int write_all(int fd, const std::string &text) {
   size_t done = 0;
   while (done < text.size()) {
     long written = (long)write(fd, text.data() + done, (unsigned)(text.size() - done));
-    if (written <= 0 && errno == EINTR) continue;
-    if (written <= 0) return;
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      if (written == 0) errno = EIO;
+      return -1;
+    }
     done += (size_t)written;
   }
+  return 0;
 }
 
 }  // namespace
@@ -191,8 +197,15 @@ int json_finish(int exit_code) {
   if (document_fd < 0) return exit_code;
   fflush(stdout);
   fflush(stderr);
-  write_all(document_fd, document_text(exit_code));
-  close(document_fd);
+  int failed = write_all(document_fd, document_text(exit_code));
+  int error = errno;
+  if (close(document_fd) != 0 && failed == 0) {
+    failed = -1;
+    error = errno;
+  }
   document_fd = -1;
-  return exit_code;
+  if (failed == 0) return exit_code;
+  // A script that gets no document must not read success from the exit code.
+  report_file_error("Standardausgabe", error);
+  return exit_code == JOB_PORT_FAILED ? exit_code : JOB_FILE_FAILED;
 }

@@ -31,5 +31,6 @@ void json_cv_written(int number, int bank, int value, int outcome);
 // What a check of the line measured (every check of the run, in order).
 void json_line_check(const LineMeasure *measure);
 // With --json prints the document with exit_code on the standard output set
-// aside; returns exit_code.
+// aside; returns exit_code, or when the document cannot be written whole (a
+// full disk, a closed pipe) says so on standard error and returns 3 (4 stays 4).
 int json_finish(int exit_code);

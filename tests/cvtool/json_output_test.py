@@ -210,6 +210,26 @@ def no_file_case(tmp):
     check(code == 99 and doc["port"] == "sim:r?nonsense", code, doc["port"])
 
 
+def unwritable_case(tmp):
+    """A document that cannot be written (a full disk) is said on standard
+    error, and the exit code is no longer the job's success."""
+    write(os.path.join(tmp, "c.txt"), b"CV 3 = 7\n")
+    write(os.path.join(tmp, "many.txt"), b"".join(b"CV %d = 1\n" % n for n in range(1, 101)))
+    env = dict(os.environ, ORN_HOME="1", ORN_VIRTUAL_CLOCK="1")
+    for args, job_code, code in ((["--program", "c.txt"], 0, 3),
+                                 (["--compare", "c.txt"], 0, 3),
+                                 (["--program", "many.txt"], 4, 4)):
+        port = "sim:r?unplug=230" if job_code == 4 else "sim:r"
+        with open("/dev/full", "wb") as full:
+            proc = subprocess.run([TARVEL, "--json", *args, port], stdin=subprocess.DEVNULL,
+                                  stdout=full, stderr=subprocess.PIPE, cwd=tmp, env=env,
+                                  timeout=120)
+        err = proc.stderr.decode("utf-8", "replace")
+        check(proc.returncode == code, args, job_code, "ended with", proc.returncode, err)
+        check("Standardausgabe: No space left on device" in err, err)
+        check("(Exit-Code %d)" % job_code in err, err)
+
+
 def usage_case(tmp):
     """--json needs a job; without --json nothing of it shows."""
     for args in (["--json", "sim:r"], ["--json", "--check", "--compare", "c.txt"]):
