@@ -10,8 +10,9 @@
 #include <windows.h>
 #include <commdlg.h>
 #include <mmsystem.h>
-// The few calls that touch the line go through the wire trace (ORN_TRACE).
-#include "win32/wire_trace_win32.h"
+// The few calls that reach a port go to a device port ("sim:") or to Windows,
+// and past the wire trace (ORN_TRACE).
+#include "win32/port_calls_win32.h"
 // Printed text reaches the console as code page 850.
 #include "win32/console_text_win32.h"
 // Every pause is precise, never shorter than asked.

@@ -2,7 +2,7 @@
 // handle is an event object, so that no other handle can have its value, and a
 // completion routine reaches the thread that queued the request as an APC,
 // inside its alertable SleepEx, as on a real port.
-#define WIRE_TRACE_WIN32_IMPLEMENTATION
+#define PORT_CALLS_WIN32_IMPLEMENTATION
 #include "platform/device_port_delivery.h"
 
 // A thread that APCs can be queued on from another thread.

@@ -1,13 +1,11 @@
-// The wire trace on Windows (see wire_trace_win32.h). Only the port that was
-// opened last is traced; every other handle passes straight through. Without
-// ORN_TRACE each call costs one comparison more than the plain Win32 call.
-#define WIRE_TRACE_WIN32_IMPLEMENTATION
+// The wire trace on Windows (see wire_trace_win32.h). Without ORN_TRACE each
+// port call costs one comparison more than the plain Win32 call.
+#define PORT_CALLS_WIN32_IMPLEMENTATION
 #include "platform/win32/wire_trace_win32.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "platform/device_port.h"
 #include "platform/wire_trace_text.h"
 
 namespace {
@@ -178,111 +176,56 @@ void WINAPI write_completed(DWORD error, DWORD transferred, LPOVERLAPPED request
 
 }  // namespace
 
-// ---------------------------------------------------------------- the traced calls
+// ---------------------------------------------------------------- what the port calls tell
 
-HANDLE traced_CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                          DWORD disposition, DWORD flags, HANDLE template_file) {
-  bool taken = false;
-  HANDLE device_port = device_port_open_registered(name, &taken);
-  if (taken) return device_port;
-  HANDLE handle = CreateFileA(name, access, share, security, disposition, flags, template_file);
-  if (handle == INVALID_HANDLE_VALUE || !(access & GENERIC_WRITE) || !trace_requested()) {
-    return handle;
-  }
+void wire_trace_opened(HANDLE handle, DWORD access) {
+  if (!(access & GENERIC_WRITE) || !trace_requested()) return;
   // The caller may look at the last error even on success (OPEN_ALWAYS).
   DWORD saved = GetLastError();
   if (is_serial_port(handle)) start_trace(handle);
   SetLastError(saved);
-  return handle;
 }
 
-// A write still pending on an overlapped handle is not traced: its completion
-// is learnt elsewhere. Neither program writes that way.
-BOOL traced_WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written,
-                      LPOVERLAPPED overlapped) {
-  if (device_port_handle(file)) return device_port_write(file, data, length, written, overlapped);
-  BOOL done = WriteFile(file, data, length, written, overlapped);
-  if (!done || !tracing(file)) return done;
+bool wire_trace_on(HANDLE handle) {
+  return tracing(handle);
+}
+
+void wire_trace_written(HANDLE handle, const void *data, DWORD count) {
+  if (!tracing(handle)) return;
   DWORD saved = GetLastError();
-  DWORD count = 0;
-  if (written != nullptr) {
-    count = *written;
-  } else if (overlapped != nullptr) {
-    GetOverlappedResult(file, overlapped, &count, FALSE);
-  }
-  trace_bytes(data, count < length ? count : length);
+  trace_bytes(data, count);
   SetLastError(saved);
-  return done;
 }
 
-BOOL traced_WriteFileEx(HANDLE file, LPCVOID data, DWORD length, LPOVERLAPPED overlapped,
-                        LPOVERLAPPED_COMPLETION_ROUTINE completed) {
-  if (device_port_handle(file)) {
-    return device_port_write_ex(file, data, length, overlapped, completed);
-  }
-  if (!tracing(file) || overlapped == nullptr || completed == nullptr) {
-    return WriteFileEx(file, data, length, overlapped, completed);
-  }
+BOOL wire_trace_write_ex(HANDLE file, LPCVOID data, DWORD length, LPOVERLAPPED overlapped,
+                         LPOVERLAPPED_COMPLETION_ROUTINE completed) {
   if (!keep_pending(overlapped, data, length, completed)) {
     // No room to wait for the completion: trace the bytes as they are queued.
     BOOL queued = WriteFileEx(file, data, length, overlapped, completed);
-    DWORD saved = GetLastError();
-    if (queued) trace_bytes(data, length);
-    SetLastError(saved);
+    if (queued) wire_trace_written(file, data, length);
     return queued;
   }
   BOOL queued = WriteFileEx(file, data, length, overlapped, write_completed);
   PendingWrite refused;
-  if (!queued) take_pending(overlapped, &refused);  // a refused write never completes
+  if (!queued) {
+    DWORD saved = GetLastError();
+    take_pending(overlapped, &refused);  // a refused write never completes
+    SetLastError(saved);
+  }
   return queued;
 }
 
-BOOL traced_SetCommConfig(HANDLE port, LPCOMMCONFIG config, DWORD size) {
-  if (device_port_handle(port)) return device_port_set_config(port, config, size);
-  BOOL done = SetCommConfig(port, config, size);
-  if (done && config != nullptr && tracing(port)) {
-    DWORD saved = GetLastError();
-    trace_settings(config->dcb);
-    SetLastError(saved);
-  }
-  return done;
+void wire_trace_settings(HANDLE handle, const DCB &dcb) {
+  if (!tracing(handle)) return;
+  DWORD saved = GetLastError();
+  trace_settings(dcb);
+  SetLastError(saved);
 }
 
-// A failed status read counts as DSR not asserted, as the programs take it.
-BOOL traced_GetCommModemStatus(HANDLE port, LPDWORD status) {
-  if (device_port_handle(port)) return device_port_modem_status(port, status);
-  BOOL done = GetCommModemStatus(port, status);
-  if (!tracing(port)) return done;
+void wire_trace_modem_status(HANDLE handle, BOOL done, const DWORD *status) {
+  if (!tracing(handle)) return;
   DWORD saved = GetLastError();
   bool dsr = done && status != nullptr && (*status & MS_DSR_ON) != 0;
   trace("DSR", dsr ? "1" : "0");
   SetLastError(saved);
-  return done;
-}
-
-// ---------------------------------------------------------------- calls only the receiver needs
-
-BOOL traced_ReadFileEx(HANDLE file, LPVOID data, DWORD length, LPOVERLAPPED overlapped,
-                       LPOVERLAPPED_COMPLETION_ROUTINE completed) {
-  return device_port_handle(file) ? device_port_read_ex(file, data, length, overlapped, completed)
-                                  : ReadFileEx(file, data, length, overlapped, completed);
-}
-
-BOOL traced_GetCommConfig(HANDLE port, LPCOMMCONFIG config, LPDWORD size) {
-  return device_port_handle(port) ? device_port_get_config(port, config, size)
-                                  : GetCommConfig(port, config, size);
-}
-
-BOOL traced_SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts) {
-  return device_port_handle(port) ? device_port_set_timeouts(port, timeouts)
-                                  : SetCommTimeouts(port, timeouts);
-}
-
-BOOL traced_ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT status) {
-  return device_port_handle(port) ? device_port_clear_error(port, errors, status)
-                                  : ClearCommError(port, errors, status);
-}
-
-BOOL traced_CloseHandle(HANDLE handle) {
-  return device_port_handle(handle) ? device_port_close(handle) : CloseHandle(handle);
 }

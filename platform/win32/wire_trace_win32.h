@@ -1,44 +1,30 @@
 // The wire trace on Windows: with ORN_TRACE set to a file name, what passes
 // over the serial port is appended to that file, one event a line
 // ("<us since open> <EVENT> <value>"), the same lines as the virtual
-// receiver's wire.log. The programs call the Win32 names as always; the
-// defines below route the few calls that touch the line through the trace,
-// which passes every other handle straight on. The same shim attaches the
-// plugged-in devices: a port whose name a registered device takes ("sim:...",
-// the virtual receiver) is a device port (platform/device_port.h), whichever
-// of these calls it meets.
+// receiver's wire.log. Only the port that was opened last is traced. The port
+// calls (port_calls_win32.h) tell the trace what happened; each call here
+// keeps the caller's last error.
 #pragma once
 
 #ifdef _WIN32
 
 #include <windows.h>
 
-HANDLE traced_CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                          DWORD disposition, DWORD flags, HANDLE template_file);
-BOOL traced_WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written,
-                      LPOVERLAPPED overlapped);
-BOOL traced_WriteFileEx(HANDLE file, LPCVOID data, DWORD length, LPOVERLAPPED overlapped,
-                        LPOVERLAPPED_COMPLETION_ROUTINE completed);
-BOOL traced_SetCommConfig(HANDLE port, LPCOMMCONFIG config, DWORD size);
-BOOL traced_GetCommModemStatus(HANDLE port, LPDWORD status);
-BOOL traced_ReadFileEx(HANDLE file, LPVOID data, DWORD length, LPOVERLAPPED overlapped,
-                       LPOVERLAPPED_COMPLETION_ROUTINE completed);
-BOOL traced_GetCommConfig(HANDLE port, LPCOMMCONFIG config, LPDWORD size);
-BOOL traced_SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts);
-BOOL traced_ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT status);
-BOOL traced_CloseHandle(HANDLE handle);
-
-#ifndef WIRE_TRACE_WIN32_IMPLEMENTATION
-#define CreateFileA traced_CreateFileA
-#define WriteFile traced_WriteFile
-#define WriteFileEx traced_WriteFileEx
-#define SetCommConfig traced_SetCommConfig
-#define GetCommModemStatus traced_GetCommModemStatus
-#define ReadFileEx traced_ReadFileEx
-#define GetCommConfig traced_GetCommConfig
-#define SetCommTimeouts traced_SetCommTimeouts
-#define ClearCommError traced_ClearCommError
-#define CloseHandle traced_CloseHandle
-#endif
+// After a port's CreateFileA succeeded: starts the trace on handle when
+// ORN_TRACE asks for one, it was opened for writing and it is a serial port.
+void wire_trace_opened(HANDLE handle, DWORD access);
+// Whether handle is the traced port.
+bool wire_trace_on(HANDLE handle);
+// count bytes of data went out on a traced port.
+void wire_trace_written(HANDLE handle, const void *data, DWORD count);
+// WriteFileEx on the traced port: the bytes are traced as the write
+// completes, then completed runs. Returns what WriteFileEx returned.
+BOOL wire_trace_write_ex(HANDLE file, LPCVOID data, DWORD length, LPOVERLAPPED overlapped,
+                         LPOVERLAPPED_COMPLETION_ROUTINE completed);
+// The line settings and DTR/RTS of a SetCommConfig that succeeded.
+void wire_trace_settings(HANDLE handle, const DCB &dcb);
+// What a GetCommModemStatus found: DSR, counted as not asserted when the
+// call failed.
+void wire_trace_modem_status(HANDLE handle, BOOL done, const DWORD *status);
 
 #endif  // _WIN32
