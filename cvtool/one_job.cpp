@@ -41,10 +41,19 @@ bool cv_list_job(void) {
   return tarvel_options.read != nullptr || tarvel_options.write != nullptr;
 }
 
+// A list of CVs as the summary shows it: a long one cut after its first
+// entries, so that a signal's note (at most 1000 bytes) keeps its words.
+std::string shown_list(const char *list) {
+  std::string shown = shown_text(list);
+  if (shown.size() <= 60) return shown;
+  size_t cut = shown.rfind(',', 56);
+  return shown.substr(0, cut == std::string::npos ? 56 : cut + 1) + "...";
+}
+
 // How the summary and a signal's note name the job: "--program FILE", ...
 std::string job_title(void) {
-  if (tarvel_options.read != nullptr) return "--read " + shown_text(tarvel_options.read);
-  if (tarvel_options.write != nullptr) return "--write " + shown_text(tarvel_options.write);
+  if (tarvel_options.read != nullptr) return "--read " + shown_list(tarvel_options.read);
+  if (tarvel_options.write != nullptr) return "--write " + shown_list(tarvel_options.write);
   const char *option = tarvel_options.read_out != nullptr  ? "--read-out "
                        : tarvel_options.compare != nullptr ? "--compare "
                                                            : "--program ";

@@ -293,6 +293,15 @@ std::vector<JobCase> job_cases() {
        "tarvel --write 9=10,2a=20,256=255,7=0: 4 CVs geschrieben, 3 best\xC3\xA4tigt, 1 nicht "
        "best\xC3\xA4tigt (Exit-Code 1)",
        true},
+      // A long list is cut in the summary, as in a signal's note.
+      {"write_long_list",
+       {"--write", "1=1,2=2,3=3,4=4,5=5,6=6,7=7,8=8,9=9,10=10,11=11,12=12,13=13,14=14,15=15,16=16",
+        "sim:%/r"},
+       nullptr,
+       0,
+       "tarvel --write 1=1,2=2,3=3,4=4,5=5,6=6,7=7,8=8,9=9,10=10,11=11,12=12,...: 16 CVs "
+       "geschrieben (Exit-Code 0)",
+       true},
       {"write_no_receiver",
        {"--write", "7=1", "sim:%/r?absent"},
        nullptr,
