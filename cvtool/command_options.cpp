@@ -188,6 +188,19 @@ const char *job_usage(void) {
   return "tarvel [--verify] --read-out|--program DATEI comx";
 }
 
+// --cvs only for a read-out; --verify not for --read. Returns KEEP_RUNNING, or
+// EXIT_USAGE after refusing.
+int check_cv_list_options(void) {
+  if (tarvel_options.cvs != nullptr && tarvel_options.read_out == nullptr) {
+    return refuse("nur mit --read-out", "--cvs");
+  }
+  // A read ends with the receiver's confirmation anyway; there is no write.
+  if (tarvel_options.verify && tarvel_options.read != nullptr) {
+    return refuse("nicht mit --read", "--verify");
+  }
+  return KEEP_RUNNING;
+}
+
 // Returns KEEP_RUNNING, or EXIT_USAGE after refusing the first wrong one.
 int check_combination(int positionals) {
   if (tarvel_options.force && tarvel_options.read_out == nullptr &&
@@ -197,13 +210,8 @@ int check_combination(int positionals) {
   if (tarvel_options.quiet && !one_job_requested()) {
     return refuse("nur mit --read-out, --program, --compare, --read oder --write", "--quiet");
   }
-  if (tarvel_options.cvs != nullptr && tarvel_options.read_out == nullptr) {
-    return refuse("nur mit --read-out", "--cvs");
-  }
-  // A read ends with the receiver's confirmation anyway; there is no write.
-  if (tarvel_options.verify && tarvel_options.read != nullptr) {
-    return refuse("nicht mit --read", "--verify");
-  }
+  int code = check_cv_list_options();
+  if (code != KEEP_RUNNING) return code;
   if (tarvel_options.backup != nullptr && tarvel_options.program == nullptr) {
     return refuse("nur mit --program", "--backup");
   }
