@@ -1,7 +1,7 @@
 // One job from the command line: `tarvel --read-out FILE PORT` (with --cvs
 // LIST), `tarvel --program FILE PORT` (with --backup OLD),
 // `tarvel --compare FILE PORT`, `tarvel --read LIST PORT` or
-// `tarvel --write CV=VALUE,... PORT`. The usual start, the one command on FILE, the
+// `tarvel --write CV=VALUE,... PORT`. The usual start, the one command, the
 // quit sequence, and an exit code that a script can trust. No key is read and
 // nothing waits for a user.
 #include <sys/stat.h>

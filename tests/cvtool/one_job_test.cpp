@@ -9,9 +9,11 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -1202,6 +1204,33 @@ TEST_F(TarvelJob, AQuietReadPrintsJustTheCvLines) {
   EXPECT_NE(r.out.find("\nCV   3  =   2 (b0000 0010)\ntarvel --read 3: 1 von 1 CVs gelesen"),
             std::string::npos)
       << r.out;
+}
+
+// --read and --write are jobs: keys typed on the terminal are not read, and
+// the terminal's settings stay as they were.
+TEST_F(TarvelJob, ReadAndWriteLeaveTheTerminalAlone) {
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{"-q", "--read", "1-256", "sim:%/r"},
+        std::vector<std::string>{"-q", "--write", "3=9,4=9", "sim:%/r"}}) {
+    PtyPair pty;
+    ASSERT_GE(pty.master, 0);
+    int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    struct termios before, after;
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    ASSERT_TRUE(write_all(pty.master, (const unsigned char *)"\033\033q\033", 4));
+    ProgramRun r = run_job(TARVEL_PATH, args, dir, -1, slave);
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    close(slave);
+    pty.close_master();
+    EXPECT_EQ(r.code, 0) << args[1] << r.out << r.err;
+    EXPECT_EQ(before.c_iflag, after.c_iflag) << args[1];
+    EXPECT_EQ(before.c_oflag, after.c_oflag) << args[1];
+    EXPECT_EQ(before.c_cflag, after.c_cflag) << args[1];
+    EXPECT_EQ(before.c_lflag, after.c_lflag) << args[1];
+    EXPECT_EQ(memcmp(before.c_cc, after.c_cc, sizeof before.c_cc), 0) << args[1];
+    EXPECT_EQ(count_of(r.out, "\n"), args[1] == "--read" ? 256 : 0) << r.out;
+  }
 }
 
 // A line that does not serve is named on standard error; standard output
