@@ -56,6 +56,11 @@ void write_cvs_job(void) {
     cv_selection.number = command_line_cvs.cvs[i].number;
     cv_selection.bank = command_line_cvs.cvs[i].bank;
     cv_selection.value = command_line_cvs.cvs[i].value;
+    // On a terminal the progress line, as a programming run shows it.
+    if (job_progress_shown()) {
+      printf(cv_selection.bank ? "CV %3da = %3d\r" : "CV %3d  = %3d\r", cv_selection.number,
+             cv_selection.value);
+    }
     write_selected_cv(0);
     note_programming(1);
     // A receiver that stopped answering, or a port that stopped taking

@@ -109,7 +109,7 @@ void print_summary(int code) {
   // the lines of --read and the exit code.
   if (cv_list_job() && tarvel_options.quiet) return;
   // On a terminal the last progress line ends in CR.
-  if (job_progress_shown() && !cv_list_job()) printf("\n");
+  if (job_progress_shown() && tarvel_options.read == nullptr) printf("\n");
   print_counts();
   if (backup_code != 0) {
     // The backup has said what failed.
