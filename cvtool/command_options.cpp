@@ -1,11 +1,13 @@
 // tarvel's options, GNU style, before or after the port: --verify,
-// --read-out FILE, --program FILE, --compare FILE, --backup OLD, --check,
-// --force, --json, --ports, --help (-h, -?, /?), --version (-V); "--" ends them.
+// --read-out FILE, --cvs LIST, --program FILE, --compare FILE, --backup OLD,
+// --read LIST, --write CV=VALUE,..., --check, --force, --json, --ports,
+// --help (-h, -?, /?), --version (-V); "--" ends them.
 #include <getopt.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "cvtool/cv_list_arg.h"
 #include "cvtool/cvtool.h"
 #include "link/serial_port.h"
 #include "platform/platform.h"
@@ -41,7 +43,33 @@ int take_job_file(const char **job, const char *already, const char *file, const
 const char *current_job(void) {
   if (tarvel_options.read_out != nullptr) return tarvel_options.read_out;
   if (tarvel_options.program != nullptr) return tarvel_options.program;
+  if (tarvel_options.read != nullptr) return tarvel_options.read;
+  if (tarvel_options.write != nullptr) return tarvel_options.write;
   return tarvel_options.compare;
+}
+
+// The CVs of --cvs, --read or --write into command_line_cvs; a wrong list is
+// refused with the entry that is wrong. values: CV=VALUE pairs.
+int take_cv_list(const char **list, const char *text, const char *option, int values) {
+  CvListError error;
+  int parsed = values ? cv_values_parse(text, &command_line_cvs, &error)
+                      : cv_list_parse(text, &command_line_cvs, &error);
+  if (parsed != 0) {
+    fprintf(stderr, "tarvel: %s: \"%s\": %s (tarvel --help zeigt die Optionen)\n", option,
+            shown_text(error.part.c_str()).c_str(), error.reason);
+    return EXIT_USAGE;
+  }
+  *list = text;
+  return KEEP_RUNNING;
+}
+
+// --cvs (once) and the jobs --read and --write (one job a run) share the
+// list; --cvs beside another job is refused once all options are taken.
+int take_cvs_option(const char **list, const char *text, const char *option) {
+  bool job = list != &tarvel_options.cvs;
+  if (!job && *list != nullptr) return refuse("nur einmal", option);
+  if (job && current_job() != nullptr) return refuse("nur ein Auftrag", option);
+  return take_cv_list(list, text, option, list == &tarvel_options.write);
 }
 
 enum {
@@ -54,7 +82,10 @@ enum {
   OPTION_BACKUP,
   OPTION_CHECK,
   OPTION_LINE_TEST,
-  OPTION_JSON
+  OPTION_JSON,
+  OPTION_CVS,
+  OPTION_READ,
+  OPTION_WRITE
 };
 
 const struct option long_options[] = {{"verify", no_argument, nullptr, OPTION_VERIFY},
@@ -68,6 +99,9 @@ const struct option long_options[] = {{"verify", no_argument, nullptr, OPTION_VE
                                       {"check", no_argument, nullptr, OPTION_CHECK},
                                       {"line-test", no_argument, nullptr, OPTION_LINE_TEST},
                                       {"json", no_argument, nullptr, OPTION_JSON},
+                                      {"cvs", required_argument, nullptr, OPTION_CVS},
+                                      {"read", required_argument, nullptr, OPTION_READ},
+                                      {"write", required_argument, nullptr, OPTION_WRITE},
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'V'},
                                       {nullptr, 0, nullptr, 0}};
@@ -79,6 +113,12 @@ const char *refused_argument(const char *element) {
   if (strncmp(element, "--", 2) == 0) return element;
   short_option[1] = (char)optopt;
   return short_option;
+}
+
+// Whether the option element names takes a list of CVs, not a file.
+bool takes_cv_list(const char *element) {
+  return strcmp(element, "--cvs") == 0 || strcmp(element, "--read") == 0 ||
+         strcmp(element, "--write") == 0;
 }
 
 // Returns KEEP_RUNNING, or EXIT_USAGE after refusing the option.
@@ -108,6 +148,12 @@ int take_option(int option, const char *element) {
       return take_job_file(&tarvel_options.program, current_job(), optarg, "--program");
     case OPTION_COMPARE:
       return take_job_file(&tarvel_options.compare, current_job(), optarg, "--compare");
+    case OPTION_CVS:
+      return take_cvs_option(&tarvel_options.cvs, optarg, "--cvs");
+    case OPTION_READ:
+      return take_cvs_option(&tarvel_options.read, optarg, "--read");
+    case OPTION_WRITE:
+      return take_cvs_option(&tarvel_options.write, optarg, "--write");
     case OPTION_BACKUP:
       if (tarvel_options.backup != nullptr) return refuse("nur eine Sicherung", "--backup");
       return take_job_file(&tarvel_options.backup, nullptr, optarg, "--backup");
@@ -121,7 +167,8 @@ int take_option(int option, const char *element) {
       tarvel_options.json = 1;
       break;
     case ':':
-      return refuse("Dateiname fehlt nach", refused_argument(element));
+      return refuse(takes_cv_list(element) ? "CV-Liste fehlt nach" : "Dateiname fehlt nach",
+                    refused_argument(element));
     default:
       // -? asks for help; anything else is no option of ours.
       if (optopt == '?') {
@@ -138,6 +185,27 @@ bool is_positional(const char *argument) {
   return argument[0] != '-' || argument[1] == '\0';
 }
 
+// How the job asked for is called, for a refusal.
+const char *job_usage(void) {
+  if (tarvel_options.compare != nullptr) return "tarvel --compare DATEI comx";
+  if (tarvel_options.read != nullptr) return "tarvel --read LISTE comx";
+  if (tarvel_options.write != nullptr) return "tarvel [--verify] --write CV=WERT[,CV=WERT...] comx";
+  return "tarvel [--verify] --read-out|--program DATEI comx";
+}
+
+// --cvs only for a read-out; --verify not for --read. Returns KEEP_RUNNING, or
+// EXIT_USAGE after refusing.
+int check_cv_list_options(void) {
+  if (tarvel_options.cvs != nullptr && tarvel_options.read_out == nullptr) {
+    return refuse("nur mit --read-out", "--cvs");
+  }
+  // A read ends with the receiver's confirmation anyway; there is no write.
+  if (tarvel_options.verify && tarvel_options.read != nullptr) {
+    return refuse("nicht mit --read", "--verify");
+  }
+  return KEEP_RUNNING;
+}
+
 // Returns KEEP_RUNNING, or EXIT_USAGE after refusing the first wrong one.
 int check_combination(int positionals) {
   if (tarvel_options.force && tarvel_options.read_out == nullptr &&
@@ -145,8 +213,10 @@ int check_combination(int positionals) {
     return refuse("nur mit --read-out oder --backup", "--force");
   }
   if (tarvel_options.quiet && !one_job_requested()) {
-    return refuse("nur mit --read-out, --program oder --compare", "--quiet");
+    return refuse("nur mit --read-out, --program, --compare, --read oder --write", "--quiet");
   }
+  int code = check_cv_list_options();
+  if (code != KEEP_RUNNING) return code;
   if (tarvel_options.backup != nullptr && tarvel_options.program == nullptr) {
     return refuse("nur mit --program", "--backup");
   }
@@ -169,10 +239,7 @@ int check_combination(int positionals) {
     return refuse("zu viele Argumente", "tarvel --check --program|--compare DATEI [comx]");
   }
   if (!tarvel_options.check && one_job_requested() && positionals != 1) {
-    return refuse(positionals < 1 ? "Schnittstelle fehlt" : "zu viele Argumente",
-                  tarvel_options.compare != nullptr
-                      ? "tarvel --compare DATEI comx"
-                      : "tarvel [--verify] --read-out|--program DATEI comx");
+    return refuse(positionals < 1 ? "Schnittstelle fehlt" : "zu viele Argumente", job_usage());
   }
   return KEEP_RUNNING;
 }
@@ -182,7 +249,8 @@ int check_combination(int positionals) {
 int check_json(void) {
   if (!tarvel_options.json) return KEEP_RUNNING;
   if (!one_job_requested() && !tarvel_options.line_test) {
-    return refuse("nur mit --read-out, --program, --compare oder --line-test", "--json");
+    return refuse("nur mit --read-out, --program, --compare, --read, --write oder --line-test",
+                  "--json");
   }
   // A check's listing is for a person to read.
   if (tarvel_options.check) return refuse("nicht mit --check", "--json");

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #define DATA_FILE_NAME_SIZE 1000
-// A read-out reads CVs 1 to 199 of both banks.
+// A read-out reads CVs 1 to 199 of both banks, unless --cvs names others.
 #define READ_OUT_CVS 398
 // How long a file error or a failed read-out stays on screen before the menu.
 #define FILE_ERROR_PAUSE_MS 1000
@@ -34,7 +34,8 @@ enum {
   EXIT_NO_FILE_CHOSEN = 77,  // the user chose no data file
   EXIT_NO_PORT = 99          // the framework or the port cannot be used
 };
-// The exit codes of a job (--read-out, --program, --compare, and --check);
+// The exit codes of a job (--read-out, --program, --compare, --read, --write
+// and --check);
 // where several apply, the first in this order.
 enum {
   JOB_DONE = 0,
@@ -55,9 +56,11 @@ int command_loop(void);
 int quit_and_check(void);
 // `e`: read or program single CVs.
 void single_cv_dialogue(void);
-// `a`: CVs 1 to 199 of both banks into the data file. Returns KEEP_RUNNING,
-// or EXIT_NO_FILE_CHOSEN.
+// `a`: CVs 1 to 199 of both banks (--read-out with --cvs: the CVs of LIST)
+// into the data file. Returns KEEP_RUNNING, or EXIT_NO_FILE_CHOSEN.
 int read_out_cvs(void);
+// How many CVs a read-out reads: 398, or with --cvs the count of LIST.
+int read_out_cv_count(void);
 // `p`: the CVs a data file lists into the receiver. Returns KEEP_RUNNING, or
 // EXIT_NO_FILE_CHOSEN.
 int program_cvs(void);
@@ -88,6 +91,9 @@ struct TarvelOptions {
   int quiet;             // -q, --quiet: a job shows only its failures and summary
   int line_test;         // --line-test: measure the line, then quit
   int json;              // --json: a job's standard output is one JSON document
+  const char *cvs;       // --cvs LIST: with --read-out, the CVs it reads
+  const char *read;      // --read LIST: these CVs onto standard output, then quit
+  const char *write;     // --write CV=VALUE,...: these values into the receiver, then quit
 };
 extern TarvelOptions tarvel_options;
 // Takes the options wherever they stand in argv. Leaves argv[0] and then the
@@ -149,8 +155,8 @@ void name_line_verdict(int verdict);
 int run_line_test(const char *port);
 
 // ---------------------------------------------------------------- one job
-// Non-zero when --read-out, --program or --compare asks for one job instead
-// of the menu.
+// Non-zero when --read-out, --program, --compare, --read or --write asks for
+// one job instead of the menu.
 int one_job_requested(void);
 // Non-zero when the run waits for no key: a job, or --line-test.
 int runs_unattended(void);
@@ -158,7 +164,8 @@ int runs_unattended(void);
 // always at the menu; in a job only on a terminal and without --quiet, so that
 // a log gets whole lines.
 int job_progress_shown(void);
-// The file the job works on (FILE of --read-out, --program or --compare).
+// The file the job works on (FILE of --read-out, --program or --compare);
+// a null pointer for --read and --write, which have none.
 const char *one_job_file(void);
 // Checks the job's file before anything else. Returns KEEP_RUNNING, or
 // JOB_FILE_FAILED when it cannot be used.
@@ -178,6 +185,14 @@ int run_one_job(void);
 // the receiver is partly programmed, and with --backup the command that gives
 // it its old values back); writing 0 when the writes are over: nothing.
 void note_programming(int writing);
+
+// ---------------------------------------------------------------- single CVs
+// --read LIST: reads each CV of LIST as a read-out does and prints its line,
+// in the read-out's format, on standard output; nothing else goes there.
+void read_cvs_job(void);
+// --write CV=VALUE,...: writes the values in their order, with --verify
+// confirmed; stops when bytes stop reaching the port or the line fails.
+void write_cvs_job(void);
 
 // ---------------------------------------------------------------- compare, backup, check
 // --compare: reads every CV the data file names, once each, and reports those

@@ -66,8 +66,8 @@ bool value_has_digit(const char *text, bool binary) {
   return *text >= '0' && *text <= '9';
 }
 
-bool cv_part_names_alternative(const char *first_digit, const char *equals) {
-  for (const char *c = first_digit; c < equals; c++) {
+bool cv_part_names_alternative(const char *first_digit, const char *end) {
+  for (const char *c = first_digit; c < end; c++) {
     if (*c == 'a' || *c == 'A') return true;
   }
   return false;
@@ -79,30 +79,39 @@ bool is_blank(const char *line) {
 }
 }  // namespace
 
+int parse_cv_name(const char *text, const char *end, DataLine *found) {
+  const char *first_digit = text;
+  while (first_digit < end && !(*first_digit >= '0' && *first_digit <= '9')) first_digit++;
+  if (first_digit == end) return DATA_LINE_NO_CV;
+  int cv = clamped_decimal(first_digit);
+  if (cv < 1 || cv > 256) return DATA_LINE_CV_RANGE;
+  found->number = cv;
+  found->bank = cv_part_names_alternative(first_digit, end) ? 1 : 0;
+  return DATA_LINE_CV;
+}
+
 int parse_data_file_line(const char *line, DataLine *found) {
   const char *equals = strchr(line, '=');
   if (equals == nullptr) return is_blank(line) ? DATA_LINE_BLANK : DATA_LINE_NO_EQUALS;
-  const char *first_digit = line;
-  while (first_digit < equals && !(*first_digit >= '0' && *first_digit <= '9')) first_digit++;
-  if (first_digit == equals) return DATA_LINE_NO_CV;
+  DataLine cv;
+  int cv_verdict = parse_cv_name(line, equals, &cv);
+  if (cv_verdict == DATA_LINE_NO_CV) return cv_verdict;
   const char *value_part = equals + 1;
   while (*value_part == ' ') value_part++;
   bool binary = *value_part == 'b' || *value_part == 'B';
   if (binary) value_part++;
   if (!value_has_digit(value_part, binary)) return DATA_LINE_NO_VALUE;
-  int cv = clamped_decimal(first_digit);
-  if (cv < 1 || cv > 256) return DATA_LINE_CV_RANGE;
+  // A wrong number weighs more than a wrong value.
+  if (cv_verdict != DATA_LINE_CV) return cv_verdict;
   int parsed = binary ? binary_parse(value_part) : clamped_decimal(value_part);
   if (parsed < 0 || parsed > 255) return DATA_LINE_VALUE_RANGE;
-  found->number = cv;
-  found->bank = cv_part_names_alternative(first_digit, equals) ? 1 : 0;
+  found->number = cv.number;
+  found->bank = cv.bank;
   found->value = parsed;
   return DATA_LINE_CV;
 }
 
-namespace {
-// Why a line is refused, after "ungültige zeile: " (code page 850).
-const char *refusal_reason(int verdict) {
+const char *data_line_reason(int verdict) {
   switch (verdict) {
     case DATA_LINE_NO_CV:
       return "keine CV-Nummer";
@@ -116,7 +125,6 @@ const char *refusal_reason(int verdict) {
       return "kein '='";
   }
 }
-}  // namespace
 
 std::string data_line_refusal(int verdict, const char *line, unsigned line_number) {
   char number[96] = "";
@@ -126,5 +134,5 @@ std::string data_line_refusal(int verdict, const char *line, unsigned line_numbe
     return number;
   }
   if (line_number != 0) snprintf(number, sizeof number, "Zeile %u: ", line_number);
-  return number + shown_text(line) + ": ung\x81ltige zeile: " + refusal_reason(verdict) + "\n";
+  return number + shown_text(line) + ": ung\x81ltige zeile: " + data_line_reason(verdict) + "\n";
 }

@@ -33,9 +33,19 @@ struct DataLine {
   int value;   // 0..255
 };
 
+// The CV that text names up to end (the part of a line before its '='): its
+// number read from the first digit on, the alternative bank when an 'a' or
+// 'A' follows that digit. Returns DATA_LINE_CV with number and bank of *found
+// filled in, DATA_LINE_NO_CV (no digit) or DATA_LINE_CV_RANGE (not 1..256).
+int parse_cv_name(const char *text, const char *end, DataLine *found);
+
 // Parses a line without its line end and returns its verdict; only for
 // DATA_LINE_CV is *found filled in. Never DATA_LINE_TOO_LONG.
 int parse_data_file_line(const char *line, DataLine *found);
+
+// Why a line with this verdict is refused, after "ungültige zeile: " (code
+// page 850): "keine CV-Nummer", "CV muss zwischen 1 und 256 liegen", ...
+const char *data_line_reason(int verdict);
 
 // The message for a line that is not programmed, ending in a line end:
 // "LINE: ungültige zeile: WHY" ("kein '='" for a blank line), preceded by

@@ -60,13 +60,22 @@ const char *job_name(void) {
   if (tarvel_options.read_out != nullptr) return "read-out";
   if (tarvel_options.program != nullptr) return "program";
   if (tarvel_options.compare != nullptr) return "compare";
+  if (tarvel_options.read != nullptr) return "read";
+  if (tarvel_options.write != nullptr) return "write";
   return "line-test";
+}
+
+// The CVs named on the command line (--cvs, --read, --write), as given.
+const char *cv_list(void) {
+  if (tarvel_options.write != nullptr) return tarvel_options.write;
+  return tarvel_options.read != nullptr ? tarvel_options.read : tarvel_options.cvs;
 }
 
 std::string job_text(void) {
   return std::string("{\"name\": \"") + job_name() +
          "\", \"file\": " + json_string(one_job_file()) +
          ", \"backup\": " + json_string(tarvel_options.backup) +
+         ", \"cvs\": " + json_string(cv_list()) +
          ", \"verify\": " + flag_text(tarvel_options.verify) + "}";
 }
 

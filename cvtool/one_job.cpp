@@ -1,6 +1,7 @@
-// One job from the command line: `tarvel --read-out FILE PORT`,
-// `tarvel --program FILE PORT` (with --backup OLD) or
-// `tarvel --compare FILE PORT`. The usual start, the one command on FILE, the
+// One job from the command line: `tarvel --read-out FILE PORT` (with --cvs
+// LIST), `tarvel --program FILE PORT` (with --backup OLD),
+// `tarvel --compare FILE PORT`, `tarvel --read LIST PORT` or
+// `tarvel --write CV=VALUE,... PORT`. The usual start, the one command, the
 // quit sequence, and an exit code that a script can trust. No key is read and
 // nothing waits for a user.
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "cvtool/cv_list_arg.h"
 #include "cvtool/cvtool.h"
 #include "cvtool/job_file.h"
 #include "link/receiver_protocol.h"
@@ -35,44 +37,85 @@ int refuse_file(const char *why) {
   return JOB_FILE_FAILED;
 }
 
+// --read or --write: CVs from the command line, no file.
+bool cv_list_job(void) {
+  return tarvel_options.read != nullptr || tarvel_options.write != nullptr;
+}
+
+// A list of CVs as the summary shows it: a long one cut after its first
+// entries, so that a signal's note (at most 1000 bytes) keeps its words.
+std::string shown_list(const char *list) {
+  std::string shown = shown_text(list);
+  if (shown.size() <= 60) return shown;
+  size_t cut = shown.rfind(',', 56);
+  return shown.substr(0, cut == std::string::npos ? 56 : cut + 1) + "...";
+}
+
+// How the summary and a signal's note name the job: "--program FILE", ...
+std::string job_title(void) {
+  if (tarvel_options.read != nullptr) return "--read " + shown_list(tarvel_options.read);
+  if (tarvel_options.write != nullptr) return "--write " + shown_list(tarvel_options.write);
+  const char *option = tarvel_options.read_out != nullptr  ? "--read-out "
+                       : tarvel_options.compare != nullptr ? "--compare "
+                                                           : "--program ";
+  return option + shown_text(job_file());
+}
+
 int exit_code(unsigned failed_writes_before) {
   if (failed_writes != failed_writes_before) return JOB_PORT_FAILED;
   if (line_failed) return JOB_CV_FAILED;
+  if (cv_list_job()) {
+    return job_counts.read_failures > 0 || job_counts.writes_unconfirmed > 0 ? JOB_CV_FAILED
+                                                                             : JOB_DONE;
+  }
   if (job_counts.file_errors > 0) return JOB_FILE_FAILED;
   if (tarvel_options.read_out == nullptr && job_counts.cv_lines == 0) return JOB_FILE_FAILED;
   int cvs_done = job_counts.cvs_read + job_counts.read_failures;
-  if (tarvel_options.read_out != nullptr && cvs_done != READ_OUT_CVS) return JOB_FILE_FAILED;
+  if (tarvel_options.read_out != nullptr && cvs_done != read_out_cv_count()) return JOB_FILE_FAILED;
   if (job_counts.read_failures > 0 || job_counts.writes_unconfirmed > 0) return JOB_CV_FAILED;
   if (job_counts.cvs_differed > 0) return JOB_CV_FAILED;
   if (job_counts.lines_refused > 0) return JOB_LINES_REFUSED;
   return JOB_DONE;
 }
 
-void print_summary(int code) {
-  // On a terminal the last progress line ends in CR.
-  if (job_progress_shown()) printf("\n");
-  if (tarvel_options.read_out != nullptr) {
-    printf("tarvel --read-out %s: %d von %d CVs gelesen, %d Lesefehler",
-           shown_text(job_file()).c_str(), job_counts.cvs_read, READ_OUT_CVS,
-           job_counts.read_failures);
+// How many CVs were written, and with --verify how many were confirmed.
+void print_writes(void) {
+  printf("tarvel %s: %d CVs geschrieben", job_title().c_str(), job_counts.cvs_written);
+  if (tarvel_options.verify) {
+    printf(", %d best\x84tigt, %d nicht best\x84tigt",
+           job_counts.cvs_written - job_counts.writes_unconfirmed, job_counts.writes_unconfirmed);
+  }
+}
+
+// What the job did, in its summary line.
+void print_counts(void) {
+  if (tarvel_options.read_out != nullptr || tarvel_options.read != nullptr) {
+    int count = tarvel_options.read != nullptr ? command_line_cvs.count : read_out_cv_count();
+    printf("tarvel %s: %d von %d CVs gelesen, %d Lesefehler", job_title().c_str(),
+           job_counts.cvs_read, count, job_counts.read_failures);
   } else if (tarvel_options.compare != nullptr) {
     print_compare_counts();
   } else {
-    printf("tarvel --program %s: %d CVs geschrieben", shown_text(job_file()).c_str(),
-           job_counts.cvs_written);
-    if (tarvel_options.verify) {
-      printf(", %d best\x84tigt, %d nicht best\x84tigt",
-             job_counts.cvs_written - job_counts.writes_unconfirmed, job_counts.writes_unconfirmed);
-    }
+    print_writes();
+    if (tarvel_options.write != nullptr) return;
     // A line found unusable at the start left the file unread.
     int file_read = !line_failed || job_counts.cv_lines + job_counts.lines_refused > 0;
     if (backup_code == 0 && file_read) printf(", %d Zeilen ung\x81ltig", job_counts.lines_refused);
     if (tarvel_options.backup != nullptr) print_backup_summary();
   }
+}
+
+void print_summary(int code) {
+  // --read and --write say nothing beyond their CVs with -q: a script reads
+  // the lines of --read and the exit code.
+  if (cv_list_job() && tarvel_options.quiet) return;
+  // On a terminal the last progress line ends in CR.
+  if (job_progress_shown() && tarvel_options.read == nullptr) printf("\n");
+  print_counts();
   if (backup_code != 0) {
     // The backup has said what failed.
   } else if (code == JOB_FILE_FAILED && job_counts.file_errors == 0 &&
-             tarvel_options.read_out == nullptr) {
+             tarvel_options.read_out == nullptr && !cv_list_job()) {
     printf(", keine CV-Zeile");
   } else if (code == JOB_FILE_FAILED) {
     printf(", Datei fehlerhaft");
@@ -120,13 +163,13 @@ void note_programming(int writing) {
   char text[1200];
   int written = job_counts.cvs_written;
   if (written == 0) {
-    snprintf(text, sizeof text, "\ntarvel --program %s: abgebrochen, kein CV geschrieben.\n",
-             shown_text(job_file()).c_str());
+    snprintf(text, sizeof text, "\ntarvel %s: abgebrochen, kein CV geschrieben.\n",
+             job_title().c_str());
   } else {
     snprintf(text, sizeof text,
-             "\ntarvel --program %s: abgebrochen nach %d geschriebenen %s, der Empf\x84nger "
+             "\ntarvel %s: abgebrochen nach %d geschriebenen %s, der Empf\x84nger "
              "ist jetzt teilweise programmiert.\n%s",
-             shown_text(job_file()).c_str(), written, written == 1 ? "CV" : "CVs", restore.c_str());
+             job_title().c_str(), written, written == 1 ? "CV" : "CVs", restore.c_str());
   }
   ending_note_set(text);
 }
@@ -139,7 +182,7 @@ int job_progress_shown(void) {
 }
 
 int one_job_requested(void) {
-  return one_job_file() != nullptr;
+  return one_job_file() != nullptr || cv_list_job();
 }
 
 int runs_unattended(void) {
@@ -157,6 +200,8 @@ const char *one_job_file(void) {
 // whole here, before the port is touched.
 int check_one_job_file(void) {
   const char *name = job_file();
+  // --read and --write have no file.
+  if (name == nullptr) return KEEP_RUNNING;
   if (tarvel_options.read_out == nullptr) {
     // The one reading of the file: whatever happens to it later, the job
     // does what it said when the job began.
@@ -196,6 +241,10 @@ int run_one_job(void) {
     read_out_cvs();
   } else if (tarvel_options.compare != nullptr) {
     compare_cvs();
+  } else if (tarvel_options.read != nullptr) {
+    read_cvs_job();
+  } else if (tarvel_options.write != nullptr) {
+    write_cvs_job();
   } else if (tarvel_options.backup == nullptr || (backup_code = backup_cvs()) == 0) {
     program_cvs();
   }

@@ -1,4 +1,5 @@
-// `a`: read CVs 1 to 199 of both banks out of the receiver into the data file.
+// `a`: read CVs 1 to 199 of both banks out of the receiver into the data file
+// (--read-out with --cvs: the CVs of LIST, in its order).
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 
 #include "console/console.h"
 #include "cvtool/binary_text.h"
+#include "cvtool/cv_list_arg.h"
 #include "cvtool/cvtool.h"
 #include "cvtool/json_report.h"
 #include "link/receiver_protocol.h"
@@ -119,21 +121,29 @@ int escape_pressed(void) {
   return key_waiting() && wait_key() == KEY_ESC;
 }
 
-// Reads one CV into the file and looks for ESC. Returns READ_OUT_DONE to go on.
-int read_out_step(int number, int bank) {
+// Reads one CV, the done-th, into the file and looks for ESC. Returns
+// READ_OUT_DONE to go on.
+int read_out_step(int number, int bank, int done) {
   cv_selection.number = number;
   cv_selection.bank = bank;
   int stop = read_out_one();
   if (stop != READ_OUT_DONE) return stop;
-  progress_step(2 * number - 1 + bank, READ_OUT_CVS);
+  progress_step(done, read_out_cv_count());
   return escape_pressed() ? READ_OUT_ESCAPED : READ_OUT_DONE;
 }
 
 // Reads every CV into the file. Returns READ_OUT_DONE, or why it stopped early.
 int read_out_all(void) {
+  if (tarvel_options.cvs != nullptr) {
+    for (int i = 0; i < command_line_cvs.count; i++) {
+      int stop = read_out_step(command_line_cvs.cvs[i].number, command_line_cvs.cvs[i].bank, i + 1);
+      if (stop != READ_OUT_DONE) return stop;
+    }
+    return READ_OUT_DONE;
+  }
   for (int number = 1; number <= READ_OUT_LAST_CV; number++) {
-    int stop = read_out_step(number, 0);
-    if (stop == READ_OUT_DONE) stop = read_out_step(number, 1);
+    int stop = read_out_step(number, 0, 2 * number - 1);
+    if (stop == READ_OUT_DONE) stop = read_out_step(number, 1, 2 * number);
     if (stop != READ_OUT_DONE) return stop;
   }
   return READ_OUT_DONE;
@@ -195,6 +205,10 @@ void finish_read_out(int stopped, unsigned failed_before, int cvs_read) {
   }
 }
 }  // namespace
+
+int read_out_cv_count(void) {
+  return tarvel_options.cvs != nullptr ? command_line_cvs.count : READ_OUT_CVS;
+}
 
 int read_out_open_file(void) {
   if (replacement_temporary_name() != nullptr) return 0;

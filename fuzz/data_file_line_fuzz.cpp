@@ -1,12 +1,15 @@
 // Any bytes as a data file: every line, without its line end, either parses to
 // a CV in range or is refused, and the message about a refused line holds no
-// control the terminal could obey, only its own line end.
+// control the terminal could obey, only its own line end. Each line is also
+// taken as a command line's list of CVs (--cvs, --read) and of CV=VALUE pairs
+// (--write): either refused with a reason, or CVs in range, each once.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "cvtool/cv_list_arg.h"
 #include "cvtool/data_file_line.h"
 
 namespace {
@@ -21,11 +24,39 @@ bool obeyable(const std::string &message) {
   return false;
 }
 
+void check_list(const JobCvList &list) {
+  bool seen[2][257] = {};
+  if (list.count < 1 || list.count > JOB_CV_LIST_SIZE) abort();
+  for (int i = 0; i < list.count; i++) {
+    const JobCv &cv = list.cvs[i];
+    if (cv.number < 1 || cv.number > 256 || (cv.bank != 0 && cv.bank != 1)) abort();
+    if (cv.value < 0 || cv.value > 255 || seen[cv.bank][cv.number]) abort();
+    seen[cv.bank][cv.number] = true;
+  }
+}
+
+void check_lists(const char *line) {
+  static JobCvList list;
+  CvListError error = {"", nullptr};
+  if (cv_list_parse(line, &list, &error) == 0) {
+    check_list(list);
+  } else if (error.reason == nullptr) {
+    abort();
+  }
+  error.reason = nullptr;
+  if (cv_values_parse(line, &list, &error) == 0) {
+    check_list(list);
+  } else if (error.reason == nullptr) {
+    abort();
+  }
+}
+
 void check_line(const char *line, int read, unsigned line_number) {
   if (read == 1) {
     if (obeyable(data_line_refusal(DATA_LINE_TOO_LONG, line, line_number))) abort();
     return;
   }
+  check_lists(line);
   DataLine found = {0, -1, -1};
   int verdict = parse_data_file_line(line, &found);
   if (verdict == DATA_LINE_CV) {

@@ -45,6 +45,12 @@ _tarvel|$tarvel --read-out @/cv|@/cvs.txt|--verify
 _tarvel|$tarvel --compare @/cvs.txt --j|--json|--verify
 _tarvel|$tarvel |sim: $first_port|--verify
 _tarvel|$tarvel --verify --program @/cvs.txt s|sim:|@/cvs.txt
+_tarvel|$tarvel --r|--read --read-out|--write
+_tarvel|$tarvel --read-out @/cvs.txt --c|--cvs --compare --check|
+_tarvel|$tarvel --read |1-256,1a-256a|@/cvs.txt sim:
+_tarvel|$tarvel --write ||@/cvs.txt sim: 1-256,1a-256a --verify
+_tarvel|$tarvel --read 1-3 s|sim:|@/cvs.txt
+_tarvel|$tarvel --write 7=1 --verify s|sim:|@/cvs.txt
 _tarvel|$tarvel sim:x @/c|@/cvs.txt|sim:
 _morrex|$morrex --|--ports --help --version --check|
 _morrex|$morrex x|x$first_port xsim:|sim:

@@ -81,7 +81,8 @@ def line_verdicts(doc):
 
 def read_out_case(tmp):
     doc = document(*run(["--json", "--read-out", "cvs.txt", "sim:r"], tmp))
-    check(doc["job"] == {"name": "read-out", "file": "cvs.txt", "backup": None, "verify": False},
+    check(doc["job"] == {"name": "read-out", "file": "cvs.txt", "backup": None, "cvs": None,
+                          "verify": False},
           doc["job"])
     check(doc["port"] == "sim:r", doc["port"])
     held = receiver_cvs(os.path.join(tmp, "r"))

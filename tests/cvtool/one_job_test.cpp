@@ -9,9 +9,11 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -223,6 +225,106 @@ std::vector<JobCase> job_cases() {
        "tarvel --program %/cvs.txt: 1 CVs geschrieben, 1 Zeilen ung\xC3\xBCltig (Exit-Code 2)",
        true},
       {"unknown_option", {"--quiet", "sim:%/r"}, nullptr, 9, "", false},
+      // --cvs: any set of CVs into the read-out's file; the summary counts LIST.
+      {"read_out_every_cv",
+       {"--read-out", "%/cvs.txt", "--cvs", "1-256,1a-256a", "sim:%/r"},
+       nullptr,
+       0,
+       "tarvel --read-out %/cvs.txt: 512 von 512 CVs gelesen, 0 Lesefehler (Exit-Code 0)",
+       true},
+      {"read_out_range",
+       {"--cvs=10-20", "--read-out", "%/cvs.txt", "sim:%/r"},
+       nullptr,
+       0,
+       "tarvel --read-out %/cvs.txt: 11 von 11 CVs gelesen, 0 Lesefehler (Exit-Code 0)",
+       true},
+      {"read_out_alternative_bank",
+       {"--read-out", "%/cvs.txt", "sim:%/r", "--cvs", "250a-256a,7,7,256a"},
+       nullptr,
+       0,
+       "tarvel --read-out %/cvs.txt: 8 von 8 CVs gelesen, 0 Lesefehler (Exit-Code 0)",
+       true},
+      {"read_out_cvs_no_receiver",
+       {"--force", "--read-out", "%/cvs.txt", "--cvs", "250a-256a,7", "sim:%/r?absent"},
+       "old\n",
+       1,
+       "tarvel --read-out %/cvs.txt: 0 von 8 CVs gelesen, 0 Lesefehler, Leitung unbrauchbar "
+       "(Exit-Code 1)",
+       true},
+      // --read and --write: single CVs from the command line.
+      {"read",
+       {"--read", "1-3,7a", "sim:%/r"},
+       nullptr,
+       0,
+       "tarvel --read 1-3,7a: 4 von 4 CVs gelesen, 0 Lesefehler (Exit-Code 0)",
+       true},
+      {"read_every_cv",
+       {"--read", "1-256,1a-256a", "sim:%/r"},
+       nullptr,
+       0,
+       "tarvel --read 1-256,1a-256a: 512 von 512 CVs gelesen, 0 Lesefehler (Exit-Code 0)",
+       true},
+      {"read_no_receiver",
+       {"--read", "3", "sim:%/r?absent"},
+       nullptr,
+       1,
+       "tarvel --read 3: 0 von 1 CVs gelesen, 0 Lesefehler, Leitung unbrauchbar (Exit-Code 1)",
+       true},
+      {"read_port_fails",
+       {"--read", "1-40", "sim:%/r?unplug=400"},
+       nullptr,
+       4,
+       "Schnittstelle ausgefallen (Exit-Code 4)",
+       true},
+      {"write",
+       {"--write", "7=12,7a=200", "sim:%/r"},
+       nullptr,
+       0,
+       "tarvel --write 7=12,7a=200: 2 CVs geschrieben (Exit-Code 0)",
+       true},
+      {"write_verified",
+       {"--verify", "--write", "7=12,256a=0", "sim:%/r"},
+       nullptr,
+       0,
+       "tarvel --write 7=12,256a=0: 2 CVs geschrieben, 2 best\xC3\xA4tigt, 0 nicht "
+       "best\xC3\xA4tigt (Exit-Code 0)",
+       true},
+      {"write_unconfirmed",
+       {"--verify", "--write", "9=10,2a=20,256=255,7=0", "sim:%/r?fail=5"},
+       nullptr,
+       1,
+       "tarvel --write 9=10,2a=20,256=255,7=0: 4 CVs geschrieben, 3 best\xC3\xA4tigt, 1 nicht "
+       "best\xC3\xA4tigt (Exit-Code 1)",
+       true},
+      // A long list is cut in the summary, as in a signal's note.
+      {"write_long_list",
+       {"--write", "1=1,2=2,3=3,4=4,5=5,6=6,7=7,8=8,9=9,10=10,11=11,12=12,13=13,14=14,15=15,16=16",
+        "sim:%/r"},
+       nullptr,
+       0,
+       "tarvel --write 1=1,2=2,3=3,4=4,5=5,6=6,7=7,8=8,9=9,10=10,11=11,12=12,...: 16 CVs "
+       "geschrieben (Exit-Code 0)",
+       true},
+      {"write_no_receiver",
+       {"--write", "7=1", "sim:%/r?absent"},
+       nullptr,
+       1,
+       "tarvel --write 7=1: 0 CVs geschrieben, Leitung unbrauchbar (Exit-Code 1)",
+       true},
+      // After the wake and the line's check, the first write's bytes do not all
+      // leave: none counts, and no second is tried.
+      {"write_port_fails",
+       {"--write", "7=1,8=2", "sim:%/r?unplug=176"},
+       nullptr,
+       4,
+       "tarvel --write 7=1,8=2: 0 CVs geschrieben, Schnittstelle ausgefallen (Exit-Code 4)",
+       true},
+      {"write_port_fails_after_one",
+       {"--write", "7=1,8=2", "sim:%/r?unplug=180"},
+       nullptr,
+       4,
+       "tarvel --write 7=1,8=2: 1 CVs geschrieben, Schnittstelle ausgefallen (Exit-Code 4)",
+       true},
   };
 }
 
@@ -1112,6 +1214,244 @@ TEST_F(TarvelJob, AJobDoesWhatItsFileSaidWhenItBegan) {
       EXPECT_EQ(read_text(dir + "/old.txt"), c.old_text);
     }
   }
+}
+
+// ---------------------------------------------------------------- CV lists
+
+// A wrong --cvs, --read or --write, or one in a combination that makes no
+// sense: exit 9 before the port is touched, one line on standard error that
+// names what is wrong.
+struct RefusedCase {
+  const char *name;
+  std::vector<std::string> args;
+  const char *said;  // in the message
+};
+
+std::vector<RefusedCase> refused_cases() {
+  const std::string out = "--read-out";
+  return {
+      {"cvs_zero", {out, "%/a.txt", "--cvs", "1,0", "sim:%/r"}, "--cvs: \"0\": CV muss zwischen 1"},
+      {"cvs_257", {out, "%/a.txt", "--cvs", "1-257", "sim:%/r"}, "\"1-257\": CV muss zwischen 1"},
+      {"cvs_descending",
+       {out, "%/a.txt", "--cvs", "5-3", "sim:%/r"},
+       "\"5-3\": Anfang gr\xC3\xB6\xC3\x9F"
+       "er als Ende"},
+      {"cvs_letter", {out, "%/a.txt", "--cvs", "x", "sim:%/r"}, "\"x\": keine CV-Nummer"},
+      {"cvs_empty", {out, "%/a.txt", "--cvs", "", "sim:%/r"}, "\"\": keine CV genannt"},
+      {"cvs_trailing_comma",
+       {out, "%/a.txt", "--cvs", "1-3,", "sim:%/r"},
+       "\"1-3,\": leerer Eintrag"},
+      {"cvs_two_commas", {out, "%/a.txt", "--cvs", "1,,3", "sim:%/r"}, "\"1,,3\": leerer Eintrag"},
+      {"cvs_two_banks",
+       {out, "%/a.txt", "--cvs", "1-3a", "sim:%/r"},
+       "\"1-3a\": Anfang und Ende in zwei B"},
+      {"cvs_text_after_number",
+       {out, "%/a.txt", "--cvs", "7x", "sim:%/r"},
+       "\"7x\": eine CV-Nummer sind Ziffern"},
+      {"cvs_open_range", {out, "%/a.txt", "--cvs", "5-", "sim:%/r"}, "\"5-\": keine CV-Nummer"},
+      {"cvs_without_read_out", {"--cvs", "1", "sim:%/r"}, "nur mit --read-out: --cvs"},
+      {"cvs_with_read", {"--read", "1", "--cvs", "2", "sim:%/r"}, "nur mit --read-out: --cvs"},
+      {"cvs_with_compare",
+       {"--compare", "%/a.txt", "--cvs", "2", "sim:%/r"},
+       "nur mit --read-out: --cvs"},
+      {"cvs_twice", {out, "%/a.txt", "--cvs", "1", "--cvs", "2", "sim:%/r"}, "nur einmal: --cvs"},
+      {"read_zero", {"--read", "0", "sim:%/r"}, "--read: \"0\": CV muss zwischen 1"},
+      {"read_257", {"--read", "257a", "sim:%/r"}, "--read: \"257a\": CV muss zwischen 1"},
+      {"read_descending", {"--read", "5a-3a", "sim:%/r"}, "\"5a-3a\": Anfang gr"},
+      {"read_letter", {"--read", "x", "sim:%/r"}, "\"x\": keine CV-Nummer"},
+      {"read_empty", {"--read", "", "sim:%/r"}, "\"\": keine CV genannt"},
+      {"read_trailing_comma", {"--read", "7,", "sim:%/r"}, "\"7,\": leerer Eintrag"},
+      {"read_no_list", {"--read"}, "CV-Liste fehlt nach: --read"},
+      {"read_no_port", {"--read", "7"}, "Schnittstelle fehlt: tarvel --read LISTE comx"},
+      {"read_two_ports", {"--read", "7", "sim:%/r", "x"}, "zu viele Argumente"},
+      {"write_256", {"--write", "7=256", "sim:%/r"}, "\"7=256\": Wert muss zwischen 0 und 255"},
+      {"write_minus_one",
+       {"--write", "7=1,8=-1", "sim:%/r"},
+       "\"8=-1\": Wert muss zwischen 0 und 255"},
+      {"write_no_equals", {"--write", "7", "sim:%/r"}, "\"7\": kein '='"},
+      {"write_no_value", {"--write", "7=", "sim:%/r"}, "\"7=\": kein Wert"},
+      {"write_no_cv", {"--write", "=7", "sim:%/r"}, "\"=7\": keine CV-Nummer"},
+      {"write_cv_257", {"--write", "257=7", "sim:%/r"}, "\"257=7\": CV muss zwischen 1"},
+      {"write_binary",
+       {"--write", "7=b101", "sim:%/r"},
+       "\"7=b101\": der Wert ist eine Dezimalzahl"},
+      {"write_range", {"--write", "1-3=7", "sim:%/r"}, "\"1-3=7\": eine CV-Nummer sind Ziffern"},
+      // Two values for one CV: which was meant? Refused, not the last taken.
+      {"write_twice", {"--write", "7=1,7a=2,7=3", "sim:%/r"}, "\"7=3\": CV zweimal genannt"},
+      {"write_trailing_comma", {"--write", "7=1,", "sim:%/r"}, "\"7=1,\": leerer Eintrag"},
+      {"write_no_list", {"sim:%/r", "--write"}, "CV-Liste fehlt nach: --write"},
+      {"write_no_port", {"--write", "7=1"}, "Schnittstelle fehlt: tarvel [--verify] --write"},
+      {"read_and_write", {"--read", "1", "--write", "1=2", "sim:%/r"}, "nur ein Auftrag: --write"},
+      {"read_twice", {"--read", "1", "--read", "2", "sim:%/r"}, "nur ein Auftrag: --read"},
+      {"read_and_read_out", {out, "%/a.txt", "--read", "1", "sim:%/r"}, "nur ein Auftrag: --read"},
+      {"write_and_program",
+       {"--write", "1=2", "--program", "%/a.txt", "sim:%/r"},
+       "nur ein Auftrag: --program"},
+      {"force_with_read",
+       {"--force", "--read", "1", "sim:%/r"},
+       "nur mit --read-out oder --backup: --force"},
+      {"force_with_write",
+       {"--write", "1=2", "--force", "sim:%/r"},
+       "nur mit --read-out oder --backup: --force"},
+      {"verify_with_read", {"--verify", "--read", "1", "sim:%/r"}, "nicht mit --read: --verify"},
+      {"check_with_write",
+       {"--check", "--write", "1=2", "sim:%/r"},
+       "nur mit --program oder --compare: --check"},
+      {"backup_with_write",
+       {"--write", "1=2", "--backup", "%/old.txt", "sim:%/r"},
+       "nur mit --program: --backup"},
+      {"line_test_with_read",
+       {"--line-test", "--read", "1", "sim:%/r"},
+       "nicht zusammen mit einem Auftrag: --line-test"},
+  };
+}
+
+class RefusedCvList : public TarvelJob, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedCvList, EndsWithUsageAndNamesWhatIsWrong) {
+  const RefusedCase &c = GetParam();
+  ProgramRun r = run(c.args);
+  EXPECT_EQ(r.code, 9) << r.out << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("tarvel: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+  EXPECT_EQ(count_of(r.err, "\n"), 1) << r.err;
+  EXPECT_FALSE(fs::exists(dir + "/r")) << "the port is never touched";
+  EXPECT_FALSE(fs::exists(dir + "/a.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RefusedCvList, ::testing::ValuesIn(refused_cases()),
+                         [](const testing::TestParamInfo<RefusedCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
+// Each (bank, CV number) the job read or wrote, in order, from the wire: the
+// commands with opcode, without the line's checks (at CV 1) and a verify's
+// complement.
+std::vector<std::string> addressed(const std::vector<std::vector<int>> &commands, int opcode) {
+  std::vector<std::string> found;
+  for (size_t i = 0; i < commands.size(); i++) {
+    const std::vector<int> &c = commands[i];
+    if (c[3] != opcode || (c[0] == 0 && c[1] == 0)) continue;
+    if (opcode == CMD_VERIFY && i > 0 && commands[i - 1][3] == CMD_VERIFY) continue;
+    found.push_back(std::to_string(c[1] + 1) + (c[0] ? "a" : "") +
+                    (opcode == CMD_WRITE ? "=" + std::to_string(c[2]) : ""));
+  }
+  return found;
+}
+
+// A new receiver holds normal CV n = n - 1, alternative CV n = 255 - (n - 1).
+TEST_F(TarvelJob, AReadOutOfEveryCvIsTheReceiversWholeState) {
+  ProgramRun r = run({"-q", "--read-out", "%/all.txt", "--cvs", "1-256,1a-256a", "sim:%/r"});
+  ASSERT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_EQ(read_text(dir + "/all.txt"), receiver_cvs());
+  EXPECT_EQ(count_of(read_text(dir + "/all.txt"), "\n"), 512);
+}
+
+TEST_F(TarvelJob, AReadOutOfAListReadsEachCvOnceInTheListsOrder) {
+  ProgramRun r = run({"--read-out", "%/some.txt", "--cvs", "200a-202a,3,201a,5,3", "sim:%/r"});
+  ASSERT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_EQ(read_text(dir + "/some.txt"),
+            "CV 200a =  56 (b0011 1000)\n"
+            "CV 201a =  55 (b0011 0111)\n"
+            "CV 202a =  54 (b0011 0110)\n"
+            "CV   3  =   2 (b0000 0010)\n"
+            "CV   5  =   4 (b0000 0100)\n");
+  EXPECT_EQ(addressed(commands(), CMD_VERIFY),
+            (std::vector<std::string>{"200a", "201a", "202a", "3", "5"}));
+}
+
+// With -q, standard output is the CVs' lines and nothing else: what a script
+// reads; without, the banner and the summary frame them.
+TEST_F(TarvelJob, AQuietReadPrintsJustTheCvLines) {
+  ProgramRun r = run({"-q", "--read", "3,1a,256a,3", "sim:%/r"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "CV   3  =   2 (b0000 0010)\n"
+            "CV   1a = 255 (b1111 1111)\n"
+            "CV 256a =   0 (b0000 0000)\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(ends_with_quit());
+  r = run({"--read", "3", "sim:%/r"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("CVs Lesen und schreiben"), std::string::npos);
+  EXPECT_NE(r.out.find("\nCV   3  =   2 (b0000 0010)\ntarvel --read 3: 1 von 1 CVs gelesen"),
+            std::string::npos)
+      << r.out;
+}
+
+// --read and --write are jobs: keys typed on the terminal are not read, and
+// the terminal's settings stay as they were.
+TEST_F(TarvelJob, ReadAndWriteLeaveTheTerminalAlone) {
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{"-q", "--read", "1-256", "sim:%/r"},
+        std::vector<std::string>{"-q", "--write", "3=9,4=9", "sim:%/r"}}) {
+    PtyPair pty;
+    ASSERT_GE(pty.master, 0);
+    int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    struct termios before, after;
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    ASSERT_TRUE(write_all(pty.master, (const unsigned char *)"\033\033q\033", 4));
+    ProgramRun r = run_job(TARVEL_PATH, args, dir, -1, slave);
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    close(slave);
+    pty.close_master();
+    EXPECT_EQ(r.code, 0) << args[1] << r.out << r.err;
+    EXPECT_EQ(before.c_iflag, after.c_iflag) << args[1];
+    EXPECT_EQ(before.c_oflag, after.c_oflag) << args[1];
+    EXPECT_EQ(before.c_cflag, after.c_cflag) << args[1];
+    EXPECT_EQ(before.c_lflag, after.c_lflag) << args[1];
+    EXPECT_EQ(memcmp(before.c_cc, after.c_cc, sizeof before.c_cc), 0) << args[1];
+    EXPECT_EQ(count_of(r.out, "\n"), args[1] == "--read" ? 256 : 0) << r.out;
+  }
+}
+
+// A line that does not serve is named on standard error; standard output
+// stays empty, the exit code says it.
+TEST_F(TarvelJob, AQuietReadOnALineThatDoesNotServePrintsNoCvLine) {
+  ProgramRun r = run({"-q", "--read", "3", "sim:%/r?absent"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("DSR bleibt aus"), std::string::npos) << r.err;
+}
+
+TEST_F(TarvelJob, WrittenValuesAreInTheReceiverAndReadBack) {
+  std::string before = run({"-q", "--read", "1-256,1a-256a", "sim:%/r"}).out;
+  ASSERT_EQ(before, receiver_cvs());
+  ProgramRun r = run({"-q", "--verify", "--write", "7=12,256a=0,4=255,2a=000", "sim:%/r"});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "") << "a quiet write says nothing when all went well";
+  EXPECT_EQ(addressed(commands(), CMD_WRITE),
+            (std::vector<std::string>{"7=12", "256a=0", "4=255", "2a=0"}));
+  std::string after = before;
+  for (const auto &change : std::vector<std::pair<std::string, std::string>>{
+           {"CV   7  =   6 (b0000 0110)", "CV   7  =  12 (b0000 1100)"},
+           {"CV   4  =   3 (b0000 0011)", "CV   4  = 255 (b1111 1111)"},
+           {"CV   2a = 254 (b1111 1110)", "CV   2a =   0 (b0000 0000)"}}) {
+    size_t at = after.find(change.first);
+    ASSERT_NE(at, std::string::npos) << change.first;
+    after.replace(at, change.first.size(), change.second);
+  }
+  EXPECT_EQ(receiver_cvs(), after) << "the written CVs changed, nothing else";
+  r = run({"-q", "--read", "7,256a,4,2a", "sim:%/r"});
+  EXPECT_EQ(r.out,
+            "CV   7  =  12 (b0000 1100)\n"
+            "CV 256a =   0 (b0000 0000)\n"
+            "CV   4  = 255 (b1111 1111)\n"
+            "CV   2a =   0 (b0000 0000)\n");
+}
+
+// fail=5: the fifth verify is not confirmed, the one after the second write
+// (the line's check makes three).
+TEST_F(TarvelJob, AWriteThatIsNotConfirmedIsNamedAndEndsWithOne) {
+  ProgramRun r = run({"--verify", "--write", "9=10,2a=20,256=255,7=0", "sim:%/r?fail=5"});
+  EXPECT_EQ(r.code, 1) << r.out << r.err;
+  EXPECT_EQ(count_of(r.out, "nicht best\xC3\xA4tigt!"), 1) << r.out;
+  EXPECT_NE(r.out.find("\nCV   2a =  20 nicht best\xC3\xA4tigt!\n"), std::string::npos) << r.out;
+  EXPECT_EQ(addressed(commands(), CMD_WRITE),
+            (std::vector<std::string>{"9=10", "2a=20", "256=255", "7=0"}));
+  EXPECT_TRUE(ends_with_quit());
 }
 
 }  // namespace

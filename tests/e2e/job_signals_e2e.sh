@@ -3,7 +3,7 @@
 # terminal (tmux): a job started in the background runs to its end (it never
 # stops for the terminal); Ctrl+C and Ctrl+\ typed at the terminal, SIGTERM,
 # SIGHUP and a closed terminal end a job like their signals, 128 + the
-# signal's number; a programming run ended so says how many CVs it wrote
+# signal's number; a programming run (--program, --write) ended so says how many CVs it wrote
 # (which the receiver confirms), that the receiver is partly programmed and,
 # with --backup, the command that restores it (which does); a read-out so
 # ended leaves its file as it was and keeps the lines read; the terminal's
@@ -24,6 +24,10 @@ ORN_VIRTUAL_CLOCK=1 "$tarvel" --read-out "$work/factory.txt" "sim:$work/factory"
   </dev/null >/dev/null 2>&1 || e2e_fail "no reference read-out"
 awk 'BEGIN { for (i = 1; i <= 3000; i++) printf "CV %d = %d\n", (i - 1) % 199 + 1, i % 256 }' \
   >"$work/big.txt"
+# The same first 199 values for --write, then the alternative CVs: a signal
+# comes long before the 199th.
+write_list=$(awk 'BEGIN { for (i = 1; i <= 199; i++) printf "%d=%d,", i, i
+                          for (i = 1; i <= 256; i++) printf "%da=%d%s", i, i - 1, i < 256 ? "," : "" }')
 
 shell_start() {
   e2e_start env PS1='$ ' bash --norc --noprofile -i
@@ -181,6 +185,12 @@ while IFS='|' read -r what how code; do
       receiver_values "$receiver" | cmp -s - <(receiver_values "$work/factory") ||
         e2e_fail "$row: the restore did not give the receiver its values back"
       ;;
+    write)
+      type_line "$tarvel --write $write_list sim:$receiver 2>$work/err"
+      end_job "$how" "$code"
+      grep -qF "tarvel --write 1=1,2=2," "$work/err" || e2e_fail "$row: the note names no --write"
+      expect_written_as_said
+      ;;
     read-out)
       echo 'CV 1 = 7 (alt)' >"$work/out.txt"
       type_line "$tarvel --force --read-out $work/out.txt sim:$receiver 2>$work/err"
@@ -197,6 +207,7 @@ program|C-\\|131
 program|TERM|143
 program|HUP|129
 backup|C-c|130
+write|TERM|143
 read-out|C-c|130
 EOF
 

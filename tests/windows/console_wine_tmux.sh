@@ -4,7 +4,8 @@
 # virtual receiver: the umlauts show right, typed umlauts arrive as code page
 # 850 bytes, the receiver sees the same wire as on Linux, and the console has
 # its code pages back afterwards, after q, after an exit with a pause, and
-# after Ctrl+C; Ctrl+C ends a job with STATUS_CONTROL_C_EXIT, never 0.
+# after Ctrl+C; Ctrl+C ends a job (--program, --write) with
+# STATUS_CONTROL_C_EXIT, never 0.
 # Usage: console_wine_tmux.sh CASE code_page_run.exe tarvel.exe morrex.exe
 #        key_echo.exe wine-run
 set -eu
@@ -132,6 +133,20 @@ case $case_name in
       e2e_history | tr -d '\n' | grep -qF -- "$said" || e2e_fail "the note does not say: $said"
     done
     [ "$(grep -c '^CV' "$work/old.txt")" -eq 20 ] || e2e_fail "the backup is not whole"
+    ;;
+  tarvel_ctrl_c_write)
+    # Ctrl+C in the middle of a --write job: it ends by Ctrl+C, never with 0,
+    # and says how many CVs it wrote.
+    list=$(awk 'BEGIN { for (i = 1; i <= 256; i++) printf "%d=%d,%da=%d%s", i, i % 256, i, i % 256, i < 256 ? "," : "" }')
+    run 65001 "$tarvel" --write "$list" "sim:$receiver"
+    e2e_wait_for_line '^CV +[0-9]+a? += '
+    sleep 1
+    e2e_keys C-c
+    expect_after 65001 3221225786
+    e2e_history | tr -d '\n' | grep -qF -- "geschriebenen CVs, der Empfänger ist jetzt teilweise programmiert." ||
+      e2e_fail "the note does not say how many CVs were written"
+    e2e_history | tr -d '\n' | grep -qF -- "tarvel --write 1=1,1a=1,2=2," ||
+      e2e_fail "the note does not name the --write"
     ;;
   morrex_437) morrex_bad_cpu 437 ;;
   morrex_65001) morrex_bad_cpu 65001 ;;

@@ -312,5 +312,43 @@ assert doc["counts"]["lines_refused"] == 1 and doc["counts"]["writes_confirmed"]
 PY
     rm -rf "$out.d"
     expect 2 "(Exit-Code 2)" ;;
+  tarvel_read_list)
+    # --read: with -q standard output is the CVs' lines alone, each once, in
+    # the list's order; a wrong list names its wrong entry.
+    ORN_HOME=1 "$wine_run" "$tarvel" -q --read 3,1a,256a,3 "sim:$out.d/r" </dev/null >"$out" 2>"$err"; code=$?
+    want=$(printf 'CV   3  =   2 (b0000 0010)\r\nCV   1a = 255 (b1111 1111)\r\nCV 256a =   0 (b0000 0000)\r')
+    [ "$(cat "$out")" = "$want" ] || { echo "not just the three lines:"; cat -v "$out"; code=1; }
+    [ -s "$err" ] && { echo "standard error not empty"; cat "$err"; code=1; }
+    rm -rf "$out.d"
+    expect 0
+    "$wine_run" "$tarvel" --read 1,0 "sim:$out.d/r" </dev/null >"$out" 2>"$err"; code=$?
+    [ -e "$out.d" ] && { echo "the receiver was opened"; code=1; }
+    expect 9 'tarvel: --read: "0": CV muss zwischen 1 und 256 liegen' ;;
+  tarvel_write_read_back)
+    # --write with --verify into the receiver, read back by --read and in its
+    # state; a CV given twice is refused before the port.
+    ORN_HOME=1 "$wine_run" "$tarvel" --verify --write 7=12,200a=0 "sim:$out.d/r" </dev/null \
+      >"$out" 2>"$err"; code=$?
+    expect 0 "$(printf 'tarvel --write 7=12,200a=0: 2 CVs geschrieben, 2 best\204tigt, 0 nicht best\204tigt (Exit-Code 0)')"
+    for line in "CV   7  =  12 (b0000 1100)" "CV 200a =   0 (b0000 0000)"; do
+      grep -qF "$line" "$out.d/r/cvs.txt" || { echo "receiver lacks: $line"; code=1; }
+    done
+    ORN_HOME=1 "$wine_run" "$tarvel" -q --read 7,200a "sim:$out.d/r" </dev/null >"$out" 2>"$err"; code=$?
+    want=$(printf 'CV   7  =  12 (b0000 1100)\r\nCV 200a =   0 (b0000 0000)\r')
+    [ "$(cat "$out")" = "$want" ] || { echo "read back:"; cat -v "$out"; code=1; }
+    expect 0
+    "$wine_run" "$tarvel" --write 7=1,7=2 "sim:$out.d/r2" </dev/null >"$out" 2>"$err"; code=$?
+    rm -rf "$out.d"
+    expect 9 'tarvel: --write: "7=2": CV zweimal genannt' ;;
+  tarvel_read_out_cvs)
+    # --cvs 1-256,1a-256a: all 512 CVs, CR LF lines, the receiver's whole state.
+    mkdir "$out.d"
+    ORN_HOME=1 "$wine_run" "$tarvel" --read-out "$out.d/all.txt" --cvs 1-256,1a-256a \
+      "sim:$out.d/r?instant" </dev/null >"$out" 2>"$err"; code=$?
+    [ "$(grep -c "$(printf '^CV .*)\r$')" "$out.d/all.txt")" = 512 ] || { echo "not 512 CR LF lines"; code=1; }
+    [ "$(tr -d '\r' <"$out.d/all.txt")" = "$(tr -d '\r' <"$out.d/r/cvs.txt")" ] ||
+      { echo "not the receiver's state"; code=1; }
+    rm -rf "$out.d"
+    expect 0 "512 von 512 CVs gelesen, 0 Lesefehler (Exit-Code 0)" ;;
   *) echo "unknown case $case_name"; exit 2 ;;
 esac
