@@ -112,6 +112,33 @@ def program_case(tmp):
            cv_lines=3)
 
 
+def read_list_case(tmp):
+    """--read: each CV of the list once, in its order, as the receiver holds it;
+    the CV lines go to standard error with the rest."""
+    code, out, err = run(["--json", "--read", "3,1a,256a,3", "sim:r"], tmp)
+    doc = document(code, out, err)
+    check(code == 0 and doc["job"]["name"] == "read" and doc["job"]["file"] is None, doc["job"])
+    check(doc["job"]["cvs"] == "3,1a,256a,3", doc["job"])
+    held = receiver_cvs(os.path.join(tmp, "r"))
+    read = [(cv["name"], cv["value"], cv["outcome"]) for cv in doc["cvs"]]
+    check(read == [(n, held[n], "read") for n in ("3", "1a", "256a")], read)
+    check("CV   1a = 255 (b1111 1111)" in err, err)
+    counts(doc, cvs_read=3, read_failures=0)
+
+
+def write_list_case(tmp):
+    """--write with --verify: every value confirmed and in the receiver."""
+    code, out, err = run(["--json", "--verify", "--write", "7=12,200a=0", "sim:r"], tmp)
+    doc = document(code, out, err)
+    check(code == 0 and doc["job"]["name"] == "write", code, doc["job"])
+    check(doc["job"]["cvs"] == "7=12,200a=0" and doc["job"]["verify"] is True, doc["job"])
+    written = [(cv["name"], cv["written_value"], cv["outcome"]) for cv in doc["cvs"]]
+    check(written == [("7", 12, "confirmed"), ("200a", 0, "confirmed")], written)
+    held = receiver_cvs(os.path.join(tmp, "r"))
+    check(held["7"] == 12 and held["200a"] == 0, held["7"], held["200a"])
+    counts(doc, cvs_written=2, writes_confirmed=2, writes_unconfirmed=0)
+
+
 def unconfirmed_case(tmp):
     """Every second verify fails: one write stays unconfirmed."""
     write(os.path.join(tmp, "p.txt"), b"CV 3 = 7\nCV 300 = 1\nCV 4a = b1010\n")

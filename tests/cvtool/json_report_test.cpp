@@ -87,8 +87,8 @@ TEST_F(JsonReport, EveryRecordSaysWhatHappened) {
   EXPECT_EQ(parsed(path, "[c.get(\"file_value\", c.get(\"written_value\")) for c in d[\"cvs\"]]"),
             "[null, null, null, 4, 4, 4, 44, 1, 2, 3]\n");
   EXPECT_EQ(parsed(path, "[d[\"exit_code\"], d[\"job\"], d[\"counts\"][\"cvs_backed_up\"]]"),
-            "[1, {\"backup\": null, \"file\": \"c.txt\", \"name\": \"compare\", \"verify\": "
-            "false}, 1]\n");
+            "[1, {\"backup\": null, \"cvs\": null, \"file\": \"c.txt\", \"name\": \"compare\", "
+            "\"verify\": false}, 1]\n");
 }
 
 TEST_F(JsonReport, EveryLineCheckIsKept) {
