@@ -71,7 +71,10 @@ void write_byte(int value) {
   DWORD written = 0;
   int64_t start_us = clock_now_us();
   if (!WriteFile(port_handle, &byte, 1, &written, nullptr)) {
-    fprintf(stderr, "WriteFile returns %ld\n", (long)GetLastError());
+    DWORD code = GetLastError();
+    char cause[300];
+    describe_system_error(code, cause, sizeof cause);
+    fprintf(stderr, "WriteFile returns %ld: %s\n", (long)code, shown_text(cause).c_str());
     failed_writes++;
     // Nothing left: the pause after it counts from now.
     wire_clear_us = clock_now_us();

@@ -318,10 +318,8 @@ TEST_F(TarvelJob, TheOpenFailureNamesThePortListingAndWaitsForNoKey) {
   std::ofstream(dir + "/cvs.txt") << GOOD_FILE;
   ProgramRun r = run({"--program", "%/cvs.txt", "%/no-such-tty"});
   EXPECT_EQ(r.code, 99);
-  EXPECT_EQ(r.err, "Open_in " + dir +
-                       "/no-such-tty: Error 2\n"
-                       "Grund: The system cannot find the file specified. (No such file or "
-                       "directory)\n"
+  EXPECT_EQ(r.err, "Open_in " + dir + "/no-such-tty: Error 2\nGrund: " + system_words(ENOENT) +
+                       "\n"
                        "Vorhandene Schnittstellen zeigt: tarvel --ports\n");
 }
 

@@ -74,7 +74,7 @@ struct ExitCase {
   Bytes file;
   int code;
   const char *out;  // after the banner
-  const char *err;
+  std::string err;
 };
 
 std::vector<ExitCase> exit_cases() {
@@ -86,9 +86,9 @@ std::vector<ExitCase> exit_cases() {
        {'8', 0, '3'},
        1,
        "",
-       "Open /nonexistent/tty: Error 2\n"
-       "Grund: The system cannot find the file specified. (No such file or directory)\n"
-       "Vorhandene Schnittstellen zeigt: morrex --ports\n"},
+       // The cause in the system's words: the C library's.
+       "Open /nonexistent/tty: Error 2\nGrund: " + system_words(ENOENT) +
+           "\nVorhandene Schnittstellen zeigt: morrex --ports\n"},
       {"no_file",
        {"rsim:%/receiver", "%/missing.bin"},
        {},
