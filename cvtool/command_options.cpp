@@ -9,6 +9,7 @@
 #include "cvtool/cvtool.h"
 #include "link/serial_port.h"
 #include "platform/platform.h"
+#include "platform/port_argument.h"
 #include "platform/port_list.h"
 #include "platform/shown_text.h"
 
@@ -213,7 +214,9 @@ int take_options(int *argc_in_out, char **argv) {
   *argc_in_out = count;
   if (tarvel_options.ports && !tarvel_options.help) return list_ports();
   if (tarvel_options.help || tarvel_options.version) return KEEP_RUNNING;
-  return check_combination(count - 1);
+  // Without a port on the command line, TARVEL_PORT names it.
+  bool from_environment = count == 1 && port_from_environment("TARVEL_PORT") != nullptr;
+  return check_combination(count - 1 + (from_environment ? 1 : 0));
 }
 
 void print_ports_hint(void) {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Prints one line per serial port to out: the name to give as the port
 // argument, then what identifies the port, its controls shown (shown_text),
@@ -17,3 +18,9 @@ int print_serial_ports(FILE *out);
 // 1 ms "Latenz 16 ms (zu hoch: auf 1 ms stellen)". Empty for a value outside
 // 0..255 (the timer's range), which the system did not mean.
 std::string port_latency_text(long ms);
+
+// The ports of the USB adapters whose serial number is serial (compared in
+// any case), as the name to open them by, in the listing's order: on Linux
+// ORN_PORTS_ROOT/dev/ttyUSB0 (the root as for the listing), on Windows
+// \\.\COM5. An adapter with two ports gives both.
+std::vector<std::string> ports_with_serial(const std::string &serial);
