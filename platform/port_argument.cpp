@@ -2,6 +2,7 @@
 // environment; the ports with a serial number come from each system's listing.
 #include "platform/port_argument.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,7 +45,11 @@ const char *port_from_environment(const char *variable) {
 }
 
 bool names_usb_serial(const char *port) {
-  return strncmp(port, USB_PREFIX, USB_PREFIX_LENGTH) == 0;
+  // In any case, as COM names are taken.
+  for (size_t i = 0; i < USB_PREFIX_LENGTH; i++) {
+    if (tolower((unsigned char)port[i]) != USB_PREFIX[i]) return false;
+  }
+  return true;
 }
 
 int resolve_usb_port(const char *port, char *device, size_t device_size, unsigned long *code,

@@ -10,7 +10,8 @@
 // a null pointer when it is unset or empty.
 const char *port_from_environment(const char *variable);
 
-// True when port names an adapter by its serial number: "usb:SERIAL".
+// True when port names an adapter by its serial number: "usb:SERIAL" (the
+// prefix in any case).
 bool names_usb_serial(const char *port);
 
 // The name to open for a port "usb:SERIAL" into device (size bytes): that of
