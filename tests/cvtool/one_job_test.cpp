@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -321,6 +322,54 @@ TEST_F(TarvelJob, TheOpenFailureNamesThePortListingAndWaitsForNoKey) {
   EXPECT_EQ(r.err, "Open_in " + dir + "/no-such-tty: Error 2\nGrund: " + system_words(ENOENT) +
                        "\n"
                        "Vorhandene Schnittstellen zeigt: tarvel --ports\n");
+}
+
+// TARVEL_PORT gives the port when the command line names none: the job runs
+// as with that port given; a port on the command line wins; an empty
+// variable is none.
+TEST_F(TarvelJob, TarvelPortGivesThePortWhenTheCommandLineNamesNone) {
+  std::ofstream(dir + "/cvs.txt") << GOOD_FILE;
+  RunOptions options;
+  options.stdin_fd = open("/dev/null", O_RDONLY);
+  ProgramRun given = run_program(
+      TARVEL_PATH, with_dir({"--compare", "%/cvs.txt", "sim:%/given"}, dir), dir, options);
+  ASSERT_TRUE(given.code == 0 || given.code == 1) << given.err;
+  const std::string missing =
+      "tarvel: Schnittstelle fehlt: tarvel --compare DATEI comx (tarvel --help zeigt die "
+      "Optionen)\n";
+  struct Case {
+    const char *what;
+    std::vector<std::string> environment;
+    std::vector<std::string> args;
+    const char *used;  // the receiver's folder the job used; nullptr: none
+    int code;
+    std::string err;
+  } cases[] = {
+      {"variable", {"TARVEL_PORT=sim:%/env"}, {"--compare", "%/cvs.txt"}, "env", given.code, ""},
+      {"command line wins",
+       {"TARVEL_PORT=sim:%/env"},
+       {"--compare", "%/cvs.txt", "sim:%/line"},
+       "line",
+       given.code,
+       ""},
+      {"empty", {"TARVEL_PORT="}, {"--compare", "%/cvs.txt"}, nullptr, 9, missing},
+      {"unset", {}, {"--compare", "%/cvs.txt"}, nullptr, 9, missing},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir + "/env");
+    fs::remove_all(dir + "/line");
+    options.environment = with_dir(c.environment, dir);
+    ProgramRun r = run_program(TARVEL_PATH, with_dir(c.args, dir), dir, options);
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(fs::exists(dir + "/env/wire.log"), c.used != nullptr && strcmp(c.used, "env") == 0);
+    EXPECT_EQ(fs::exists(dir + "/line/wire.log"), c.used != nullptr && strcmp(c.used, "line") == 0);
+    if (c.used != nullptr) {
+      EXPECT_EQ(r.out, given.out);
+    }
+  }
+  close(options.stdin_fd);
 }
 
 // ---------------------------------------------------------------- --verify
