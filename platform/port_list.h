@@ -24,3 +24,9 @@ std::string port_latency_text(long ms);
 // ORN_PORTS_ROOT/dev/ttyUSB0 (the root as for the listing), on Windows
 // \\.\COM5. An adapter with two ports gives both.
 std::vector<std::string> ports_with_serial(const std::string &serial);
+
+// Reads a Windows device instance ID: true when it names a USB device (not one
+// of a composite device's interfaces, "&MI_"), with serial set to the serial
+// number it holds ("A50285BI" of USB\VID_0403&PID_6001\A50285BI), or empty
+// where Windows made up the last part ("5&2a4b3c&0&1"). False for any other ID.
+bool usb_instance_serial(const char *id, std::string *serial);

@@ -57,29 +57,15 @@ std::string port_name_of(HDEVINFO set, SP_DEVINFO_DATA *info) {
   return name;
 }
 
-// The hardware part of a USB device's instance ID ("VID_0403&PID_6001" of
-// USB\VID_0403&PID_6001\A50285BI); empty for any other device, a composite
-// device's interface (&MI_) included.
-std::string usb_hardware(const std::string &id) {
-  if (_strnicmp(id.c_str(), "USB\\", 4) != 0) return "";
-  size_t end = id.find('\\', 4);
-  if (end == std::string::npos) return "";
-  std::string hardware = id.substr(4, end - 4);
-  return hardware.find("&MI_") == std::string::npos ? hardware : "";
-}
-
 // The serial number of the USB device the port is or hangs from (an FTDI
-// port's bus device, a composite device's interface): the third part of its
-// instance ID, unless that is a number Windows made up (those hold '&').
+// port's bus device, a composite device's interface); empty where that device
+// has none.
 std::string usb_serial_of(DEVINST instance) {
   for (int level = 0; level < 4; level++) {
     char id[MAX_DEVICE_ID_LEN + 1] = "";
     if (CM_Get_Device_IDA(instance, id, sizeof id - 1, 0) != CR_SUCCESS) return "";
-    std::string text = id, hardware = usb_hardware(text);
-    if (!hardware.empty()) {
-      std::string serial = text.substr(4 + hardware.size() + 1);
-      return serial.find_first_of("&\\") == std::string::npos ? serial : "";
-    }
+    std::string serial;
+    if (usb_instance_serial(id, &serial)) return serial;
     DEVINST parent;
     if (CM_Get_Parent(&parent, instance, 0) != CR_SUCCESS) return "";
     instance = parent;
