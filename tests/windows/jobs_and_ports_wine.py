@@ -6,9 +6,11 @@ parameters name the port, and tarvel's one-job commands reach a port from COM10
 up in both forms (17 and com17) on a pseudo-terminal linked in as COM17.
 Wine has no USB adapters: usb:SERIAL is named as missing by both programs, and
 TARVEL_PORT and MORREX_PORT give the port (the virtual receiver's) when the
-command line names none.
+command line names none. morrex names the cause of a failed write in the
+system's words (FormatMessage).
 
-Usage: jobs_and_ports_wine.py ports|program_17|program_com17|refused|verify|usb_and_variables
+Usage: jobs_and_ports_wine.py ports|program_17|program_com17|refused|verify|usb_and_variables|
+       write_cause
        tarvel.exe morrex.exe wine-run
 """
 import os
@@ -241,10 +243,28 @@ def usb_and_variables_case(tarvel, morrex, wine_run, tmp):
     return "usb:NOPE named as missing by both programs (99, 1); the variables give the port"
 
 
+def write_cause_case(tarvel, morrex, wine_run, tmp):
+    """The adapter pulled after the fifth byte: each failed write is followed by
+    the system's words for error 1167, the same text on every line."""
+    with open(os.path.join(tmp, "fw.bin"), "wb") as f:
+        f.write(b"8\x5Au\x00" + b"\x42" * 64 + b"3")
+    env = dict(os.environ, ORN_VIRTUAL_CLOCK="1")
+    code, out, err = wine(wine_run, morrex, "rsim:m?instant,unplug=5", "fw.bin", cwd=tmp, env=env)
+    check(code == 1, "exit", code, out, err)
+    lines = err.replace("\r", "").rstrip("\n").split("\n")
+    causes = {line.partition("WriteFile returns 1167: ")[2] for line in lines}
+    check(all(line.startswith("WriteFile returns 1167: ") for line in lines), "stderr:", err)
+    # 13 wake bytes, 2 + 256 before the records, 67 record bytes; 5 went out.
+    check(len(lines) == 13 + 2 + 256 + 67 - 5, len(lines), "failed writes told:", err)
+    check(len(causes) == 1 and "" not in causes and "Error 1167" not in causes, "causes:", causes)
+    return "each failed write named with its cause: %r" % causes.pop()
+
+
 def main():
     cases = {"ports": ports_case, "program_17": program_case("17"),
              "program_com17": program_case("COM17"), "refused": refused_case,
-             "verify": verify_case, "usb_and_variables": usb_and_variables_case}
+             "verify": verify_case, "usb_and_variables": usb_and_variables_case,
+             "write_cause": write_cause_case}
     case = cases[sys.argv[1]]
     tarvel, morrex, wine_run = (os.path.abspath(a) for a in sys.argv[2:5])
     with tempfile.TemporaryDirectory() as tmp:
