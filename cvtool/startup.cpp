@@ -78,9 +78,12 @@ void print_help(void) {
   printf("  comx       Schnittstelle: eine Ziffer n f\x81r COMn, sonst der Ger\x84tename\n");
   printf(
       "             sim:DIR ist der virtuelle Empf\x84nger (Zustand im Ordner DIR),\n"
-      "             zum Ausprobieren ohne Ger\x84t: tarvel sim:empfaenger cvs.txt\n");
+      "             zum Ausprobieren ohne Ger\x84t: tarvel sim:empfaenger cvs.txt\n"
+      "             usb:SERIAL ist der USB-Adapter mit dieser Seriennummer\n"
+      "             (tarvel --ports zeigt sie), gleich in welcher Buchse\n");
   printf("  Datenfile  CV-Datei f\x81r die Kommandos p und a\n");
   printf("  ORN_HOME   gesetzt: 2 statt 10 Sekunden Reset\n");
+  printf("  TARVEL_PORT  die Schnittstelle, wenn der Aufruf keine nennt\n");
   print_options_help();
 }
 
