@@ -324,6 +324,44 @@ TEST_F(TarvelJob, TheOpenFailureNamesThePortListingAndWaitsForNoKey) {
                        "Vorhandene Schnittstellen zeigt: tarvel --ports\n");
 }
 
+// On Linux the cause after a failed open is the C library's text in the
+// user's language: German where the system has German messages (a locale made
+// for the test with localedef), English in the C locale.
+TEST_F(TarvelJob, TheCauseOfAFailedOpenIsInTheUsersLanguage) {
+  if (access("/usr/share/i18n/locales/de_DE", R_OK) != 0 ||
+      access("/usr/share/locale/de/LC_MESSAGES/libc.mo", R_OK) != 0) {
+    GTEST_SKIP() << "no German locale source or German C library messages here";
+  }
+  std::string locales = dir + "/locales";
+  fs::create_directories(locales);
+  std::string make = "localedef -i de_DE -f UTF-8 " + locales + "/de_DE.UTF-8 >/dev/null 2>&1";
+  ASSERT_GE(system(make.c_str()), 0);
+  ASSERT_TRUE(fs::exists(locales + "/de_DE.UTF-8/LC_MESSAGES")) << make;
+  std::ofstream(dir + "/cvs.txt") << GOOD_FILE;
+  struct Case {
+    const char *locale;
+    const char *port;
+    std::string err;
+  } cases[] = {
+      {"de_DE.UTF-8", "%/no-such-tty", "Error 2\nGrund: Datei oder Verzeichnis nicht gefunden\n"},
+      {"de_DE.UTF-8", "%", "Error 5\nGrund: Ist ein Verzeichnis\n"},
+      {"C", "%/no-such-tty", "Error 2\nGrund: No such file or directory\n"},
+      {"C", "%", "Error 5\nGrund: Is a directory\n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.locale);
+    RunOptions options;
+    options.stdin_fd = open("/dev/null", O_RDONLY);
+    options.environment = {"LOCPATH=" + locales, std::string("LC_ALL=") + c.locale};
+    ProgramRun r =
+        run_program(TARVEL_PATH, with_dir({"--compare", "%/cvs.txt", c.port}, dir), dir, options);
+    close(options.stdin_fd);
+    EXPECT_EQ(r.code, 99);
+    EXPECT_EQ(r.err, "Open_in " + with_dir(c.port, dir) + ": " + c.err +
+                         "Vorhandene Schnittstellen zeigt: tarvel --ports\n");
+  }
+}
+
 // TARVEL_PORT gives the port when the command line names none: the job runs
 // as with that port given; a port on the command line wins; an empty
 // variable is none.
