@@ -11,6 +11,7 @@
 #include "cvtool/cvtool.h"
 #include "link/serial_port.h"
 #include "platform/platform.h"
+#include "platform/port_argument.h"
 #include "platform/port_list.h"
 #include "platform/shown_text.h"
 
@@ -298,7 +299,9 @@ int take_options(int *argc_in_out, char **argv) {
   *argc_in_out = count;
   if (tarvel_options.ports && !tarvel_options.help) return list_ports();
   if (tarvel_options.help || tarvel_options.version) return KEEP_RUNNING;
-  int code = check_combination(count - 1);
+  // Without a port on the command line, TARVEL_PORT names it.
+  bool from_environment = count == 1 && port_from_environment("TARVEL_PORT") != nullptr;
+  int code = check_combination(count - 1 + (from_environment ? 1 : 0));
   return code != KEEP_RUNNING ? code : check_json();
 }
 

@@ -10,6 +10,8 @@
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/platform.h"
+#include "platform/port_argument.h"
+#include "platform/shown_text.h"
 
 char data_file_name[DATA_FILE_NAME_SIZE];
 int reset_wait_ms = 10000;
@@ -94,9 +96,12 @@ void print_help(void) {
   printf("  comx       Schnittstelle: eine Ziffer n f\x81r COMn, sonst der Ger\x84tename\n");
   printf(
       "             sim:DIR ist der virtuelle Empf\x84nger (Zustand im Ordner DIR),\n"
-      "             zum Ausprobieren ohne Ger\x84t: tarvel sim:empfaenger cvs.txt\n");
+      "             zum Ausprobieren ohne Ger\x84t: tarvel sim:empfaenger cvs.txt\n"
+      "             usb:SERIAL ist der USB-Adapter mit dieser Seriennummer\n"
+      "             (tarvel --ports zeigt sie), gleich in welcher Buchse\n");
   printf("  Datenfile  CV-Datei f\x81r die Kommandos p und a\n");
   printf("  ORN_HOME   gesetzt: 2 statt 10 Sekunden Reset\n");
+  printf("  TARVEL_PORT  die Schnittstelle, wenn der Aufruf keine nennt\n");
   print_options_help();
 }
 
@@ -155,8 +160,8 @@ void set_up_console(void) {
   clear_screen(ATTR_SCREEN);
 }
 
-// Framework, console, banner and the positional arguments.
-int set_up(int argc, char **argv) {
+// Framework, console, banner and the data file; port: the one given, or null.
+int set_up(int argc, char **argv, const char *port) {
   if (framework_init() != 0) {
     fprintf(stderr, "Fatal Error: MFC initialization failed\n");
     return EXIT_NO_PORT;
@@ -167,7 +172,7 @@ int set_up(int argc, char **argv) {
   set_up_console();
   reset_wait_ms = getenv("ORN_HOME") != nullptr ? 2000 : 10000;
   if (!tarvel_options.quiet) printf("%s", banner);
-  if (argc < 2) {
+  if (port == nullptr) {
     printf("%s", usage);
     fflush(stdout);
     Sleep(FAREWELL_PAUSE_MS);
@@ -176,13 +181,30 @@ int set_up(int argc, char **argv) {
   return argc >= 3 ? take_data_file_name(argv[2]) : KEEP_RUNNING;
 }
 
-// The job's new files, the port, and the receiver's reset and wake.
-int open_and_wake(const char *port) {
+// The port to open: the adapter that "usb:SERIAL" names, or the port as
+// given. Null after saying, as a failed open does, why there is none.
+const char *port_to_open(const char *port) {
+  static char device[DEVICE_NAME_SIZE];
+  if (!names_usb_serial(port)) return port;
+  unsigned long code = 0;
+  if (resolve_usb_port(port, device, sizeof device, &code, port_open_cause,
+                       sizeof port_open_cause) == 0) {
+    return device;
+  }
+  port_open_advice[0] = '\0';
+  fprintf(stderr, "Open_in %s: Error %ld\n", shown_text(port).c_str(), (long)code);
+  return nullptr;
+}
+
+// The job's new files, the port, and the receiver's reset and wake; *port
+// becomes the port opened.
+int open_and_wake(const char **port) {
   if (one_job_requested()) {
     int code = make_one_job_file();
     if (code != KEEP_RUNNING) return code;
   }
-  if (open_port(port, 38400, 8, 0, 1, 12, 12) != 0) {
+  *port = port_to_open(*port);
+  if (*port == nullptr || open_port(*port, 38400, 8, 0, 1, 12, 12) != 0) {
     print_ports_hint();
     if (!runs_unattended()) wait_key();
     return EXIT_NO_PORT;
@@ -195,10 +217,13 @@ int open_and_wake(const char *port) {
 int run_tarvel(int argc, char **argv) {
   receiver_messages_quiet = tarvel_options.quiet;
   int code = answer_command_line();
-  if (code == KEEP_RUNNING) code = set_up(argc, argv);
-  if (code == KEEP_RUNNING) code = open_and_wake(argv[1]);
+  // The port as given (TARVEL_PORT when the command line names none); opening
+  // it may find the device behind a usb: name.
+  const char *port = command_line_port;
+  if (code == KEEP_RUNNING) code = set_up(argc, argv, port);
+  if (code == KEEP_RUNNING) code = open_and_wake(&port);
   if (code != KEEP_RUNNING) return code;
-  if (tarvel_options.line_test) return run_line_test(argv[1]);
+  if (tarvel_options.line_test) return run_line_test(port);
   return one_job_requested() ? run_one_job() : command_loop();
 }
 
@@ -207,7 +232,8 @@ int run_tarvel(int argc, char **argv) {
 int tarvel_main(int argc, char **argv) {
   int code = take_options(&argc, argv);
   if (code != KEEP_RUNNING) return code;
-  if (argc >= 2) command_line_port = argv[1];
+  // TARVEL_PORT gives the port when the command line names none.
+  command_line_port = argc >= 2 ? argv[1] : port_from_environment("TARVEL_PORT");
   if (json_output_begin() != 0) return EXIT_NO_PORT;
   return json_finish(run_tarvel(argc, argv));
 }

@@ -168,7 +168,9 @@ void print_information(void) {
   updater_print(
       "  COMx          Nummer der Schnittstelle (3 f\x81r COM3); davor wahlweise\n"
       "                x (kurzer Reset, 2 Sekunden) oder r (ohne Reset).\n"
-      "                Ein Name mit / oder : ist ein Ger\x84t (/dev/ttyUSB0, sim:DIR).\n"
+      "                Ein Name mit / oder : ist ein Ger\x84t (/dev/ttyUSB0, sim:DIR);\n"
+      "                usb:SERIAL ist der USB-Adapter mit dieser Seriennummer\n"
+      "                (morrex --ports zeigt sie), gleich in welcher Buchse.\n"
       "  Programmfile  die Programmdatei (CPU-Kennung, Handshake-Byte, Records)\n"
       "  --ports       zeigt die vorhandenen seriellen Schnittstellen und endet\n"
       "  --check       pr\x81"
@@ -180,6 +182,7 @@ void print_information(void) {
       "ffnet keine Schnittstelle: morrex --check [COMx] Programmfile\n"
       "  -h, --help    zeigt diese Hilfe und endet (auch -? und /?)\n"
       "  -V, --version zeigt die Version und endet\n"
+      "  MORREX_PORT   die Schnittstelle, wenn der Aufruf nur die Programmdatei nennt\n"
       "                Optionen stehen vor oder nach den Argumenten; -- beendet sie.\n\n"
       "Exit-Codes: 0 fertig, 1 Schnittstelle, 2 Programmdatei nicht lesbar,\n"
       "            3 CPU-Kennung, 4 und 5 Programmdatei fehlerhaft, 9 Aufruf\n\n"

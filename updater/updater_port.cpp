@@ -1,5 +1,6 @@
 // The serial port: opening and configuring it, the one-byte write that every
 // byte on the line goes through, and the reset-and-wake sequence.
+#include "platform/port_argument.h"
 #include "platform/port_open_cause.h"
 #include "updater/updater.h"
 
@@ -42,10 +43,33 @@ std::string port_open_name(void) {
   return port_name;
 }
 
+namespace {
+
+// The name to open: the adapter that "usb:SERIAL" names, or the port's own.
+// Returns 0, or -1 after saying, as a failed open does, why there is none.
+int name_to_open(std::string *name) {
+  *name = port_open_name();
+  if (!names_usb_serial(port_device.c_str())) return 0;
+  char device[300], cause[300];
+  unsigned long code = 0;
+  if (resolve_usb_port(port_device.c_str(), device, sizeof device, &code, cause, sizeof cause) ==
+      0) {
+    *name = device;
+    return 0;
+  }
+  fprintf(stderr, "Open %s: Error %ld\n", shown_text(port_name.c_str()).c_str(), (long)code);
+  print_ports_hint(cause, "");
+  return -1;
+}
+
+}  // namespace
+
 int open_port(void) {
   config_size = sizeof(COMMCONFIG);
-  port_handle = CreateFileA(port_open_name().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::string name;
+  if (name_to_open(&name) != 0) return end_run(EXIT_PORT);
+  port_handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (port_handle == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
     char cause[300], advice[300];
@@ -71,7 +95,10 @@ void write_byte(int value) {
   DWORD written = 0;
   int64_t start_us = clock_now_us();
   if (!WriteFile(port_handle, &byte, 1, &written, nullptr)) {
-    fprintf(stderr, "WriteFile returns %ld\n", (long)GetLastError());
+    DWORD code = GetLastError();
+    char cause[300];
+    describe_system_error(code, cause, sizeof cause);
+    fprintf(stderr, "WriteFile returns %ld: %s\n", (long)code, shown_text(cause).c_str());
     failed_writes++;
     // Nothing left: the pause after it counts from now.
     wire_clear_us = clock_now_us();

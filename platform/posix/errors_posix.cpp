@@ -1,5 +1,8 @@
 // Win32 error codes on POSIX: each thread's last error, the errno values they
-// come from, and the texts FormatMessageA gives for them.
+// come from, and the texts FormatMessageA gives for them; and the system's own
+// words (strerror) for a failure the user reads about.
+#include <locale.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -131,20 +134,58 @@ DWORD FormatMessageA(DWORD flags, const void *, DWORD message_id, DWORD, LPSTR b
 // ---------------------------------------------------------------- why an open failed
 
 namespace {
-// The system's text without the line end FormatMessageA gives it.
-void system_text(DWORD code, char *text, size_t size) {
-  if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                     text, (DWORD)size, nullptr) == 0) {
-    snprintf(text, size, "Error %lu", (unsigned long)code);
+
+// The errno whose words fit a code that was set without one: a port taken by
+// another program (flock) is busy, a regular file is no terminal.
+const ErrnoCode code_errnos[] = {
+    {ENOENT, ERROR_FILE_NOT_FOUND},
+    {ENOTDIR, ERROR_PATH_NOT_FOUND},
+    {EBUSY, ERROR_ACCESS_DENIED},
+    {EBADF, ERROR_INVALID_HANDLE},
+    {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
+    {EIO, ERROR_GEN_FAILURE},
+    {ENOTTY, ERROR_NOT_SUPPORTED},
+    {EINVAL, ERROR_INVALID_PARAMETER},
+    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
+    {ECANCELED, ERROR_OPERATION_ABORTED},
+    {ENODEV, ERROR_DEVICE_NOT_CONNECTED},
+};
+
+// The errno behind code: the one it was made from on this thread, else the
+// one that fits it; 0 for a code no errno fits.
+int errno_behind(DWORD code) {
+  if (code == last_error && last_errno != 0) return last_errno;
+  for (const ErrnoCode &entry : code_errnos) {
+    if (entry.code == code) return entry.error;
   }
+  return 0;
+}
+
+// The C library's messages in the user's language and character set, made
+// once; the program's own locale (numbers, character classes) stays "C".
+locale_t user_messages(void) {
+  static locale_t messages = newlocale(LC_MESSAGES_MASK | LC_CTYPE_MASK, "", (locale_t)0);
+  return messages;
+}
+
+}  // namespace
+
+void describe_system_error(unsigned long code, char *text, size_t text_size) {
+  int error = errno_behind((DWORD)code);
+  if (error == 0) {
+    snprintf(text, text_size, "Error %lu", code);
+    return;
+  }
+  locale_t messages = user_messages();
+  snprintf(text, text_size, "%s",
+           messages != (locale_t)0 ? strerror_l(error, messages) : strerror(error));
   text[strcspn(text, "\r\n")] = '\0';
 }
-}  // namespace
 
 void describe_port_open_failure(unsigned long code, char *text, size_t text_size, char *advice,
                                 size_t advice_size) {
   int error = code == last_error ? last_errno : 0;
-  system_text((DWORD)code, text, text_size);
+  describe_system_error(code, text, text_size);
   advice[0] = '\0';
   if (code != ERROR_ACCESS_DENIED) return;
   if (error == EACCES || error == EPERM) {

@@ -2,9 +2,11 @@
 // except the 8250 driver's phantom ports, whose UART type reads 0 (no UART
 // found). USB adapters are named by vendor, product and serial number, and by
 // their stable /dev/serial/by-id links, which work as port arguments too.
-// An FTDI adapter (ftdi_sio) also shows its latency timer.
+// An FTDI adapter (ftdi_sio) also shows its latency timer. The same serial
+// numbers find the port that a "usb:SERIAL" argument names.
 #include <dirent.h>
 #include <limits.h>
+#include <strings.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -153,12 +155,38 @@ std::string port_line(const std::string &root, const std::string &name) {
   return line + by_id_names(root, name);
 }
 
+// The ttys in sysfs, ttyS2 before ttyS10.
+std::vector<std::string> tty_names(const std::string &root) {
+  std::vector<std::string> names = folder_entries(root + "/sys/class/tty");
+  std::sort(names.begin(), names.end(), name_before);
+  return names;
+}
+
+// The serial number of the USB adapter behind a tty; empty for none.
+std::string tty_serial(const std::string &root, const std::string &name) {
+  std::string tty = root + "/sys/class/tty/" + name;
+  if (!exists(tty + "/device")) return "";
+  std::string usb = usb_device_of(tty + "/device", root + "/sys");
+  return usb.empty() ? "" : first_line(usb + "/serial");
+}
+
 }  // namespace
+
+std::vector<std::string> ports_with_serial(const std::string &serial) {
+  std::string root = ports_root();
+  std::vector<std::string> ports;
+  for (const std::string &name : tty_names(root)) {
+    std::string found = tty_serial(root, name);
+    if (!found.empty() && strcasecmp(found.c_str(), serial.c_str()) == 0) {
+      ports.push_back(root + "/dev/" + name);
+    }
+  }
+  return ports;
+}
 
 int print_serial_ports(FILE *out) {
   std::string root = ports_root();
-  std::vector<std::string> names = folder_entries(root + "/sys/class/tty");
-  std::sort(names.begin(), names.end(), name_before);
+  std::vector<std::string> names = tty_names(root);
   int count = 0;
   for (const std::string &name : names) {
     std::string line = port_line(root, name);

@@ -463,12 +463,9 @@ DWORD take_exclusively(int fd) {
 int open_tty(const char *path) {
   int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    // A serial port node without hardware behind it answers EIO: a missing port.
-    if (errno == EIO) {
-      SetLastError(ERROR_FILE_NOT_FOUND);
-    } else {
-      set_last_error_from_errno(errno);
-    }
+    // A serial port node without hardware behind it answers EIO: a missing
+    // port, which the system calls no such device.
+    set_last_error_from_errno(errno == EIO ? ENODEV : errno);
     return -1;
   }
   DWORD error = isatty(fd) ? take_exclusively(fd) : ERROR_NOT_SUPPORTED;

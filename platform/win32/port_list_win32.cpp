@@ -2,8 +2,11 @@
 // friendly name ("USB-SERIAL CH340 (COM5)"); the DOS device names add every COM
 // port it does not know (virtual ports, Wine's dosdevices links), and stand in
 // for it where it fails. A port of the FTDI driver also shows its latency
-// timer, from the driver's device parameters.
+// timer, from the driver's device parameters. A USB adapter's serial number
+// comes from its device instance ID (USB\VID_0403&PID_6001\A50285BI), which
+// also finds the port that a "usb:SERIAL" argument names.
 #include <windows.h>
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 #include <algorithm>
@@ -28,6 +31,7 @@ struct Port {
   int number;
   std::string name;
   std::string description;
+  std::string serial;  // the USB adapter's serial number; empty for none
 };
 
 // The n of "COMn" (any case), or 0 for any other name.
@@ -53,6 +57,22 @@ std::string port_name_of(HDEVINFO set, SP_DEVINFO_DATA *info) {
   return name;
 }
 
+// The serial number of the USB device the port is or hangs from (an FTDI
+// port's bus device, a composite device's interface); empty where that device
+// has none.
+std::string usb_serial_of(DEVINST instance) {
+  for (int level = 0; level < 4; level++) {
+    char id[MAX_DEVICE_ID_LEN + 1] = "";
+    if (CM_Get_Device_IDA(instance, id, sizeof id - 1, 0) != CR_SUCCESS) return "";
+    std::string serial;
+    if (usb_instance_serial(id, &serial)) return serial;
+    DEVINST parent;
+    if (CM_Get_Parent(&parent, instance, 0) != CR_SUCCESS) return "";
+    instance = parent;
+  }
+  return "";
+}
+
 void add_setup_ports(std::vector<Port> *ports) {
   HDEVINFO set = SetupDiGetClassDevsA(&ports_class, nullptr, nullptr, DIGCF_PRESENT);
   if (set == INVALID_HANDLE_VALUE) return;
@@ -67,7 +87,7 @@ void add_setup_ports(std::vector<Port> *ports) {
                                            (BYTE *)friendly, sizeof friendly - 1, nullptr)) {
       friendly[0] = '\0';
     }
-    ports->push_back({number, name, friendly});
+    ports->push_back({number, name, friendly, usb_serial_of(info.DevInst)});
   }
   SetupDiDestroyDeviceInfoList(set);
 }
@@ -94,7 +114,7 @@ void add_dos_devices(std::vector<Port> *ports) {
     int number = com_number(name);
     if (number == 0 || listed(*ports, number)) continue;
     std::string upper = "COM" + std::to_string(number);
-    ports->push_back({number, upper, ""});
+    ports->push_back({number, upper, "", ""});
   }
 }
 
@@ -162,19 +182,36 @@ std::string port_line(const Port &port) {
   // and digits (com_number), the latency our own words.
   std::string line = port.name;
   if (!port.description.empty()) line += "  " + shown_text(port.description.c_str());
+  if (!port.serial.empty()) line += ", Seriennummer " + shown_text(port.serial.c_str());
   std::string latency = port_latency_text(ftdi_latency(port.number));
   if (!latency.empty()) line += "  " + latency;
   return line;
 }
 
-}  // namespace
-
-int print_serial_ports(FILE *out) {
+// Every port, by number.
+std::vector<Port> all_ports(void) {
   std::vector<Port> ports;
   add_setup_ports(&ports);
   add_dos_devices(&ports);
   std::sort(ports.begin(), ports.end(),
             [](const Port &a, const Port &b) { return a.number < b.number; });
+  return ports;
+}
+
+}  // namespace
+
+std::vector<std::string> ports_with_serial(const std::string &serial) {
+  std::vector<std::string> names;
+  for (const Port &port : all_ports()) {
+    if (!port.serial.empty() && _stricmp(port.serial.c_str(), serial.c_str()) == 0) {
+      names.push_back("\\\\.\\" + port.name);
+    }
+  }
+  return names;
+}
+
+int print_serial_ports(FILE *out) {
+  std::vector<Port> ports = all_ports();
   for (const Port &port : ports) fprintf(out, "%s\n", port_line(port).c_str());
   return (int)ports.size();
 }

@@ -27,7 +27,9 @@ complete_words() {
   printf '%s\n' "${COMPREPLY[@]}"
 }
 
-# function | words (the last is being typed) | offered (space separated) | not offered
+# Each row of standard input: function | words (the last is being typed) |
+# offered (space separated) | not offered.
+check_rows() {
 while IFS='|' read -r function words offered refused; do
   words=${words//@/$work}
   read -ra typed <<<"$words"
@@ -39,7 +41,10 @@ while IFS='|' read -r function words offered refused; do
   for never in $refused; do
     ! grep -qxF -- "${never//@/$work}" <<<"$got" || { echo "FAIL [$words]: offers $never"; failures=$((failures + 1)); }
   done
-done <<EOF2
+done
+}
+
+check_rows <<EOF2
 _tarvel|$tarvel --ver|--verify --version|--help
 _tarvel|$tarvel --read-out @/cv|@/cvs.txt|--verify
 _tarvel|$tarvel --compare @/cvs.txt --j|--json|--verify
@@ -57,6 +62,21 @@ _morrex|$morrex x|x$first_port xsim:|sim:
 _morrex|$morrex r/|r$first_port|xsim:
 _morrex|$morrex x3 @/f|@/fw.bin|
 _morrex|$morrex -3 @/f|@/fw.bin|
+EOF2
+
+# A USB adapter with a serial number (a fake sysfs tree, as --ports reads it)
+# is offered by its device and as usb:SERIAL.
+root=$work/root usb=$work/root/sys/devices/usb1/1-2
+mkdir -p "$usb/1-2:1.0/ttyUSB0/tty/ttyUSB0" "$root/sys/class/tty"
+echo 0403 >"$usb/idVendor"
+echo 6001 >"$usb/idProduct"
+echo A9XK3Q1Z >"$usb/serial"
+ln -s "$usb/1-2:1.0/ttyUSB0" "$usb/1-2:1.0/ttyUSB0/tty/ttyUSB0/device"
+ln -s "$usb/1-2:1.0/ttyUSB0/tty/ttyUSB0" "$root/sys/class/tty/ttyUSB0"
+ORN_PORTS_ROOT=$root check_rows <<EOF2
+_tarvel|$tarvel u|usb:A9XK3Q1Z|sim:
+_tarvel|$tarvel |/dev/ttyUSB0 usb:A9XK3Q1Z sim:|
+_morrex|$morrex xu|xusb:A9XK3Q1Z|usb:A9XK3Q1Z
 EOF2
 
 if [ $failures -gt 0 ]; then

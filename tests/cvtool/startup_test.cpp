@@ -152,10 +152,8 @@ struct OpenFailure {
 TEST_F(TarvelStartup, UnopenablePortIsReportedAndEndsWith99AfterAKey) {
   std::string long_name(100, 'p');
   const OpenFailure cases[] = {
-      {"/nonexistent-tarvel-dir/ttyX",
-       "Open_in /nonexistent-tarvel-dir/ttyX: Error 2\n"
-       "Grund: The system cannot find the file specified. (No such file or directory)\n" +
-           ports_hint},
+      {"/nonexistent-tarvel-dir/ttyX", "Open_in /nonexistent-tarvel-dir/ttyX: Error 2\nGrund: " +
+                                           system_words(ENOENT) + "\n" + ports_hint},
       {long_name, "Open_in " + long_name +
                       ": Error 206\n"
                       "Grund: Der Name ist zu lang (h\xC3\xB6"
@@ -179,8 +177,8 @@ TEST_F(TarvelStartup, PortHeldByAnotherProgramIsRefusedWithAccessDenied) {
   Tarvel t = run({pty.slave}, "x");
   EXPECT_EQ(t.exit_code, 99);
   EXPECT_EQ(t.stderr_text,
-            "Open_in " + pty.slave +
-                ": Error 5\nGrund: Access is denied.\n"
+            "Open_in " + pty.slave + ": Error 5\nGrund: " + system_words(EBUSY) +
+                "\n"
                 "Die Schnittstelle ist belegt: ein anderes Programm hat sie offen.\n" +
                 ports_hint);
   CloseHandle(held);

@@ -337,9 +337,62 @@ def show_wire_log_end(tmp):
             print("".join(f.readlines()[-40:]))
 
 
+# ---- a port named by its adapter ---------------------------------------------
+
+def fake_adapter(root, serial):
+    """A sysfs tree under root (as ORN_PORTS_ROOT names it) with one USB adapter
+    of that serial number behind ttyUSB0; returns where its device belongs."""
+    usb = os.path.join(root, "sys", "devices", "usb1", "1-2")
+    port = os.path.join(usb, "1-2:1.0", "ttyUSB0")
+    os.makedirs(os.path.join(port, "tty", "ttyUSB0"))
+    os.makedirs(os.path.join(root, "sys", "class", "tty"))
+    os.makedirs(os.path.join(root, "dev"))
+    for name, text in (("idVendor", "0403"), ("idProduct", "6001"), ("serial", serial)):
+        with open(os.path.join(usb, name), "w") as f:
+            f.write(text + "\n")
+    os.symlink(port, os.path.join(port, "tty", "ttyUSB0", "device"))
+    os.symlink(os.path.join(port, "tty", "ttyUSB0"),
+               os.path.join(root, "sys", "class", "tty", "ttyUSB0"))
+    return os.path.join(root, "dev", "ttyUSB0")
+
+
+def usb_case(programs, far_end, preload, tmp):
+    """Linux: usb:SERIAL, on the command line and in TARVEL_PORT and
+    MORREX_PORT, reaches the line whose adapter has that serial number."""
+    root = os.path.join(tmp, "root")
+    link = fake_adapter(root, "LINE0001")
+    with open(os.path.join(tmp, "data.txt"), "w") as f:
+        f.write("CV 3 = 2\n")
+    fw, flash = image(b"8", 64)
+    with open(os.path.join(tmp, "fw.bin"), "wb") as f:
+        f.write(fw)
+    rows = (("tarvel", {}, ["--compare", "data.txt", "usb:line0001"], 0),
+            ("tarvel", {"TARVEL_PORT": "usb:LINE0001"}, ["--compare", "data.txt"], 0),
+            ("morrex", {"MORREX_PORT": "rusb:LINE0001"}, ["fw.bin"], 0))
+    for name, variables, arguments, want in rows:
+        receiver = tempfile.mkdtemp(dir=tmp)
+        line = Line(far_end, preload, tmp, receiver, link)
+        env = dict(line.env(), ORN_PORTS_ROOT=root, **variables)
+        try:
+            done = subprocess.run([programs[name]] + arguments, stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, cwd=tmp,
+                                  env=env, timeout=PROGRAM_SECONDS)
+        finally:
+            line.stop()
+        output = done.stdout.decode("utf-8", "replace")
+        check(done.returncode == want, name, arguments, variables, "exit", done.returncode, output)
+        events = wire_log(receiver)
+        expect_no_protocol_errors(events)
+        check(len(tx_bytes(events)) > 0, name, "nothing reached the receiver")
+        if name == "morrex":
+            with open(os.path.join(receiver, "flash.bin"), "rb") as f:
+                check(f.read()[:len(flash)] == flash, "the flash is not the program file's")
+    return "usb:LINE0001 reached the line: tarvel's compare, TARVEL_PORT, MORREX_PORT's update"
+
+
 def main():
     case = sys.argv[1]
-    if case == "adapter":
+    if case in ("adapter", "usb"):
         programs = dict(zip(("tarvel", "morrex"),
                             (os.path.abspath(p) for p in sys.argv[2].split(os.pathsep))))
     program, far_end, preload = (os.path.abspath(p) for p in sys.argv[2:5])
@@ -349,6 +402,8 @@ def main():
         try:
             if case == "far_end":
                 print("ok:", far_end_case(far_end, tmp))
+            elif case == "usb":
+                print("ok:", usb_case(programs, far_end, preload, tmp))
             elif case == "tarvel":
                 print("ok:", tarvel_case(run))
             elif case == "adapter":

@@ -1,23 +1,29 @@
 #include "tests/support/program_run.h"
 
 #include <fcntl.h>
+#include <locale.h>
 #include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <thread>
 
 #include "tests/support/files.h"
 
-void exec_program(const char *path, const std::vector<std::string> &args, const char *orn_home) {
+void exec_program(const char *path, const std::vector<std::string> &args, const char *orn_home,
+                  const std::vector<std::string> &environment) {
   setenv("ORN_VIRTUAL_CLOCK", "1", 1);
+  unsetenv("TARVEL_PORT");
+  unsetenv("MORREX_PORT");
   if (orn_home != nullptr) {
     setenv("ORN_HOME", orn_home, 1);
   } else {
     unsetenv("ORN_HOME");
   }
+  for (const std::string &setting : environment) putenv(strdup(setting.c_str()));
   std::vector<std::string> copies = args;
   std::vector<char *> argv = {const_cast<char *>(path)};
   for (std::string &a : copies) argv.push_back(&a[0]);
@@ -58,7 +64,7 @@ ProgramRun run_program(const char *path, const std::vector<std::string> &args,
     dup2(out, 1);
     dup2(err, 2);
     close(keys[1]);
-    exec_program(path, args, options.orn_home);
+    exec_program(path, args, options.orn_home, options.environment);
   }
   close(keys[0]);
   int status = wait_at_most(child, options.timeout_ms);
@@ -132,4 +138,12 @@ std::vector<std::string> with_dir(const std::vector<std::string> &texts, const s
   std::vector<std::string> expanded;
   for (const std::string &t : texts) expanded.push_back(with_dir(t, dir));
   return expanded;
+}
+
+std::string system_words(int error) {
+  locale_t messages = newlocale(LC_MESSAGES_MASK | LC_CTYPE_MASK, "", (locale_t)0);
+  if (messages == (locale_t)0) return strerror(error);
+  std::string text = strerror_l(error, messages);
+  freelocale(messages);
+  return text;
 }

@@ -1,5 +1,6 @@
 // Runs a built program (POSIX) as the tests need it: on the virtual clock
-// (ORN_VIRTUAL_CLOCK), with ORN_HOME as the test asks, killed when it overruns.
+// (ORN_VIRTUAL_CLOCK), with ORN_HOME as the test asks, without a port from the
+// tester's own TARVEL_PORT or MORREX_PORT, killed when it overruns.
 #pragma once
 
 #include <string>
@@ -16,6 +17,8 @@ struct RunOptions {
   // Copied into ORN_HOME; nullptr leaves it unset.
   const char *orn_home = "";
   int timeout_ms = 60000;  // real time, then the program is killed
+  // "NAME=VALUE" put into the program's environment.
+  std::vector<std::string> environment;
 };
 
 // Runs path with args until it ends; its standard output and error pass
@@ -34,10 +37,16 @@ ProgramRun run_program_into(ProgramOutput output, const char *path,
                             const std::vector<std::string> &args, const std::string &dir,
                             RunOptions options = RunOptions());
 
-// In a child after fork(): sets the environment as above and executes path
-// with args; exits with 127 when it cannot.
+// In a child after fork(): sets the environment as above, then each
+// "NAME=VALUE" of environment, and executes path with args; exits with 127
+// when it cannot.
 [[noreturn]] void exec_program(const char *path, const std::vector<std::string> &args,
-                               const char *orn_home);
+                               const char *orn_home,
+                               const std::vector<std::string> &environment = {});
+
+// The words a program run here gives for errno in its messages: the C
+// library's, in the language this environment asks for.
+std::string system_words(int error);
 
 // How often part occurs in text (a line printed, a message repeated).
 int count_of(const std::string &text, const std::string &part);

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@
 namespace {
 
 const char BANNER[] = "Update Amtel-Flash Version 1.1, 11.1.2005\n";
+const char USAGE[] = "Usage: morrex COMx Programmfile\n";
+namespace fs = std::filesystem;
 
 class Program : public TempDirFixture {
  protected:
@@ -52,6 +55,49 @@ TEST_F(Program, UpdatesTheReceiverBehindASimPortAndSaysSo) {
   EXPECT_EQ(log.find(" ERR "), std::string::npos) << log;
 }
 
+// MORREX_PORT gives the port (with its reset prefix) when the command line
+// names only the program file: the update and a check run as with that port
+// given; a port on the command line wins; an empty variable is none.
+TEST_F(Program, MorrexPortGivesThePortWhenTheCommandLineNamesNone) {
+  Bytes records = join({page_record(0, 64, 1), {'3'}});
+  std::string fw = file(join({{'8', 0x3C}, records}));
+  ProgramRun given = run({"xsim:" + dir + "/given", fw});
+  ASSERT_EQ(given.code, 0) << given.err;
+  ProgramRun check = run({"--check", "rsim:", fw});
+  ASSERT_EQ(check.code, 0) << check.err;
+  struct Case {
+    const char *what;
+    std::vector<std::string> environment;
+    std::vector<std::string> args;
+    const char *used;  // the receiver's folder that got the firmware; nullptr: none
+    int code;
+    std::string out;
+  } cases[] = {
+      {"variable", {"MORREX_PORT=xsim:%/env"}, {fw}, "env", 0, given.out},
+      {"command line wins", {"MORREX_PORT=xsim:%/env"}, {"xsim:%/line", fw}, "line", 0, given.out},
+      {"check", {"MORREX_PORT=rsim:"}, {"--check", fw}, nullptr, 0, check.out},
+      {"empty", {"MORREX_PORT="}, {fw}, nullptr, 9, std::string(BANNER) + USAGE},
+      {"unset", {}, {fw}, nullptr, 9, std::string(BANNER) + USAGE},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir + "/env");
+    fs::remove_all(dir + "/line");
+    RunOptions options;
+    options.stdin_fd = open("/dev/null", O_RDONLY);
+    options.environment = with_dir(c.environment, dir);
+    ProgramRun r = run_program(MORREX_PATH, with_dir(c.args, dir), dir, options);
+    close(options.stdin_fd);
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, "");
+    for (const char *folder : {"env", "line"}) {
+      bool used = c.used != nullptr && strcmp(c.used, folder) == 0;
+      EXPECT_EQ(fs::exists(dir + "/" + folder + "/flash.bin"), used) << folder;
+    }
+  }
+}
+
 TEST_F(Program, CountsEveryRecordOverTheLastOnOneConsoleLine) {
   Bytes records(1100, 0xCC);
   records.push_back('3');
@@ -74,7 +120,7 @@ struct ExitCase {
   Bytes file;
   int code;
   const char *out;  // after the banner
-  const char *err;
+  std::string err;
 };
 
 std::vector<ExitCase> exit_cases() {
@@ -86,9 +132,9 @@ std::vector<ExitCase> exit_cases() {
        {'8', 0, '3'},
        1,
        "",
-       "Open /nonexistent/tty: Error 2\n"
-       "Grund: The system cannot find the file specified. (No such file or directory)\n"
-       "Vorhandene Schnittstellen zeigt: morrex --ports\n"},
+       // The cause in the system's words: the C library's.
+       "Open /nonexistent/tty: Error 2\nGrund: " + system_words(ENOENT) +
+           "\nVorhandene Schnittstellen zeigt: morrex --ports\n"},
       {"no_file",
        {"rsim:%/receiver", "%/missing.bin"},
        {},

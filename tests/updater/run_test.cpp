@@ -18,6 +18,7 @@
 #include "tests/updater/program_files.h"
 #include "updater/updater.h"
 #include "virtual_receiver/virtual_receiver.h"
+#include "tests/support/program_run.h"
 #include "tests/support/temp_dir_fixture.h"
 
 namespace {
@@ -26,7 +27,6 @@ const int64_t MS = 1000;
 const char BANNER[] = "Update Amtel-Flash Version 1.1, 11.1.2005\n";
 // The line after every open failure that names the port listing.
 #define PORTS_HINT "Vorhandene Schnittstellen zeigt: morrex --ports\n"
-#define NOT_FOUND "Grund: The system cannot find the file specified. (No such file or directory)\n"
 const char WAKE_TEXT[] =
     "\nEmpfaenger sollte kurz hupen/blinken bzw. Dauerton/Dauerblinken beenden\n";
 
@@ -377,12 +377,14 @@ TEST_F(UpdaterRun, WithoutBothArgumentsShowsTheUsageAndTouchesNoPort) {
 }
 
 TEST_F(UpdaterRun, APortThatCannotBeOpenedEndsTheRunOnStandardError) {
+  // The cause in the system's words: the C library's.
+  const std::string not_found = "Grund: " + system_words(ENOENT) + "\n";
   struct {
     const char *argument;
-    const char *err;
+    std::string err;
   } cases[] = {
-      {"r/nonexistent/tty", "Open /nonexistent/tty: Error 2\n" NOT_FOUND PORTS_HINT},
-      {"x/nonexistent/ttyUSB9", "Open /nonexistent/ttyUSB9: Error 2\n" NOT_FOUND PORTS_HINT},
+      {"r/nonexistent/tty", "Open /nonexistent/tty: Error 2\n" + not_found + PORTS_HINT},
+      {"x/nonexistent/ttyUSB9", "Open /nonexistent/ttyUSB9: Error 2\n" + not_found + PORTS_HINT},
   };
   for (const auto &c : cases) {
     run({c.argument, file({'8', 0, '3'})});
@@ -419,7 +421,10 @@ TEST_F(UpdaterRun, AFailingWriteIsReportedForEachByteAndTheRunGoesOnButDoesNotEn
 
   int failed = 13 + 2 + 256 + (int)records.size() - 5;
   std::string want_err;
-  for (int i = 0; i < failed; i++) want_err += "WriteFile returns 1167\n";
+  // Each with its cause in the system's words: the adapter is gone.
+  for (int i = 0; i < failed; i++) {
+    want_err += "WriteFile returns 1167: " + system_words(ENODEV) + "\n";
+  }
   EXPECT_EQ(err, want_err);
   // Not "fertig": the receiver did not get the firmware.
   EXPECT_EQ(code, EXIT_PORT);

@@ -4,12 +4,18 @@ knows (a port added under HKLM\\Software\\Wine\\Ports becomes a dosdevices link
 and a COM device), with the FTDI driver's latency timer where its device
 parameters name the port, and tarvel's one-job commands reach a port from COM10
 up in both forms (17 and com17) on a pseudo-terminal linked in as COM17.
+Wine has no USB adapters: usb:SERIAL is named as missing by both programs, and
+TARVEL_PORT and MORREX_PORT give the port (the virtual receiver's) when the
+command line names none. morrex names the cause of a failed write in the
+system's words (FormatMessage).
 
-Usage: jobs_and_ports_wine.py ports|program_17|program_com17|refused|verify
+Usage: jobs_and_ports_wine.py ports|program_17|program_com17|refused|verify|usb_and_variables|
+       write_cause
        tarvel.exe morrex.exe wine-run
 """
 import os
 import select
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -201,10 +207,64 @@ def refused_case(tarvel, morrex, wine_run, tmp):
     return "--read-out onto an existing file: exit 3, port untouched, file kept"
 
 
+def usb_and_variables_case(tarvel, morrex, wine_run, tmp):
+    with open(os.path.join(tmp, "fw.bin"), "wb") as f:
+        f.write(b"8\x5Au\x00" + b"\x42" * 64 + b"3")
+    with open(os.path.join(tmp, "cvs.txt"), "w") as f:
+        f.write("CV 3 = 7\n")
+    missing = ": Error 2\r\nGrund: Kein USB-Adapter mit Seriennummer NOPE gefunden.\r\n" \
+        "Vorhandene Schnittstellen zeigt: %s --ports\r\n"
+    env = dict(os.environ, ORN_VIRTUAL_CLOCK="1")
+    env.pop("TARVEL_PORT", None)
+    env.pop("MORREX_PORT", None)
+    rows = [
+        # (what, variables, command, exit code, standard error or None, receiver used)
+        ("tarvel usb:", {}, [tarvel, "--compare", "cvs.txt", "usb:NOPE"], 99,
+         "Open_in usb:NOPE" + missing % "tarvel", None),
+        ("morrex usb:", {}, [morrex, "usb:NOPE", "fw.bin"], 1,
+         "Open usb:NOPE" + missing % "morrex", None),
+        ("TARVEL_PORT usb:", {"TARVEL_PORT": "usb:NOPE"}, [tarvel, "--compare", "cvs.txt"], 99,
+         "Open_in usb:NOPE" + missing % "tarvel", None),
+        ("TARVEL_PORT", {"TARVEL_PORT": "sim:t"}, [tarvel, "--compare", "cvs.txt"], 1, "", "t"),
+        ("TARVEL_PORT loses", {"TARVEL_PORT": "sim:t"},
+         [tarvel, "--compare", "cvs.txt", "sim:line"], 1, "", "line"),
+        ("MORREX_PORT", {"MORREX_PORT": "rsim:m"}, [morrex, "fw.bin"], 0, "", "m"),
+        ("MORREX_PORT empty", {"MORREX_PORT": ""}, [morrex, "fw.bin"], 9, "", None),
+    ]
+    for what, variables, command, want_code, want_err, used in rows:
+        for folder in ("t", "line", "m"):
+            shutil.rmtree(os.path.join(tmp, folder), ignore_errors=True)
+        code, out, err = wine(wine_run, *command, cwd=tmp, env=dict(env, **variables))
+        check(code == want_code, what, "exit", code, out, err)
+        check(want_err is None or err == want_err, what, "stderr:", repr(err))
+        for folder in ("t", "line", "m"):
+            wire = os.path.join(tmp, folder, "wire.log")
+            check(os.path.exists(wire) == (folder == used), what, "receiver", folder, out, err)
+    return "usb:NOPE named as missing by both programs (99, 1); the variables give the port"
+
+
+def write_cause_case(tarvel, morrex, wine_run, tmp):
+    """The adapter pulled after the fifth byte: each failed write is followed by
+    the system's words for error 1167, the same text on every line."""
+    with open(os.path.join(tmp, "fw.bin"), "wb") as f:
+        f.write(b"8\x5Au\x00" + b"\x42" * 64 + b"3")
+    env = dict(os.environ, ORN_VIRTUAL_CLOCK="1")
+    code, out, err = wine(wine_run, morrex, "rsim:m?instant,unplug=5", "fw.bin", cwd=tmp, env=env)
+    check(code == 1, "exit", code, out, err)
+    lines = err.replace("\r", "").rstrip("\n").split("\n")
+    causes = {line.partition("WriteFile returns 1167: ")[2] for line in lines}
+    check(all(line.startswith("WriteFile returns 1167: ") for line in lines), "stderr:", err)
+    # 13 wake bytes, 2 + 256 before the records, 67 record bytes; 5 went out.
+    check(len(lines) == 13 + 2 + 256 + 67 - 5, len(lines), "failed writes told:", err)
+    check(len(causes) == 1 and "" not in causes and "Error 1167" not in causes, "causes:", causes)
+    return "each failed write named with its cause: %r" % causes.pop()
+
+
 def main():
     cases = {"ports": ports_case, "program_17": program_case("17"),
              "program_com17": program_case("COM17"), "refused": refused_case,
-             "verify": verify_case}
+             "verify": verify_case, "usb_and_variables": usb_and_variables_case,
+             "write_cause": write_cause_case}
     case = cases[sys.argv[1]]
     tarvel, morrex, wine_run = (os.path.abspath(a) for a in sys.argv[2:5])
     with tempfile.TemporaryDirectory() as tmp:
