@@ -15,9 +15,10 @@
 #include "cvtool/json_report.h"
 #include "cvtool/job_cv_list.h"
 #include "link/serial_port.h"
-#include "platform/file_replace.h"
+#include "services/file_replace.h"
 #include "platform/safe_start.h"
-#include "platform/shown_text.h"
+#include "services/shown_text.h"
+#include "services/file_errors.h"
 
 namespace {
 enum { BACKUP_NONE, BACKUP_SAVED, BACKUP_EMPTY, BACKUP_FAILED, BACKUP_KEPT };

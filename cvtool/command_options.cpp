@@ -11,9 +11,9 @@
 #include "cvtool/cvtool.h"
 #include "link/serial_port.h"
 #include "platform/platform.h"
-#include "platform/port_argument.h"
-#include "platform/port_list.h"
-#include "platform/shown_text.h"
+#include "services/port_argument.h"
+#include "services/port_list.h"
+#include "services/shown_text.h"
 
 TarvelOptions tarvel_options = {};
 

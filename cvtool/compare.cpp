@@ -8,7 +8,7 @@
 #include "cvtool/job_cv_list.h"
 #include "link/serial_port.h"
 #include "platform/safe_start.h"
-#include "platform/shown_text.h"
+#include "services/shown_text.h"
 
 namespace {
 JobCvList list;

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "cvtool/binary_text.h"
-#include "platform/shown_text.h"
+#include "services/shown_text.h"
 
 namespace {
 // Takes the line end that c starts; an LF after a CR belongs to it.

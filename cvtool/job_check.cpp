@@ -7,8 +7,8 @@
 #include "cvtool/cvtool.h"
 #include "cvtool/job_cv_list.h"
 #include "link/line_check.h"
-#include "platform/shown_text.h"
-#include "platform/file_replace.h"
+#include "services/shown_text.h"
+#include "services/file_replace.h"
 #include "platform/safe_start.h"
 
 namespace {

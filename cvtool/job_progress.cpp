@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "cvtool/cvtool.h"
-#include "platform/title_progress.h"
+#include "services/title_progress.h"
 
 namespace {
 // The size of the file being programmed; 0 when it cannot be told (a pipe).

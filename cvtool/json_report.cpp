@@ -19,6 +19,7 @@
 #include "link/line_check.h"
 #include "link/receiver_protocol.h"
 #include "platform/safe_start.h"
+#include "services/file_errors.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "link/line_check.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
-#include "platform/port_list.h"
+#include "services/port_list.h"
 
 namespace {
 

@@ -18,10 +18,11 @@
 #include "cvtool/job_file.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
-#include "platform/ending_note.h"
-#include "platform/file_replace.h"
+#include "services/ending_note.h"
+#include "services/file_replace.h"
 #include "platform/safe_start.h"
-#include "platform/shown_text.h"
+#include "services/shown_text.h"
+#include "services/file_errors.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/safe_start.h"
+#include "services/file_errors.h"
 
 namespace {
 // Says why a line is not programmed. A job names the line's number; the

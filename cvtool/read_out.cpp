@@ -13,9 +13,10 @@
 #include "cvtool/json_report.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
-#include "platform/file_replace.h"
+#include "services/file_replace.h"
 #include "platform/safe_start.h"
-#include "platform/shown_text.h"
+#include "services/shown_text.h"
+#include "services/file_errors.h"
 
 #define READ_OUT_LAST_CV 199
 #define READ_TRIES 5

@@ -10,8 +10,8 @@
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/platform.h"
-#include "platform/port_argument.h"
-#include "platform/shown_text.h"
+#include "services/port_argument.h"
+#include "services/shown_text.h"
 
 char data_file_name[DATA_FILE_NAME_SIZE];
 int reset_wait_ms = 10000;

@@ -12,7 +12,7 @@
 #include "link/line_check.h"
 #include "platform/clock.h"
 #include "platform/port_open_cause.h"
-#include "platform/shown_text.h"
+#include "services/shown_text.h"
 
 HANDLE port_handle = INVALID_HANDLE_VALUE;
 COMMCONFIG port_config;

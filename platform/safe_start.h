@@ -24,9 +24,3 @@ int open_regular_descriptor(const char *path, int flags, int permissions);
 // exist yet). Never blocks on a FIFO or a device. Returns the stream, or a
 // null pointer with errno set by the call that failed.
 FILE *open_regular_file(const char *path, const char *mode);
-// strerror, which also knows ENOTREGULAR.
-const char *file_error_text(int error);
-// perror's line for a file, "PATH: TEXT\n" on standard error, for an error
-// that was saved when the failing call returned; controls in PATH are shown
-// (shown_text).
-void report_file_error(const char *path, int error);

@@ -11,7 +11,8 @@ lines() {  # lines FILE...: non-blank lines
 }
 
 echo "== non-blank lines of C++ per folder"
-for folder in cvtool updater link console platform platform/posix platform/win32 \
+for folder in cvtool updater link console services services/posix services/win32 platform \
+  platform/posix platform/win32 \
   virtual_receiver bench fuzz tests; do
   [ -d "$folder" ] || continue
   mapfile -t files < <(find "$folder" -maxdepth "$([ "$folder" = tests ] && echo 9 || echo 1)" \

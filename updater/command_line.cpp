@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/shown_text.h"
+#include "services/shown_text.h"
 #include "updater/updater.h"
 
 ResetMode reset_mode = FULL_RESET;

@@ -2,7 +2,7 @@
 // raises DTR, which resets a receiver).
 #include <cstring>
 
-#include "platform/port_list.h"
+#include "services/port_list.h"
 #include "updater/updater.h"
 
 int print_ports(void) {

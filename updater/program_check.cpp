@@ -5,8 +5,9 @@
 #include <cerrno>
 
 #include "platform/safe_start.h"
-#include "platform/shown_text.h"
+#include "services/shown_text.h"
 #include "updater/updater.h"
+#include "services/file_errors.h"
 
 namespace {
 const double BYTE_MS = 10.0 / 38.4;

@@ -2,12 +2,13 @@
 // before the reset, so that a broken file never leaves the receiver half-written;
 // then the handshake and the records go out exactly as the file lists them.
 #include "updater/updater.h"
-#include "platform/title_progress.h"
+#include "services/title_progress.h"
 
 #include <cerrno>
 
 #include "platform/safe_start.h"
-#include "platform/shown_text.h"
+#include "services/shown_text.h"
+#include "services/file_errors.h"
 
 int page_size = 64;
 BYTE handshake_byte = 0;

@@ -1,11 +1,11 @@
 // The serial port: opening and configuring it, the one-byte write that every
 // byte on the line goes through, and the reset-and-wake sequence.
-#include "platform/port_argument.h"
+#include "services/port_argument.h"
 #include "platform/port_open_cause.h"
 #include "updater/updater.h"
 
 #include "platform/clock.h"
-#include "platform/shown_text.h"
+#include "services/shown_text.h"
 
 HANDLE port_handle = INVALID_HANDLE_VALUE;
 int failed_writes = 0;

@@ -1,7 +1,7 @@
 // The run from banner to exit code.
 #include <cstring>
 
-#include "platform/port_argument.h"
+#include "services/port_argument.h"
 #include "updater/updater.h"
 
 namespace {

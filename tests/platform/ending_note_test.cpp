@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "platform/ending_note.h"
+#include "services/ending_note.h"
 #include "tests/support/pty_pair.h"
 
 namespace {

@@ -23,8 +23,8 @@
 #include <unistd.h>
 #endif
 
-#include "platform/file_replace.h"
-#include "platform/file_replace_names.h"
+#include "services/file_replace.h"
+#include "services/file_replace_names.h"
 #include "platform/safe_start.h"
 #include "tests/support/temp_dir_fixture.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/port_list.h"
+#include "services/port_list.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/port_argument.h"
-#include "platform/port_list.h"
+#include "services/port_argument.h"
+#include "services/port_list.h"
 #include "tests/support/program_run.h"
 #include "tests/support/temp_dir_fixture.h"
 

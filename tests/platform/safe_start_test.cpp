@@ -15,6 +15,7 @@
 
 #include "platform/safe_start.h"
 #include "tests/support/files.h"
+#include "services/file_errors.h"
 
 namespace {
 

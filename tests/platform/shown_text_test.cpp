@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/code_page_850.h"
-#include "platform/shown_text.h"
+#include "services/shown_text.h"
 
 namespace {
 

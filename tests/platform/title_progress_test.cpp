@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/title_progress.h"
+#include "services/title_progress.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Progress in the window title: percent done and the time left, estimated from
 // the pace so far.
-#include "platform/title_progress.h"
+#include "services/title_progress.h"
 
 #include <cerrno>
 #include <cstdio>

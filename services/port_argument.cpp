@@ -1,6 +1,6 @@
 // A port named by its adapter's serial number, and the port from the
 // environment; the ports with a serial number come from each system's listing.
-#include "platform/port_argument.h"
+#include "services/port_argument.h"
 
 #include <cctype>
 #include <cstdio>
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/port_list.h"
-#include "platform/shown_text.h"
+#include "services/port_list.h"
+#include "services/shown_text.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Text from outside, made fit to print (see shown_text.h).
-#include "platform/shown_text.h"
+#include "services/shown_text.h"
 
 #include <cstdint>
 #include <cstring>

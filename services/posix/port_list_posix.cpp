@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/port_list.h"
-#include "platform/shown_text.h"
+#include "services/port_list.h"
+#include "services/shown_text.h"
 
 namespace {
 

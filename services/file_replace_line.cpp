@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "platform/file_replace.h"
+#include "services/file_replace.h"
 
 int replacement_line(int worth_keeping, const char *format, ...) {
   char line[4096];

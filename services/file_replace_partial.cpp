@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/file_replace.h"
-#include "platform/file_replace_names.h"
-#include "platform/shown_text.h"
+#include "services/file_replace.h"
+#include "services/file_replace_names.h"
+#include "services/shown_text.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/code_page_850.h"
-#include "platform/ending_note.h"
+#include "services/ending_note.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "platform/title_progress.h"
+#include "services/title_progress.h"
 
 namespace {
 char kept[1024];

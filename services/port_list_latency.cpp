@@ -1,7 +1,7 @@
 // The latency timer's words in the port listing, the same on both builds.
 #include <string>
 
-#include "platform/port_list.h"
+#include "services/port_list.h"
 
 // An adapter reports the receiver's answer (DSR) only when its latency timer
 // runs out: above 1 ms every answer can arrive that much later.

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/port_list.h"
-#include "platform/shown_text.h"
+#include "services/port_list.h"
+#include "services/shown_text.h"
 // The listing reaches the console as code page 850 text and UTF-8 glyphs.
 #include "platform/win32/console_text_win32.h"
 

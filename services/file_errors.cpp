@@ -5,7 +5,8 @@
 // layer, which shows umlauts and glyphs.
 #include "platform/platform.h"
 #include "platform/safe_start.h"
-#include "platform/shown_text.h"
+#include "services/shown_text.h"
+#include "services/file_errors.h"
 
 const char *file_error_text(int error) {
   if (error == ENOTREGULAR) return "Not a regular file";

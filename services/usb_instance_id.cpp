@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/port_list.h"
+#include "services/port_list.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/title_progress.h"
+#include "services/title_progress.h"
 
 namespace {
 

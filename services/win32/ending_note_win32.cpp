@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/ending_note.h"
+#include "services/ending_note.h"
 #include "platform/platform.h"
 
 namespace {
