@@ -9,6 +9,8 @@
 #include <cstdio>
 
 #include "cvtool/cvtool.h"
+#include "cvtool/options.h"
+#include "cvtool/jobs.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"

@@ -12,6 +12,8 @@
 
 #include "cvtool/binary_text.h"
 #include "cvtool/cvtool.h"
+#include "cvtool/options.h"
+#include "cvtool/jobs.h"
 #include "cvtool/json_report.h"
 #include "cvtool/job_cv_list.h"
 #include "link/serial_port.h"

@@ -9,6 +9,8 @@
 
 #include "cvtool/cv_list_arg.h"
 #include "cvtool/cvtool.h"
+#include "cvtool/options.h"
+#include "cvtool/jobs.h"
 #include "link/serial_port.h"
 #include "platform/platform.h"
 #include "services/port_argument.h"

@@ -5,7 +5,8 @@
 
 #include "cvtool/binary_text.h"
 #include "cvtool/cv_list_arg.h"
-#include "cvtool/cvtool.h"
+#include "cvtool/line_ready.h"
+#include "cvtool/jobs.h"
 #include "cvtool/json_report.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"

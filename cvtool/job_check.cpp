@@ -5,6 +5,8 @@
 
 #include "cvtool/binary_text.h"
 #include "cvtool/cvtool.h"
+#include "cvtool/options.h"
+#include "cvtool/jobs.h"
 #include "cvtool/job_cv_list.h"
 #include "link/line_check.h"
 #include "services/shown_text.h"

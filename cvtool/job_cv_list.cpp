@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "cvtool/binary_text.h"
-#include "cvtool/cvtool.h"
+#include "cvtool/line_ready.h"
 #include "cvtool/data_file_line.h"
 #include "cvtool/job_file.h"
 #include "link/receiver_protocol.h"

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "cvtool/cvtool.h"
+#include "cvtool/jobs.h"
 #include "services/title_progress.h"
 
 namespace {

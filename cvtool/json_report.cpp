@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "cvtool/cvtool.h"
+#include "cvtool/options.h"
+#include "cvtool/jobs.h"
 #include "cvtool/json_text.h"
 #include "link/line_check.h"
 #include "link/receiver_protocol.h"

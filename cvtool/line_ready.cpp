@@ -3,7 +3,9 @@
 // slowly, is named once, in words, with what to do.
 #include <cstdio>
 
-#include "cvtool/cvtool.h"
+#include "cvtool/options.h"
+#include "cvtool/line_ready.h"
+#include "cvtool/jobs.h"
 #include "cvtool/json_report.h"
 #include "link/line_check.h"
 #include "link/receiver_protocol.h"

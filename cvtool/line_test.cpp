@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cvtool/cvtool.h"
+#include "cvtool/line_ready.h"
 #include "cvtool/json_report.h"
 #include "link/line_check.h"
 #include "link/receiver_protocol.h"

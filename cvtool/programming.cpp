@@ -5,6 +5,9 @@
 
 #include "console/console.h"
 #include "cvtool/cvtool.h"
+#include "cvtool/options.h"
+#include "cvtool/line_ready.h"
+#include "cvtool/jobs.h"
 #include "cvtool/data_file_line.h"
 #include "cvtool/job_file.h"
 #include "link/receiver_protocol.h"

@@ -7,6 +7,8 @@
 #include "console/entry_field.h"
 #include "cvtool/binary_text.h"
 #include "cvtool/cvtool.h"
+#include "cvtool/line_ready.h"
+#include "cvtool/jobs.h"
 #include "link/receiver_protocol.h"
 
 #define ENTRY_SIZE 10  // nine characters of binary text and a NUL

@@ -6,6 +6,9 @@
 
 #include "console/console.h"
 #include "cvtool/cvtool.h"
+#include "cvtool/options.h"
+#include "cvtool/line_ready.h"
+#include "cvtool/jobs.h"
 #include "cvtool/json_report.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"

@@ -3,7 +3,9 @@
 // never acknowledged, but the verify that ends a read works for any value.
 #include <cstdio>
 
-#include "cvtool/cvtool.h"
+#include "cvtool/options.h"
+#include "cvtool/line_ready.h"
+#include "cvtool/jobs.h"
 #include "cvtool/json_report.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"

@@ -23,6 +23,7 @@
 #include "console/console.h"
 #include "cvtool/binary_text.h"
 #include "cvtool/cvtool.h"
+#include "cvtool/line_ready.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"

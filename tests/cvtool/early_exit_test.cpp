@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cvtool/cvtool.h"
+#include "cvtool/options.h"
 #include "tests/support/temp_dir_fixture.h"
 
 namespace {

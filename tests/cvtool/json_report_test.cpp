@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cvtool/cvtool.h"
+#include "cvtool/options.h"
 #include "cvtool/json_report.h"
 #include "link/line_check.h"
 #include "tests/support/files.h"

@@ -11,6 +11,7 @@
 
 #include "tests/support/console_harness.h"
 #include "cvtool/cvtool.h"
+#include "cvtool/line_ready.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
