@@ -10,6 +10,7 @@
 
 #include "cvtool/cvtool.h"
 #include "cvtool/options.h"
+#include "cvtool/job_file.h"
 #include "cvtool/jobs.h"
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
@@ -66,13 +67,16 @@ int main(int argc, char **argv) {
   char backup[64];
   snprintf(data_file_name, DATA_FILE_NAME_SIZE, "/tmp/service_bench_%d.txt", (int)getpid());
   snprintf(backup, sizeof backup, "/tmp/service_bench_%d.old", (int)getpid());
-  if (!write_data_file(data_file_name)) return 1;
+  // Both jobs work from the file's one reading, as a job from the command line.
+  if (!write_data_file(data_file_name) || job_file_read(data_file_name) != 0) return 1;
+  tarvel_options.job = COMPARE_JOB;
   tarvel_options.compare = data_file_name;
   tarvel_options.backup = backup;
   timeBeginPeriod(1);
   if (open_port(port, 38400, 8, 0, 1, 12, 12) != 0) return 1;
   reset_receiver(2000);
   bool compared = time_job("compare:", compare_job, true);
+  tarvel_options.job = PROGRAM_JOB;
   tarvel_options.compare = nullptr;
   tarvel_options.program = data_file_name;
   bool backed_up = time_job("backup:", backup_job, false);

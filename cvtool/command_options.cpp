@@ -32,23 +32,21 @@ int list_ports(void) {
   return EXIT_QUIT;
 }
 
-// The job's file goes into the data file name, which holds 999 characters;
-// one job a run (already: the one given before, or a null pointer).
-int take_job_file(const char **job, const char *already, const char *file, const char *option) {
-  if (already != nullptr) return refuse("nur ein Auftrag", option);
+// A file of a job or of --backup goes into the data file name, which holds
+// 999 characters.
+int take_file(const char **into, const char *file, const char *option) {
   if (file[0] == '\0') return refuse("Dateiname fehlt nach", option);
   if (strlen(file) >= DATA_FILE_NAME_SIZE) return refuse("Dateiname zu lang nach", option);
-  *job = file;
+  *into = file;
   return KEEP_RUNNING;
 }
 
-// The job asked for so far, or a null pointer.
-const char *current_job(void) {
-  if (tarvel_options.read_out != nullptr) return tarvel_options.read_out;
-  if (tarvel_options.program != nullptr) return tarvel_options.program;
-  if (tarvel_options.read != nullptr) return tarvel_options.read;
-  if (tarvel_options.write != nullptr) return tarvel_options.write;
-  return tarvel_options.compare;
+// One job a run.
+int take_job_file(JobKind kind, const char **into, const char *file, const char *option) {
+  if (tarvel_options.job != NO_JOB) return refuse("nur ein Auftrag", option);
+  int code = take_file(into, file, option);
+  if (code == KEEP_RUNNING) tarvel_options.job = kind;
+  return code;
 }
 
 // The CVs of --cvs, --read or --write into command_line_cvs; a wrong list is
@@ -66,13 +64,15 @@ int take_cv_list(const char **list, const char *text, const char *option, int va
   return KEEP_RUNNING;
 }
 
-// --cvs (once) and the jobs --read and --write (one job a run) share the
-// list; --cvs beside another job is refused once all options are taken.
-int take_cvs_option(const char **list, const char *text, const char *option) {
-  bool job = list != &tarvel_options.cvs;
-  if (!job && *list != nullptr) return refuse("nur einmal", option);
-  if (job && current_job() != nullptr) return refuse("nur ein Auftrag", option);
-  return take_cv_list(list, text, option, list == &tarvel_options.write);
+// --cvs (once) and the jobs --read and --write (one job a run; kind NO_JOB
+// for --cvs) share the list; --cvs beside another job is refused once all
+// options are taken.
+int take_cvs_option(JobKind kind, const char **list, const char *text, const char *option) {
+  if (kind == NO_JOB && *list != nullptr) return refuse("nur einmal", option);
+  if (kind != NO_JOB && tarvel_options.job != NO_JOB) return refuse("nur ein Auftrag", option);
+  int code = take_cv_list(list, text, option, kind == WRITE_JOB);
+  if (code == KEEP_RUNNING && kind != NO_JOB) tarvel_options.job = kind;
+  return code;
 }
 
 enum {
@@ -146,20 +146,20 @@ int take_option(int option, const char *element) {
       tarvel_options.ports = 1;
       break;
     case OPTION_READ_OUT:
-      return take_job_file(&tarvel_options.read_out, current_job(), optarg, "--read-out");
+      return take_job_file(READ_OUT_JOB, &tarvel_options.read_out, optarg, "--read-out");
     case OPTION_PROGRAM:
-      return take_job_file(&tarvel_options.program, current_job(), optarg, "--program");
+      return take_job_file(PROGRAM_JOB, &tarvel_options.program, optarg, "--program");
     case OPTION_COMPARE:
-      return take_job_file(&tarvel_options.compare, current_job(), optarg, "--compare");
+      return take_job_file(COMPARE_JOB, &tarvel_options.compare, optarg, "--compare");
     case OPTION_CVS:
-      return take_cvs_option(&tarvel_options.cvs, optarg, "--cvs");
+      return take_cvs_option(NO_JOB, &tarvel_options.cvs, optarg, "--cvs");
     case OPTION_READ:
-      return take_cvs_option(&tarvel_options.read, optarg, "--read");
+      return take_cvs_option(READ_JOB, &tarvel_options.read, optarg, "--read");
     case OPTION_WRITE:
-      return take_cvs_option(&tarvel_options.write, optarg, "--write");
+      return take_cvs_option(WRITE_JOB, &tarvel_options.write, optarg, "--write");
     case OPTION_BACKUP:
       if (tarvel_options.backup != nullptr) return refuse("nur eine Sicherung", "--backup");
-      return take_job_file(&tarvel_options.backup, nullptr, optarg, "--backup");
+      return take_file(&tarvel_options.backup, optarg, "--backup");
     case OPTION_CHECK:
       tarvel_options.check = 1;
       break;
@@ -190,10 +190,16 @@ bool is_positional(const char *argument) {
 
 // How the job asked for is called, for a refusal.
 const char *job_usage(void) {
-  if (tarvel_options.compare != nullptr) return "tarvel --compare DATEI comx";
-  if (tarvel_options.read != nullptr) return "tarvel --read LISTE comx";
-  if (tarvel_options.write != nullptr) return "tarvel [--verify] --write CV=WERT[,CV=WERT...] comx";
-  return "tarvel [--verify] --read-out|--program DATEI comx";
+  switch (tarvel_options.job) {
+    case COMPARE_JOB:
+      return "tarvel --compare DATEI comx";
+    case READ_JOB:
+      return "tarvel --read LISTE comx";
+    case WRITE_JOB:
+      return "tarvel [--verify] --write CV=WERT[,CV=WERT...] comx";
+    default:
+      return "tarvel [--verify] --read-out|--program DATEI comx";
+  }
 }
 
 // --cvs only for a read-out; --verify not for --read. Returns KEEP_RUNNING, or

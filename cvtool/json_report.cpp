@@ -60,12 +60,9 @@ void add_cv(const std::string &record) {
 
 // The job as the command line asked for it.
 const char *job_name(void) {
-  if (tarvel_options.read_out != nullptr) return "read-out";
-  if (tarvel_options.program != nullptr) return "program";
-  if (tarvel_options.compare != nullptr) return "compare";
-  if (tarvel_options.read != nullptr) return "read";
-  if (tarvel_options.write != nullptr) return "write";
-  return "line-test";
+  static const char *const names[] = {"line-test", "read-out", "program",
+                                      "compare",   "read",     "write"};
+  return names[tarvel_options.job];
 }
 
 // The CVs named on the command line (--cvs, --read, --write), as given.

@@ -43,7 +43,7 @@ int refuse_file(const char *why) {
 
 // --read or --write: CVs from the command line, no file.
 bool cv_list_job(void) {
-  return tarvel_options.read != nullptr || tarvel_options.write != nullptr;
+  return tarvel_options.job == READ_JOB || tarvel_options.job == WRITE_JOB;
 }
 
 // A list of CVs as the summary shows it: a long one cut after its first
@@ -57,12 +57,39 @@ std::string shown_list(const char *list) {
 
 // How the summary and a signal's note name the job: "--program FILE", ...
 std::string job_title(void) {
-  if (tarvel_options.read != nullptr) return "--read " + shown_list(tarvel_options.read);
-  if (tarvel_options.write != nullptr) return "--write " + shown_list(tarvel_options.write);
-  const char *option = tarvel_options.read_out != nullptr  ? "--read-out "
-                       : tarvel_options.compare != nullptr ? "--compare "
-                                                           : "--program ";
-  return option + shown_text(job_file());
+  switch (tarvel_options.job) {
+    case READ_JOB:
+      return "--read " + shown_list(tarvel_options.read);
+    case WRITE_JOB:
+      return "--write " + shown_list(tarvel_options.write);
+    case READ_OUT_JOB:
+      return "--read-out " + shown_text(job_file());
+    case COMPARE_JOB:
+      return "--compare " + shown_text(job_file());
+    default:
+      return "--program " + shown_text(job_file());
+  }
+}
+
+// The job itself, on a line that serves.
+void run_the_job(void) {
+  switch (tarvel_options.job) {
+    case READ_OUT_JOB:
+      read_out_cvs();
+      break;
+    case COMPARE_JOB:
+      compare_cvs();
+      break;
+    case READ_JOB:
+      read_cvs_job();
+      break;
+    case WRITE_JOB:
+      write_cvs_job();
+      break;
+    default:
+      if (tarvel_options.backup == nullptr || (backup_code = backup_cvs()) == 0) program_cvs();
+      break;
+  }
 }
 
 int exit_code(unsigned failed_writes_before) {
@@ -186,7 +213,7 @@ int job_progress_shown(void) {
 }
 
 int one_job_requested(void) {
-  return one_job_file() != nullptr || cv_list_job();
+  return tarvel_options.job != NO_JOB;
 }
 
 int runs_unattended(void) {
@@ -194,9 +221,16 @@ int runs_unattended(void) {
 }
 
 const char *one_job_file(void) {
-  if (tarvel_options.read_out != nullptr) return tarvel_options.read_out;
-  if (tarvel_options.program != nullptr) return tarvel_options.program;
-  return tarvel_options.compare;
+  switch (tarvel_options.job) {
+    case READ_OUT_JOB:
+      return tarvel_options.read_out;
+    case PROGRAM_JOB:
+      return tarvel_options.program;
+    case COMPARE_JOB:
+      return tarvel_options.compare;
+    default:
+      return nullptr;
+  }
 }
 
 // The file is opened as the menu opens it, so that a FIFO or a device is
@@ -241,16 +275,8 @@ int run_one_job(void) {
   if (line_ready() != 0) {
     // Nothing was read, nor may anything be written: no file is replaced.
     replacement_abandon();
-  } else if (tarvel_options.read_out != nullptr) {
-    read_out_cvs();
-  } else if (tarvel_options.compare != nullptr) {
-    compare_cvs();
-  } else if (tarvel_options.read != nullptr) {
-    read_cvs_job();
-  } else if (tarvel_options.write != nullptr) {
-    write_cvs_job();
-  } else if (tarvel_options.backup == nullptr || (backup_code = backup_cvs()) == 0) {
-    program_cvs();
+  } else {
+    run_the_job();
   }
   _fcloseall();
   int code = backup_code != 0 ? backup_code : exit_code(failed_writes_before);

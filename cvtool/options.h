@@ -2,7 +2,13 @@
 #pragma once
 
 // None of them given, the program behaves byte for byte as without them.
+
+// The one job the command line asks for instead of the menu; its argument
+// (FILE or LIST) is in the option's own member.
+enum JobKind { NO_JOB, READ_OUT_JOB, PROGRAM_JOB, COMPARE_JOB, READ_JOB, WRITE_JOB };
+
 struct TarvelOptions {
+  JobKind job;           // which job, from the option that named it
   int verify;            // --verify: every CV write is followed by a verify
   int force;             // --force: --read-out or --backup may overwrite its file
   const char *read_out;  // --read-out FILE: one read-out, then quit

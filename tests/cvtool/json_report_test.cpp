@@ -31,6 +31,7 @@ class JsonReport : public TempDirFixture {
     dup2(fileno(file), STDOUT_FILENO);
     tarvel_options = {};
     tarvel_options.json = 1;
+    tarvel_options.job = COMPARE_JOB;
     tarvel_options.compare = "c.txt";
     command_line_port = "sim:r";
     EXPECT_EQ(json_output_begin(), 0);
