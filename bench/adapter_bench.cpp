@@ -13,6 +13,8 @@
 #include "link/serial_port.h"
 #include "platform/clock.h"
 #include "virtual_receiver/virtual_receiver.h"
+#include "platform/safe_start.h"
+#include "virtual_receiver/port_plug_in.h"
 
 namespace {
 
@@ -98,6 +100,8 @@ int bench(const AdapterModel &m, int reads) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  platform_safe_start();
+  virtual_receiver_plug_in();
   int reads = argc > 1 ? atoi(argv[1]) : 20;
   if (reads < 1) reads = 20;
   timeBeginPeriod(1);

@@ -15,6 +15,8 @@
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
+#include "platform/safe_start.h"
+#include "virtual_receiver/port_plug_in.h"
 
 namespace {
 
@@ -118,6 +120,8 @@ int bench_idle(void) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  platform_safe_start();
+  virtual_receiver_plug_in();
   int reads = argc > 1 ? atoi(argv[1]) : 250;
   if (reads < 1) reads = 250;
   timeBeginPeriod(1);

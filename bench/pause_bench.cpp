@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "platform/platform.h"
+#include "platform/safe_start.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ Overshoot measure(DWORD ms, int pauses) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  platform_safe_start();
   int pauses = argc > 1 ? atoi(argv[1]) : 1000;
   if (pauses <= 0) {
     fprintf(stderr, "usage: pause_bench [PAUSES]\n");

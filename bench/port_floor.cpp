@@ -10,6 +10,7 @@
 
 #include "link/serial_port.h"
 #include "platform/clock.h"
+#include "platform/safe_start.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ void ask_without_pauses(int cv, int question) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  platform_safe_start();
   if (argc < 2) {
     fprintf(stderr, "usage: port_floor PORT [CVS]\n");
     return 2;

@@ -12,6 +12,8 @@
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
+#include "platform/safe_start.h"
+#include "virtual_receiver/port_plug_in.h"
 
 namespace {
 const int cv_reads = 398;
@@ -31,6 +33,8 @@ int count_lines(const char *name) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  platform_safe_start();
+  virtual_receiver_plug_in();
   const char *port = argc > 1 ? argv[1] : "sim:";
   timeBeginPeriod(1);
   if (open_port(port, 38400, 8, 0, 1, 12, 12) != 0) return 1;

@@ -15,6 +15,8 @@
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
+#include "platform/safe_start.h"
+#include "virtual_receiver/port_plug_in.h"
 
 namespace {
 const int cv_reads = 398;
@@ -63,6 +65,8 @@ int backup_job(void) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  platform_safe_start();
+  virtual_receiver_plug_in();
   const char *port = argc > 1 ? argv[1] : "sim:";
   char backup[64];
   snprintf(data_file_name, DATA_FILE_NAME_SIZE, "/tmp/service_bench_%d.txt", (int)getpid());

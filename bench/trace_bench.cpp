@@ -12,6 +12,7 @@
 
 #include "platform/clock.h"
 #include "platform/platform.h"
+#include "platform/safe_start.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ double microseconds_per_byte(int bytes) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  platform_safe_start();
   int bytes = argc > 1 ? atoi(argv[1]) : 20000;
   unsetenv("ORN_TRACE");
   double plain = microseconds_per_byte(bytes);

@@ -11,6 +11,8 @@
 #include "platform/clock.h"
 #include "updater/updater.h"
 #include "virtual_receiver/virtual_receiver.h"
+#include "platform/safe_start.h"
+#include "virtual_receiver/port_plug_in.h"
 
 namespace {
 
@@ -62,6 +64,8 @@ int64_t arrival_us(VirtualReceiver *vr, const char *hex, bool last) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  platform_safe_start();
+  virtual_receiver_plug_in();
   std::string port = argc > 1 ? argv[1] : "rsim:";
   char path[64];
   snprintf(path, sizeof path, "/tmp/updater_bench_%d.bin", (int)getpid());

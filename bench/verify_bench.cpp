@@ -8,6 +8,8 @@
 #include "link/receiver_protocol.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
+#include "platform/safe_start.h"
+#include "virtual_receiver/port_plug_in.h"
 
 namespace {
 
@@ -40,6 +42,8 @@ int bench_verifies(int writes) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  platform_safe_start();
+  virtual_receiver_plug_in();
   int writes = argc > 1 ? atoi(argv[1]) : 250;
   if (writes <= 0) writes = 250;
   return bench_verifies(writes) == 0 ? 0 : 1;

@@ -9,6 +9,12 @@
 // program's messages; and output that cannot be written (a reader that went
 // away) never ends the process. Call before anything else is opened.
 void platform_safe_start(void);
+// The standard streams through the console layer (on Linux, stdout and stderr
+// become its streams: code page 850 text reaches a UTF-8 terminal, and the
+// screen model follows what is printed); nothing to do on Windows.
+// platform_safe_start calls it; a program that does not, as the tests, calls
+// it first in main. A second call changes nothing.
+void platform_streams_begin(void);
 
 // errno after open_regular_file refused a path that names something other than
 // a regular file (a FIFO, a device); a directory gives EISDIR.

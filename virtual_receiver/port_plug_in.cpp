@@ -1,16 +1,14 @@
-// Plugs the virtual receiver into the port calls: from before main on, a port
-// named "sim:..." opens it. Linked into the programs and into the tests that
-// open such ports; the linker keeps this file for its anchor, as nothing calls
-// into it.
+// Plugs the virtual receiver into the port calls: from then on a port named
+// "sim:..." opens it. The programs call it first in main, the tests that open
+// such ports in theirs.
+#include "virtual_receiver/port_plug_in.h"
+
 #include "platform/serial_device.h"
 #include "virtual_receiver/virtual_receiver.h"
 
-int virtual_receiver_plug_in_anchor = 0;
-
-namespace {
-
-struct PlugIn {
-  PlugIn() { serial_device_register("sim:", virtual_receiver_open_device); }
-} plug_in;
-
-}  // namespace
+void virtual_receiver_plug_in(void) {
+  static bool plugged_in = false;
+  if (plugged_in) return;
+  plugged_in = true;
+  serial_device_register("sim:", virtual_receiver_open_device);
+}

@@ -52,6 +52,8 @@ void platform_safe_start(void) {
     if (null >= 0 && null != fd) close(null);
   }
   signal(SIGPIPE, SIG_IGN);
+  // After the descriptors: a standard stream that was closed is /dev/null now.
+  platform_streams_begin();
 }
 
 FILE *open_regular_file(const char *path, const char *mode) {

@@ -21,11 +21,6 @@
 #include "platform/posix/screen_model.h"
 #include "platform/posix/terminal_posix.h"
 
-// The build names this so that the linker keeps this file, which nothing calls.
-extern "C" {
-int platform_stdio_hook_anchor = 0;
-}
-
 // glibc's own list of open streams; it offers no other way to enumerate them.
 extern "C" void _IO_list_lock(void);
 extern "C" void _IO_list_unlock(void);
@@ -85,7 +80,12 @@ FILE *open_replacement(stream_target *target) {
   return stream;
 }
 
-__attribute__((constructor)) void install_standard_streams(void) {
+}  // namespace
+
+void platform_streams_begin(void) {
+  static bool begun = false;
+  if (begun) return;
+  begun = true;
   original_streams[0] = stdin;
   original_streams[1] = stdout;
   original_streams[2] = stderr;
@@ -102,6 +102,8 @@ __attribute__((constructor)) void install_standard_streams(void) {
   stdout = output;
   stderr = error;
 }
+
+namespace {
 
 bool is_standard_stream(FILE *stream) {
   if (stream == stdin || stream == stdout || stream == stderr) return true;

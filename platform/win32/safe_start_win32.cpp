@@ -11,6 +11,8 @@
 
 void platform_safe_start(void) {}
 
+void platform_streams_begin(void) {}
+
 // Names such as CON, NUL or COM1 open devices, not files.
 FILE *open_regular_file(const char *path, const char *mode) {
   DWORD attributes = GetFileAttributesA(path);

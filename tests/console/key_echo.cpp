@@ -6,8 +6,10 @@
 #include <cstdio>
 
 #include "console/console.h"
+#include "platform/safe_start.h"
 
 int main(int argc, char **argv) {
+  platform_streams_begin();
   if (argc > 1) {
     FILE *pid_file = fopen(argv[1], "w");
     if (pid_file == nullptr) return 1;
