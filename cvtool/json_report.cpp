@@ -60,8 +60,10 @@ void add_cv(const std::string &record) {
 
 // The job as the command line asked for it.
 const char *job_name(void) {
+  // In the order of JobKind; no job is the line's test.
   static const char *const names[] = {"line-test", "read-out", "program",
                                       "compare",   "read",     "write"};
+  static_assert(sizeof names / sizeof names[0] == WRITE_JOB + 1, "a name for every job");
   return names[tarvel_options.job];
 }
 

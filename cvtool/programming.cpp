@@ -60,7 +60,7 @@ void program_file_lines(FILE *file) {
   while ((read = read_data_file_line(file, line)) >= 0) {
     line_number++;
     progress_file_step(file);
-    DataLine found;
+    DataLine found = {0, 0, 0};
     int verdict = read == 1 ? DATA_LINE_TOO_LONG : parse_data_file_line(line, &found);
     // Keys are looked at only after a line that reached the receiver.
     if (program_found(verdict, found, line, line_number) && key_waiting() && wait_key() == KEY_ESC)
