@@ -170,8 +170,7 @@ static void add_event(uint32_t kind, uint32_t value, int64_t at_us, int64_t of_u
   if (kind != PTY_EVENT_SAMPLE) wake_far_end();
 }
 
-static void stamp_bytes(size_t count) {
-  int64_t at_us = now_us();
+static void stamp_bytes(size_t count, int64_t at_us) {
   for (size_t i = 0; i < count; i++) {
     uint64_t n = __atomic_load_n(&state->bytes_stamped, __ATOMIC_RELAXED);
     int64_t give_up = at_us + FAR_END_PATIENCE_US;
@@ -373,8 +372,12 @@ int ioctl(int fd, unsigned long request, ...) {
 
 ssize_t write(int fd, const void *data, size_t length) {
   pthread_once(&once, set_up);
+  /* The pseudo-terminal takes the bytes inside the call; a delay on the way
+   * back (the scheduler's, on a busy machine) is no part of the line, so the
+   * bytes are stamped with the call's start. */
+  int64_t at_us = now_us();
   ssize_t written = real_write(fd, data, length);
-  if (written > 0 && is_line(fd)) stamp_bytes((size_t)written);
+  if (written > 0 && is_line(fd)) stamp_bytes((size_t)written, at_us);
   return written;
 }
 
