@@ -98,4 +98,4 @@ int backup_cvs(void);
 void print_backup_summary(void);
 // --check: lists what the job would do with its file and how long it would
 // take, opening no port; returns the exit code, 0, 2 or 3.
-int run_job_check(void);
+int dry_run_job(void);

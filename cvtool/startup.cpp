@@ -150,7 +150,7 @@ int answer_command_line(void) {
   }
   if (!tarvel_options.check) return KEEP_RUNNING;
   reset_wait_ms = getenv("ORN_HOME") != nullptr ? 2000 : 10000;
-  return run_job_check();
+  return dry_run_job();
 }
 
 // The menu takes the console; a job leaves the terminal as it found it.

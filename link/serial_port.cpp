@@ -180,18 +180,6 @@ void release_port(void) {
 
 }  // namespace
 
-int form_device_name(const char *port, char *name, size_t size) {
-  unsigned number = com_port_number(port);
-  int needed = strlen(port) == 1 ? snprintf(name, size, "COM%s", port)
-               : number > 0      ? snprintf(name, size, COM_PORT_FORMAT, number)
-                                 : snprintf(name, size, "%s", port);
-  if (needed < 0 || (size_t)needed >= size) {
-    if (size > 0) name[0] = '\0';
-    return -1;
-  }
-  return 0;
-}
-
 void apply_line_settings(DCB *dcb, int baud_rate, int data_bits, int parity, int stop_bits, int dtr,
                          int rts) {
   if (dtr != 0) dcb->fDtrControl = DTR_CONTROL_ENABLE;

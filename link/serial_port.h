@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "link/com_port_name.h"
 #include "platform/platform.h"
 
 #define RECEIVE_RING_SIZE 16384
 #define READ_CHUNK 128
-#define DEVICE_NAME_SIZE 100
 
 extern HANDLE port_handle;
 extern COMMCONFIG port_config;
@@ -33,20 +33,6 @@ void pause_from_wire_us(int64_t us);
 // Sleep; so that the protocol keeps one clock on both builds.
 void pause_ms(int ms);
 
-// Forms the device name for a port text into name (size bytes). Returns 0, or
-// -1 when it does not fit (name is then empty). One character n names COMn; a
-// port from COM10 up (a number, or COMn in any case) names \\.\COMn on
-// Windows, which CreateFileA needs for it, and "COMn" elsewhere.
-int form_device_name(const char *port, char *name, size_t size);
-// The n of a port text that names COMn from COM10 up: a whole number of two or
-// more digits ("12"), or "COMn" in any case with n from 10; 0 for any other.
-unsigned com_port_number(const char *port);
-#ifdef _WIN32
-#define COM_PORT_FORMAT "\\\\.\\COM%u"
-#else
-// The stand-in maps COMn to /dev/ttyS<n-1>.
-#define COM_PORT_FORMAT "COM%u"
-#endif
 // The changes open_port makes to the driver's DCB; fields not named stay.
 void apply_line_settings(DCB *dcb, int baud_rate, int data_bits, int parity, int stop_bits, int dtr,
                          int rts);

@@ -137,6 +137,6 @@ int transfer_firmware(void) {
 }
 
 void release_program_file(void) {
-  if (program_file != nullptr) fclose(program_file);
+  if (program_file != nullptr) close_regular_file(program_file);
   program_file = nullptr;
 }

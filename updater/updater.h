@@ -142,14 +142,14 @@ int transfer_firmware(void);
 // Closes the program file (for release_updater).
 void release_program_file(void);
 
-// ---------------------------------------------------------------- check (program_check.cpp)
+// ---------------------------------------------------------------- check (dry_run.cpp)
 // --check: whether the command line asked only for a check of the program file.
 extern int check_requested;
 // Checks the program file as a run would, prints its CPU, page size, pages
 // and how long the update would take (port_argument, or a null pointer, gives
 // the reset mode), and returns the run's exit code for it. Opens no port and
 // makes no pause.
-int check_program_file(const char *path, const char *port_argument);
+int dry_run_update(const char *path, const char *port_argument);
 
 // ---------------------------------------------------------------- output (updater_output.cpp)
 // What every part of the run prints and ends with; it calls nothing of the run.

@@ -47,7 +47,7 @@ int run_updater(int argc, char **argv) {
     print_usage();
     return EXIT_USAGE;
   }
-  if (check_requested) return check_program_file(file, port);
+  if (check_requested) return dry_run_update(file, port);
   if (port == nullptr) {
     print_usage();
     return end_run(EXIT_USAGE);

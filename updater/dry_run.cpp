@@ -66,7 +66,7 @@ void print_check(const char *path) {
 }
 }  // namespace
 
-int check_program_file(const char *path, const char *port_argument) {
+int dry_run_update(const char *path, const char *port_argument) {
   take_port_argument(port_argument != nullptr ? port_argument : "");
   FILE *file = open_regular_file(path, "rb");
   if (file == nullptr) {
@@ -76,7 +76,7 @@ int check_program_file(const char *path, const char *port_argument) {
     return EXIT_PROGRAM_FILE;
   }
   int fault = load_program_file(file);
-  fclose(file);
+  close_regular_file(file);
   report_program_fault(path, fault);
   if (fault != 0) {
     updater_print("morrex --check %s: Programmdatei fehlerhaft (Exit-Code %d)\n",

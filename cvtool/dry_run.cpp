@@ -80,7 +80,7 @@ void print_check_summary(int code, double total_ms) {
 }
 }  // namespace
 
-int run_job_check(void) {
+int dry_run_job(void) {
   // -q: only the refused lines and the summary.
   int listed = tarvel_options.program != nullptr && !tarvel_options.quiet;
   int show = listed ? JOB_CV_LIST_ALL : JOB_CV_LIST_REFUSALS;
