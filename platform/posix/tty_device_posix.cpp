@@ -154,15 +154,11 @@ void set_frame(termios &t, const DCB &dcb) {
   static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
   t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
 #ifdef CMSPAR
-  t.c_cflag &= ~CMSPAR;
+  t.c_cflag &= ~CMSPAR;  // whatever the driver had before: no sticky parity bit
 #endif
   t.c_cflag |= sizes[dcb.ByteSize - 5];
   if (dcb.Parity != NOPARITY) t.c_cflag |= PARENB;
-  if (dcb.Parity == ODDPARITY || dcb.Parity == MARKPARITY) t.c_cflag |= PARODD;
-#ifdef CMSPAR
-  // Mark and space parity: a sticky parity bit.
-  if (dcb.Parity == MARKPARITY || dcb.Parity == SPACEPARITY) t.c_cflag |= CMSPAR;
-#endif
+  if (dcb.Parity == ODDPARITY) t.c_cflag |= PARODD;
   // Two stop bits; with five data bits the hardware makes that 1.5.
   if (dcb.StopBits != ONESTOPBIT) t.c_cflag |= CSTOPB;
   // Check the parity of what arrives only when the settings ask for it.
@@ -175,16 +171,14 @@ void set_flow(termios &t, const DCB &dcb) {
   // (DSR flow has no termios counterpart and stays off.)
   t.c_cflag &= ~CRTSCTS;
   if (dcb.fOutxCtsFlow) t.c_cflag |= CRTSCTS;
+  // No XON/XOFF, whatever the settings say: 0x11 and 0x13 are data on this
+  // line, and neither program asks for software flow control.
   t.c_iflag &= ~(IXON | IXOFF);
-  if (dcb.fOutX) t.c_iflag |= IXON;
-  if (dcb.fInX) t.c_iflag |= IXOFF;
-  t.c_cc[VSTART] = (cc_t)dcb.XonChar;
-  t.c_cc[VSTOP] = (cc_t)dcb.XoffChar;
 }
 
 bool dcb_valid(const DCB &dcb, speed_t *speed) {
   return speed_of(dcb.BaudRate, speed) && dcb.ByteSize >= 5 && dcb.ByteSize <= 8 &&
-         dcb.Parity <= SPACEPARITY && dcb.StopBits <= TWOSTOPBITS;
+         dcb.Parity <= EVENPARITY && dcb.StopBits <= TWOSTOPBITS;
 }
 
 // Whether the device took the frame and speed that were asked for.
