@@ -74,7 +74,7 @@ int job_file_read(const char *name) {
   if (file == nullptr) return -1;
   int result = fits(file) ? read_lines(file) : -1;
   int error = errno;
-  fclose(file);
+  close_regular_file(file);
   if (result != 0) {
     lines.clear();
     text_at.clear();

@@ -109,7 +109,7 @@ void program_data_file(void) {
   note_programming(1);
   if (file != nullptr) {
     program_file_lines(file);
-    fclose(file);
+    close_regular_file(file);
   } else {
     program_job_lines();
   }

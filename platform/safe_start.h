@@ -11,7 +11,8 @@
 void platform_safe_start(void);
 // The standard streams through the console layer (on Linux, stdout and stderr
 // become its streams: code page 850 text reaches a UTF-8 terminal, and the
-// screen model follows what is printed); nothing to do on Windows.
+// screen model follows what is printed; on Windows, the console's code pages
+// become 850 until the exit).
 // platform_safe_start calls it; a program that does not, as the tests, calls
 // it first in main. A second call changes nothing.
 void platform_streams_begin(void);
@@ -30,3 +31,6 @@ int open_regular_descriptor(const char *path, int flags, int permissions);
 // exist yet). Never blocks on a FIFO or a device. Returns the stream, or a
 // null pointer with errno set by the call that failed.
 FILE *open_regular_file(const char *path, const char *mode);
+// Closes a stream that open_regular_file opened; fclose's result. (_fcloseall
+// closes those still open.)
+int close_regular_file(FILE *stream);

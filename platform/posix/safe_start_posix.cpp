@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "platform/safe_start.h"
 
@@ -18,6 +20,11 @@ int open_flags(const char *mode) {
   if (mode[0] == 'r') return O_RDONLY;
   return O_WRONLY | O_CREAT | O_TRUNC;
 }
+
+// The streams open_regular_file gave out and that are not closed yet: what
+// _fcloseall closes.
+std::mutex open_files_lock;
+std::vector<FILE *> open_files;
 
 int refuse(int fd, int error) {
   close(fd);
@@ -61,9 +68,30 @@ FILE *open_regular_file(const char *path, const char *mode) {
   if (fd < 0) return nullptr;
   FILE *stream = fdopen(fd, mode);
   if (stream == nullptr) {
-    int error = errno;
-    close(fd);
-    errno = error;
+    refuse(fd, errno);  // keeps fdopen's errno
+    return nullptr;
   }
+  std::lock_guard<std::mutex> hold(open_files_lock);
+  open_files.push_back(stream);
   return stream;
+}
+
+int close_regular_file(FILE *stream) {
+  {
+    std::lock_guard<std::mutex> hold(open_files_lock);
+    for (size_t i = 0; i < open_files.size(); i++) {
+      if (open_files[i] == stream) open_files.erase(open_files.begin() + (long)i);
+    }
+  }
+  return fclose(stream);
+}
+
+int _fcloseall(void) {
+  std::vector<FILE *> closing;
+  {
+    std::lock_guard<std::mutex> hold(open_files_lock);
+    closing.swap(open_files);
+  }
+  for (FILE *stream : closing) fclose(stream);
+  return (int)closing.size();
 }

@@ -1,6 +1,6 @@
 // Standard output and standard error as the console shows them.
 //
-// Before main runs, both are replaced by unbuffered streams that turn the
+// At start-up (platform_streams_begin), both are replaced by unbuffered streams that turn the
 // programs' code page 850 text into UTF-8 and pass it through the screen
 // model, so that the model knows where a prompt left the cursor. Text that is
 // UTF-8 already (a file name, a line of a data file) passes unchanged, but for
@@ -8,22 +8,16 @@
 // call's whole text at its end: the text is on the terminal when the call
 // returns, in one write. Standard output that is no terminal gets the text
 // alone, without escape sequences.
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "platform/code_page_850.h"
 #include "platform/unattended_run.h"
 #include "platform/platform.h"
 #include "platform/posix/screen_model.h"
 #include "platform/posix/terminal_posix.h"
-
-// glibc's own list of open streams; it offers no other way to enumerate them.
-extern "C" void _IO_list_lock(void);
-extern "C" void _IO_list_unlock(void);
 
 namespace {
 
@@ -34,8 +28,6 @@ struct stream_target {
 
 stream_target output_target = {STDOUT_FILENO, 1};
 stream_target error_target = {STDERR_FILENO, 0};
-FILE *original_streams[3];
-FILE *replacement_streams[2];
 
 // UTF-8 that came as such (a name, a line of a file) stays, unless it is a C1
 // control; every other byte is code page 850.
@@ -86,9 +78,6 @@ void platform_streams_begin(void) {
   static bool begun = false;
   if (begun) return;
   begun = true;
-  original_streams[0] = stdin;
-  original_streams[1] = stdout;
-  original_streams[2] = stderr;
   // Standard error shares the model only when both go to the terminal;
   // redirected, it must not move the cursor on the screen.
   error_target.through_screen = isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
@@ -97,61 +86,13 @@ void platform_streams_begin(void) {
   if (output == nullptr || error == nullptr) return;  // keep glibc's own streams
   fflush(stdout);
   fflush(stderr);
-  replacement_streams[0] = output;
-  replacement_streams[1] = error;
   stdout = output;
   stderr = error;
 }
-
-namespace {
-
-bool is_standard_stream(FILE *stream) {
-  if (stream == stdin || stream == stdout || stream == stderr) return true;
-  for (FILE *kept : original_streams) {
-    if (stream == kept) return true;
-  }
-  for (FILE *kept : replacement_streams) {
-    if (stream == kept) return true;
-  }
-  return false;
-}
-
-// The head of the list is taken from the C library itself: a program linked
-// against _IO_list_all gets a copy of the variable that the library never
-// updates.
-FILE **stream_list_head(void) {
-  static FILE **head = nullptr;
-  if (head == nullptr) {
-    void *library = dlopen("libc.so.6", RTLD_LAZY | RTLD_NOLOAD);
-    if (library != nullptr) head = (FILE **)dlsym(library, "_IO_list_all");
-  }
-  return head;
-}
-
-}  // namespace
 
 void unattended_run_begin(void) {
   fflush(stdout);
   fflush(stderr);
   output_target.through_screen = 0;
   error_target.through_screen = 0;
-}
-
-int _fcloseall(void) {
-  FILE **head = stream_list_head();
-  if (head == nullptr) return 0;
-  std::vector<FILE *> open_streams;
-  _IO_list_lock();
-  for (FILE *stream = *head; stream != nullptr; stream = stream->_chain) {
-    if (!is_standard_stream(stream)) open_streams.push_back(stream);
-  }
-  // Still under the list's lock (glibc takes it recursively): no stream can
-  // be opened or closed by another thread in between.
-  int closed = 0;
-  for (FILE *stream : open_streams) {
-    fclose(stream);
-    closed++;
-  }
-  _IO_list_unlock();
-  return closed;
 }

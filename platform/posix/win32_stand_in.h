@@ -359,6 +359,8 @@ BOOL GetConsoleCursorInfo(HANDLE console, PCONSOLE_CURSOR_INFO info);
 BOOL SetConsoleCursorInfo(HANDLE console, const CONSOLE_CURSOR_INFO *info);
 
 // ---------------------------------------------------------------- C library
-// Closes every stream fopen opened that is still open, but not the standard
-// streams (the Microsoft C library's call of the same name).
+// Closes every stream open_regular_file opened that is still open, and
+// returns how many (the Microsoft C library's call of the same name closes
+// every stream but the standard ones; every file the programs open goes
+// through open_regular_file).
 int _fcloseall(void);

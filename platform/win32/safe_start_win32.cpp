@@ -1,6 +1,6 @@
 // The start of both programs on Windows, and opening a user's file. A closed
 // standard handle cannot be taken over by the port (the port is no C library
-// descriptor), and there is no SIGPIPE: nothing to prepare.
+// descriptor), and there is no SIGPIPE: only the console's code pages are set.
 #include <io.h>
 
 #include <cerrno>
@@ -9,9 +9,13 @@
 #include "platform/platform.h"
 #include "platform/safe_start.h"
 
-void platform_safe_start(void) {}
+void platform_safe_start(void) {
+  platform_streams_begin();
+}
 
-void platform_streams_begin(void) {}
+void platform_streams_begin(void) {
+  console_use_code_page_850();
+}
 
 // Names such as CON, NUL or COM1 open devices, not files.
 FILE *open_regular_file(const char *path, const char *mode) {
@@ -28,4 +32,8 @@ FILE *open_regular_file(const char *path, const char *mode) {
     return nullptr;
   }
   return stream;
+}
+
+int close_regular_file(FILE *stream) {
+  return fclose(stream);
 }
