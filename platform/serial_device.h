@@ -29,8 +29,8 @@ struct SerialDevice {
 typedef SerialDevice *(*SerialDeviceOpener)(const char *name, DWORD *error);
 
 // From now on a port name that begins with prefix is opened by open, not as a
-// device of the system. Called before main by the file that plugs a device in
-// (virtual_receiver/port_plug_in.cpp); prefix must stay valid.
+// device of the system. Called at start-up by whoever plugs a device in
+// (virtual_receiver_plug_in()); prefix must stay valid.
 void serial_device_register(const char *prefix, SerialDeviceOpener open);
 // The opener registered for name's prefix, or null.
 SerialDeviceOpener serial_device_opener(const char *name);

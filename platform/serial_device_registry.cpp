@@ -1,5 +1,5 @@
-// Which port names a plugged-in device opens. Filled before main and only read
-// afterwards, so it needs no lock.
+// Which port names a plugged-in device opens. Filled at start-up, before any
+// thread runs, and only read afterwards, so it needs no lock.
 #include <cstring>
 
 #include "platform/serial_device.h"

@@ -113,9 +113,6 @@ int write_console(HANDLE console, FILE *stream, const char *text, size_t length)
   return write_characters(console, wide) == 0 ? (int)length : EOF;
 }
 
-// Runs before main: the banner is the first text, and it has umlauts too.
-const int code_page_set = (console_use_code_page_850(), 0);
-
 }  // namespace
 
 int console_vfprintf(FILE *stream, const char *format, va_list arguments) {

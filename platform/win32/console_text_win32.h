@@ -26,8 +26,9 @@ int console_fputc(int c, FILE *stream);
 int console_putchar(int c);
 
 // Sets the console's code pages to 850 and arranges for the ones found to come
-// back at exit, on Ctrl+C, Ctrl+Break and when the window closes. Runs before
-// main in every program that prints; calling it again does nothing.
+// back at exit, on Ctrl+C, Ctrl+Break and when the window closes. Called at
+// start-up by platform_streams_begin(), before the banner, which has umlauts;
+// calling it again does nothing.
 void console_use_code_page_850(void);
 // Puts back the code pages found by console_use_code_page_850.
 void console_restore_code_pages(void);
