@@ -26,9 +26,11 @@ extern const char *command_line_port;
 // tarvel ends only by returning from main(): a step that ends the run has
 // printed its message and made its pause, and returns the exit code, which
 // every caller hands back at once; a step after which the run goes on returns
-// KEEP_RUNNING.
+// KEEP_RUNNING. That is no exit code (they are 0 to 255), nor -1, which an
+// operation returns when it fails: a failure handed on as a step's result ends
+// the run instead of letting it go on.
 enum {
-  KEEP_RUNNING = -1,
+  KEEP_RUNNING = 256,
   EXIT_QUIT = 0,             // the quit key; --help, --version, --ports
   EXIT_QUIT_FAILED = 4,      // the quit key, but the quit sequence did not reach the port
   EXIT_USAGE = 9,            // no port, a wrong option, a data file name too long
