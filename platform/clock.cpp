@@ -10,6 +10,12 @@ namespace {
 
 std::atomic<int64_t> virtual_now_us{0};
 
+// A yield that took this long lost the processor to another process; the
+// yields of the next YIELD_REST_US are then left out.
+const int64_t COSTLY_YIELD_US = 1000;
+const int64_t YIELD_REST_US = 10000;
+thread_local int64_t yields_resume_us = 0;
+
 void virtual_advance_to(int64_t deadline_us) {
   int64_t now = virtual_now_us.load();
   int64_t pause_us = deadline_us - now;
@@ -30,6 +36,14 @@ void clock_sleep_until_us(int64_t deadline_us) {
   } else {
     clock_real_sleep_until(deadline_us);
   }
+}
+
+void clock_yield_unless_costly(void) {
+  int64_t before_us = clock_real_now_us();
+  if (before_us < yields_resume_us) return;
+  clock_platform_yield();
+  int64_t after_us = clock_real_now_us();
+  if (after_us - before_us > COSTLY_YIELD_US) yields_resume_us = after_us + YIELD_REST_US;
 }
 
 void clock_sleep_us(int64_t us) {

@@ -86,8 +86,12 @@ void clock_virtual_pause_done(int64_t pause_us) {
   } else {
     // Let other threads run, so that a poll loop on the virtual clock does not
     // starve the rest of the process.
-    sched_yield();
+    clock_yield_unless_costly();
   }
+}
+
+void clock_platform_yield(void) {
+  sched_yield();
 }
 
 void clock_use_virtual(bool on) {

@@ -43,5 +43,9 @@ void clock_real_sleep_until(int64_t deadline_us) {
 }
 
 void clock_virtual_pause_done(int64_t) {
+  clock_yield_unless_costly();
+}
+
+void clock_platform_yield(void) {
   std::this_thread::yield();
 }

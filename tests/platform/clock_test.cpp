@@ -1,5 +1,9 @@
 // Pauses: never shorter than asked, in real time and on the virtual clock.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/clock.h"
 #include "platform/platform.h"
@@ -72,6 +76,36 @@ TEST(VirtualClock, APollLoopLeavesTheProcessorMostlyIdle) {
   clock_use_virtual(false);
   int64_t cpu_us = thread_cpu_us() - cpu_start;
   EXPECT_LT(cpu_us, 100000) << "a 200 ms poll loop used " << cpu_us << " us of processor time";
+}
+
+// A poll loop of 1 us steps on the virtual clock, with a busy process on the
+// same processor: each yield would hand that process a whole time slice, and
+// the loop would take minutes instead of a moment.
+TEST(VirtualClock, ShortStepsStayQuickBesideABusyProcess) {
+  cpu_set_t mine;
+  ASSERT_EQ(0, sched_getaffinity(0, sizeof mine, &mine));
+  int cpu = 0;
+  while (!CPU_ISSET(cpu, &mine)) cpu++;
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(cpu, &one);
+  pid_t busy = fork();
+  ASSERT_GE(busy, 0);
+  if (busy == 0) {
+    sched_setaffinity(0, sizeof one, &one);
+    for (;;) {
+    }
+  }
+  ASSERT_EQ(0, sched_setaffinity(0, sizeof one, &one));
+  clock_use_virtual(true);
+  int64_t real_start = monotonic_us();
+  for (int step = 0; step < 20000; step++) clock_sleep_us(1);
+  int64_t real_us = monotonic_us() - real_start;
+  clock_use_virtual(false);
+  sched_setaffinity(0, sizeof mine, &mine);
+  kill(busy, SIGKILL);
+  waitpid(busy, nullptr, 0);
+  EXPECT_LT(real_us, 3000000) << "20000 steps of 1 us took " << real_us << " us";
 }
 
 }  // namespace
