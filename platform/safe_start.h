@@ -28,8 +28,9 @@ int open_regular_descriptor(const char *path, int flags, int permissions);
 #endif
 
 // fopen, but only for a regular file (with mode "w", also one that does not
-// exist yet). Never blocks on a FIFO or a device. Returns the stream, or a
-// null pointer with errno set by the call that failed.
+// exist yet). Never blocks on a FIFO or a device. Returns the stream, to be
+// closed by close_regular_file (never by fclose alone: _fcloseall would close
+// it again), or a null pointer with errno set by the call that failed.
 FILE *open_regular_file(const char *path, const char *mode);
 // Closes a stream that open_regular_file opened; fclose's result. (_fcloseall
 // closes those still open.)

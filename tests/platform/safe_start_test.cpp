@@ -127,7 +127,7 @@ TEST_F(RegularFile, OnlyRegularFilesOpenAndNothingBlocks) {
       ASSERT_NE(file, nullptr) << strerror(errno);
       // Reads and writes wait as usual again.
       EXPECT_EQ(fcntl(fileno(file), F_GETFL) & O_NONBLOCK, 0);
-      fclose(file);
+      close_regular_file(file);
     } else {
       EXPECT_EQ(file, nullptr);
       EXPECT_EQ(errno, c.error) << file_error_text(errno);
