@@ -9,9 +9,10 @@
 
 namespace {
 
+// unit is one UTF-16 unit: 16 bits, four hex digits.
 void append_escape(std::string *out, uint32_t unit) {
   char text[8];
-  snprintf(text, sizeof text, "\\u%04x", (unsigned)unit);
+  snprintf(text, sizeof text, "\\u%04x", (unsigned)(unit & 0xFFFF));
   *out += text;
 }
 
