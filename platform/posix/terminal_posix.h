@@ -21,7 +21,7 @@ void terminal_arm_output_restore(int fd, int cursor_shape, int cursor_mid_line);
 // Puts back what was changed; only the first call after a change does anything.
 // Async-signal-safe.
 void terminal_restore(void);
-// Writes all the bytes, carrying on after interruptions.
+// Writes all the bytes, carrying on after interruptions. Async-signal-safe.
 void terminal_write(int fd, const char *bytes, size_t length);
 
 // What happened to the terminal since the last call: the program continued

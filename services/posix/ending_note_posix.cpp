@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/code_page_850.h"
+#include "platform/posix/terminal_posix.h"
 #include "services/ending_note.h"
 
 namespace {
@@ -30,22 +31,12 @@ std::atomic<int> shown{-1};  // the buffer in force, -1 for none
 struct sigaction previous[NSIG];
 bool installed = false;
 
-void write_all(const char *text, size_t length) {
-  while (length > 0) {
-    ssize_t written = write(STDERR_FILENO, text, length);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    text += written;
-    length -= (size_t)written;
-  }
-}
-
 // The note once, then what was there before (another module's clean-up, or
 // the default action) follows.
 void on_signal(int signal_number) {
   int saved_errno = errno;
   int which = shown.exchange(-1);
-  if (which >= 0) write_all(notes[which], lengths[which]);
+  if (which >= 0) terminal_write(STDERR_FILENO, notes[which], lengths[which]);
   sigaction(signal_number, &previous[signal_number], nullptr);
   errno = saved_errno;
   raise(signal_number);  // blocked here, delivered when this handler returns
