@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -79,9 +80,7 @@ FILE *open_regular_file(const char *path, const char *mode) {
 int close_regular_file(FILE *stream) {
   {
     std::lock_guard<std::mutex> hold(open_files_lock);
-    for (size_t i = 0; i < open_files.size(); i++) {
-      if (open_files[i] == stream) open_files.erase(open_files.begin() + (long)i);
-    }
+    open_files.erase(std::remove(open_files.begin(), open_files.end(), stream), open_files.end());
   }
   return fclose(stream);
 }
